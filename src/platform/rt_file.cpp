@@ -1,0 +1,111 @@
+#include "platform/rt_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace fontseal {
+
+namespace {
+
+int posixFlags(int flags) {
+    int out = 0;
+    switch (flags & (RT_O_WRONLY | RT_O_RDWR)) {
+        case RT_O_WRONLY: out = O_WRONLY; break;
+        case RT_O_RDWR: out = O_RDWR; break;
+        default: out = O_RDONLY; break;
+    }
+    if (flags & RT_O_APPEND) out |= O_APPEND;
+    if (flags & RT_O_CREAT) out |= O_CREAT;
+    if (flags & RT_O_TRUNC) out |= O_TRUNC;
+    if (flags & RT_O_EXCL) out |= O_EXCL;
+    // Text and binary mode mean nothing here: every file is binary.
+    return out | O_CLOEXEC;
+}
+
+mode_t posixMode(int mode) {
+    mode_t out = 0;
+    if (mode & RT_S_IREAD) out |= S_IRUSR;
+    if (mode & RT_S_IWRITE) out |= S_IWUSR;
+    return out;
+}
+
+}  // namespace
+
+int rt_open(const char* path, int flags, int mode) {
+    if (!path) return -1;
+    int fd;
+    do {
+        fd = ::open(path, posixFlags(flags), posixMode(mode));
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    // Opening a directory succeeds on POSIX; the runtime refuses it.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int rt_read(int handle, void* buffer, unsigned count) {
+    if (handle < 0) return -1;
+    if (count > INT_MAX) count = INT_MAX;
+    unsigned done = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::read(handle, bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done ? static_cast<int>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<unsigned>(n);
+    }
+    return static_cast<int>(done);
+}
+
+int rt_write(int handle, const void* buffer, unsigned count) {
+    if (handle < 0) return -1;
+    if (count > INT_MAX) count = INT_MAX;
+    unsigned done = 0;
+    auto* bytes = static_cast<const char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::write(handle, bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done ? static_cast<int>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<unsigned>(n);
+    }
+    return static_cast<int>(done);
+}
+
+long rt_lseek(int handle, long offset, int origin) {
+    if (handle < 0) return -1;
+    int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+    off_t r = ::lseek(handle, static_cast<off_t>(offset), whence);
+    return r < 0 ? -1 : static_cast<long>(r);
+}
+
+long rt_tell(int handle) { return rt_lseek(handle, 0, 1); }
+
+long rt_filelength(int handle) { return rt_fstat_size(handle); }
+
+long rt_fstat_size(int handle) {
+    struct stat st;
+    if (handle < 0 || ::fstat(handle, &st) != 0) return -1;
+    return static_cast<long>(st.st_size);
+}
+
+int rt_close(int handle) {
+    if (handle < 0) return -1;
+    // A close interrupted by a signal has still released the descriptor.
+    return ::close(handle) == 0 || errno == EINTR ? 0 : -1;
+}
+
+}  // namespace fontseal
