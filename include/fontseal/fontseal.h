@@ -37,6 +37,7 @@ typedef struct fontseal_csp_cert fontseal_csp_cert;
  * passed through unchanged. */
 enum {
     FONTSEAL_OK = 0,
+    FONTSEAL_E_INTERNAL = -1,        /* out of memory, or an internal fault */
     FONTSEAL_E_FONT_OBJECT = -2,     /* a font object used without its stream or owner */
     FONTSEAL_E_INPUT_OPEN = -3,      /* the input font cannot be opened */
     FONTSEAL_E_OUTPUT_CREATE = -4,   /* the output font cannot be created */

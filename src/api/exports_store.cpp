@@ -1,0 +1,33 @@
+// The system-store route of the exported interface.
+#include "api/sign_job.h"
+#include "api/store_signing_step.h"
+#include "fontseal/csp.h"
+#include "fontseal/fontseal.h"
+
+using fontseal::Csp;
+using fontseal::CspCert;
+
+extern "C" FONTSEAL_API int32_t win_sign_font(const char* input_path, const char* output_path,
+                                              CspCert* certificate, int32_t use_sha1,
+                                              int32_t statement, const char16_t* program_name,
+                                              const char* more_info_url,
+                                              const char* timestamp_url) {
+    fontseal::StoreSigningStep step(certificate);
+    fontseal::SignOptions options;
+    options.useSha1 = use_sha1;
+    options.statement = statement;
+    options.programName = program_name;
+    options.moreInfoUrl = more_info_url;
+    options.timestampUrl = timestamp_url;
+    return fontseal::sign_job(input_path, output_path, step, options);
+}
+
+// No system certificate store is reachable on this platform yet, so no
+// signer can be created: callers get null, as the interface promises when
+// creation fails.
+extern "C" FONTSEAL_API Csp* create_win_csp(Csp** out) {
+    if (out) *out = nullptr;
+    return nullptr;
+}
+
+extern "C" FONTSEAL_API void release_win_csp(Csp* csp) { delete csp; }

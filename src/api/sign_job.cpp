@@ -1,0 +1,93 @@
+#include "api/sign_job.h"
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "api/font_passes.h"
+#include "api/result_codes.h"
+#include "base/error.h"
+#include "font/ot_dsig_table.h"
+#include "font/ot_memory_stream.h"
+#include "sign/digest_content.h"
+
+namespace fontseal {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
+using HeapBytes = std::unique_ptr<uint8_t, FreeDeleter>;
+
+constexpr int32_t kImageCapacity = 0x10000;
+const char kDsigTag[4] = {'D', 'S', 'I', 'G'};
+
+// First pass: the font exactly as the writer lays it out without a DSIG
+// table, followed by the DSIG flags value 1 (00 01). This is what is signed.
+std::unique_ptr<OTMemoryStream> buildSignedImage(const char* input_path) {
+    OpenFont open = open_font_without_dsig(input_path);
+    std::unique_ptr<OTMemoryStream> image(new OTMemoryStream(kImageCapacity));
+    if (!image->isOk()) throw std::bad_alloc();
+    open.font->setOutput(image.get());
+    open.font->writeFont();
+    open.font->setOutput(nullptr);
+    static const uint8_t kFlags[2] = {0x00, 0x01};
+    image->seek(image->size(), 0);
+    if (image->write(kFlags, 2) != 2 || !image->isOk()) throw std::bad_alloc();
+    return image;
+}
+
+HeapBytes buildContent(OTMemoryStream& image, int32_t use_sha1, int& length) {
+    int needed = build_digest_content(image.buffer(), image.size(), use_sha1, nullptr, 0);
+    if (needed < 0) throw error(kResultContent);
+    HeapBytes content(static_cast<uint8_t*>(std::malloc(needed > 0 ? needed : 1)));
+    if (!content) throw std::bad_alloc();
+    length = build_digest_content(image.buffer(), image.size(), use_sha1, content.get(), needed);
+    if (length < 0) throw error(kResultContent);
+    return content;
+}
+
+HeapBytes signContent(SigningStep& signer, const uint8_t* content, int length,
+                      const SignOptions& options, int& signature_length) {
+    uint8_t* raw = nullptr;
+    int result = signer.sign(content, length, options, &raw);
+    HeapBytes signature(raw);
+    if (result < 0) throw error(signer.failureCode(result));
+    if (!signature || result == 0) throw error(kResultSign);
+    signature_length = result;
+    return signature;
+}
+
+int32_t runJob(const char* input_path, const char* output_path, SigningStep& signer,
+               const SignOptions& options) {
+    std::unique_ptr<OTMemoryStream> image = buildSignedImage(input_path);
+
+    // Second pass: the font again, this time to receive the new DSIG table.
+    OpenFont open = open_font_without_dsig(input_path);
+
+    int content_length = 0;
+    HeapBytes content = buildContent(*image, options.useSha1, content_length);
+    int signature_length = 0;
+    HeapBytes signature =
+        signContent(signer, content.get(), content_length, options, signature_length);
+    content.reset();
+    image.reset();
+
+    std::unique_ptr<OTTable> table(open.font->createTable(kDsigTag));
+    auto* dsig = static_cast<OTDsigTable*>(table.get());
+    dsig->setSignature(signature.release(), static_cast<uint32_t>(signature_length));
+    open.font->addTable(table.release());
+
+    write_font_file(*open.font, output_path);
+    return kResultOk;
+}
+
+}  // namespace
+
+int32_t sign_job(const char* input_path, const char* output_path, SigningStep& signer,
+                 const SignOptions& options) {
+    return run_with_result([&] { return runJob(input_path, output_path, signer, options); });
+}
+
+}  // namespace fontseal

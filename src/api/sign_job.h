@@ -1,0 +1,13 @@
+// One signing job: input font to signed output font.
+#pragma once
+#include <cstdint>
+
+#include "api/signing_step.h"
+
+namespace fontseal {
+
+// Runs the job and returns a result code of the public header. Never throws.
+int32_t sign_job(const char* input_path, const char* output_path, SigningStep& signer,
+                 const SignOptions& options);
+
+}  // namespace fontseal

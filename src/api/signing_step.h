@@ -1,0 +1,30 @@
+// The one step in which the two signing routes differ: turning the content
+// bytes into a signature blob. The job is written against this interface so
+// it can run with the file-key signer, the system-store signer, or a test
+// signer with known bytes.
+#pragma once
+#include <cstdint>
+
+namespace fontseal {
+
+struct SignOptions {
+    int32_t useSha1 = 1;        // non-zero SHA-1, zero MD5
+    int32_t statement = 0;      // 0 from the certificate, 2 commercial, else individual
+    const char16_t* programName = nullptr;
+    const char* moreInfoUrl = nullptr;
+    const char* timestampUrl = nullptr;
+};
+
+class SigningStep {
+public:
+    virtual ~SigningStep() = default;
+    // Signs `content` (the content SEQUENCE's body). On success returns the
+    // blob's length and leaves a malloc'd blob in *out, which the caller owns.
+    // A negative result is a failure; *out may still hold a block to free.
+    virtual int sign(const uint8_t* content, int length, const SignOptions& options,
+                     uint8_t** out) = 0;
+    // The job's result code for a negative result of `sign`.
+    virtual int32_t failureCode(int result) const = 0;
+};
+
+}  // namespace fontseal

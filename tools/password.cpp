@@ -1,0 +1,92 @@
+#include "password.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace fontseal_cli {
+
+namespace {
+
+void strip_line_end(std::string& s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+}
+
+bool read_from_terminal(const std::string& key_path, std::string& password, std::string& error) {
+    int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        error = "the key file " + key_path +
+                " needs a password and there is no terminal to ask for it; use "
+                "--password-file FILE or --password-env NAME";
+        return false;
+    }
+    std::string prompt = "Password for " + key_path + ": ";
+    (void)!::write(fd, prompt.data(), prompt.size());
+    termios saved{};
+    bool restore = ::tcgetattr(fd, &saved) == 0;
+    if (restore) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    password.clear();
+    char c;
+    ssize_t n;
+    while ((n = ::read(fd, &c, 1)) == 1 && c != '\n') password.push_back(c);
+    if (restore) ::tcsetattr(fd, TCSAFLUSH, &saved);
+    ::close(fd);
+    c = 0;
+    strip_line_end(password);
+    if (n < 0) {
+        error = "cannot read the password from the terminal";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool read_password(const PasswordSource& source, const std::string& key_path,
+                   std::string& password, std::string& error) {
+    switch (source.kind) {
+        case PasswordSource::kNone:
+            password.clear();
+            return true;
+        case PasswordSource::kEnv: {
+            const char* value = std::getenv(source.name.c_str());
+            if (!value) {
+                error = "environment variable " + source.name + " (--password-env) is not set";
+                return false;
+            }
+            password = value;
+            return true;
+        }
+        case PasswordSource::kFile: {
+            std::ifstream in(source.name, std::ios::binary);
+            if (!in) {
+                error = "cannot read password file " + source.name + ": " + std::strerror(errno);
+                return false;
+            }
+            std::getline(in, password);
+            strip_line_end(password);
+            return true;
+        }
+        case PasswordSource::kTerminal:
+            return read_from_terminal(key_path, password, error);
+    }
+    return false;
+}
+
+void wipe(std::string& secret) {
+    volatile char* p = secret.empty() ? nullptr : &secret[0];
+    for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;
+    secret.clear();
+}
+
+}  // namespace fontseal_cli
