@@ -1,0 +1,22 @@
+// Little-endian byte strings to OpenSSL numbers. Key files and the
+// certificate layer both keep integers least significant byte first.
+#pragma once
+#include <openssl/bn.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace fontseal {
+
+// Clears as it frees: most numbers that pass through here are private.
+struct BnFree {
+    void operator()(BIGNUM* bn) const { BN_clear_free(bn); }
+};
+using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
+
+// A new number from `length` bytes, least significant first; leading zero
+// bytes at the high end are harmless and length 0 gives zero. Returns null
+// when memory runs out (or for a negative length). The caller frees it.
+BIGNUM* bn_from_le_bytes(const uint8_t* bytes, int length);
+
+}  // namespace fontseal

@@ -1,0 +1,46 @@
+// RSA keys made by openssl at test time, in PEM and in the three PVK forms
+// (128-bit RC4, 40-bit RC4, unencrypted), and a byte source that cannot tell
+// its length, as a network or pipe reader would be.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/byte_stream.h"
+#include "support/test_support.h"
+
+namespace testsupport {
+
+struct PvkKeySet {
+    int bits = 0;
+    std::string password;
+    std::string pem;        // private key, PEM
+    std::string publicPem;  // public key, PEM
+    std::string strong;     // PVK, 128-bit RC4 under `password`
+    std::string weak;       // PVK, 40-bit RC4 under `password`
+    std::string none;       // PVK, blob in clear
+};
+
+// Generates a `bits`-bit key in `dir` (files named after `stem`); throws
+// std::runtime_error when openssl fails.
+PvkKeySet makePvkKeys(const TempDir& dir, const std::string& stem, int bits,
+                      const std::string& password);
+
+// Little-endian 32-bit field access for editing key-file headers.
+uint32_t getLe32(const std::vector<uint8_t>& bytes, size_t offset);
+void setLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
+
+// Reads from a copy of `bytes` but answers remaining() with -1.
+class UnsizedSource : public fontseal::ByteSource {
+public:
+    explicit UnsizedSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    void read(uint8_t* buffer, int count) override;
+    bool atEnd() override { return position_ >= bytes_.size(); }
+    int remaining() override { return -1; }
+
+private:
+    std::vector<uint8_t> bytes_;
+    size_t position_ = 0;
+};
+
+}  // namespace testsupport
