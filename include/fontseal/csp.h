@@ -21,14 +21,14 @@ struct SystemTime {
     uint16_t milliseconds;
 };
 
-constexpr uint32_t kTypeAbstract = 0x41425354;  // "ABST"
+constexpr uint32_t kCspTypeAbstract = 0x41425354;  // "ABST"
 
 class CspCert;
 
 class Csp {
 public:
     virtual ~Csp() = default;
-    virtual uint32_t typeCode() const { return kTypeAbstract; }
+    virtual uint32_t typeCode() const { return kCspTypeAbstract; }
     virtual int enumCertificates() = 0;
     virtual CspCert* certificateAt(int index) = 0;
     // Signs `content` (the body of the content SEQUENCE) with `cert`'s key.
@@ -43,7 +43,7 @@ public:
 // interface has no virtual destructor.
 class CspCert {
 public:
-    virtual uint32_t typeCode() const { return kTypeAbstract; }
+    virtual uint32_t typeCode() const { return kCspTypeAbstract; }
     virtual const uint8_t* thumbprint() const = 0;
     virtual bool hasPrivateKey() const = 0;
     virtual std::string subjectName() const = 0;

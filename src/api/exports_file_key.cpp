@@ -24,7 +24,8 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const c
     }
     if (certificates.count() == 0) return kResultNoCertificate;
 
-    RsaKey key = make_rsa_key();
+    RsaPtr key = new_rsa_key();
+    if (!key) return kResultInternal;
     {
         FileSource key_file;
         try {
@@ -33,7 +34,7 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const c
             return kResultKeyOpen;
         }
         int loaded = load_private_key(key_file, password, key.get());
-        if (loaded == kWrongPassword) return kResultKeyPassword;
+        if (loaded == kErrKeyPassword) return kResultKeyPassword;
         if (loaded < 0) return kResultKeyRead;
     }
 
