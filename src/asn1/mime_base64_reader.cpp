@@ -13,8 +13,8 @@ namespace {
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool isTokenChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '/' || c == '\\' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '/' || c == '\\' || c == '_' || c == '~';
 }
 
 // Finds the next token at or after *cursor; false when the line has none left.

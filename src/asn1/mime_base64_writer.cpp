@@ -7,6 +7,11 @@
 
 namespace fontseal {
 
+namespace {
+uint32_t g_pendingBits = 0;
+int g_pendingCount = 0;
+}  // namespace
+
 MimeBase64Writer::MimeBase64Writer(const uint8_t* data, int size, const char* name)
     : data_(data), size_(data && size > 0 ? size : 0) {
     line_[0] = '\0';
@@ -36,17 +41,17 @@ const char* MimeBase64Writer::base64Line() {
     lineLength_ = 0;
     bool finished = false;
     while (lineLength_ < kLineLength) {
-        if (bitCount_ >= 6) {
-            bitCount_ -= 6;
-            line_[lineLength_++] = base64Letter(bits_ >> bitCount_);
-            bits_ &= (1u << bitCount_) - 1;
+        if (g_pendingCount >= 6) {
+            g_pendingCount -= 6;
+            line_[lineLength_++] = base64Letter(g_pendingBits >> g_pendingCount);
+            g_pendingBits &= (1u << g_pendingCount) - 1;
         } else if (position_ < size_) {
-            bits_ = bits_ << 8 | data_[position_++];
-            bitCount_ += 8;
-        } else if (bitCount_ > 0) {
+            g_pendingBits = g_pendingBits << 8 | data_[position_++];
+            g_pendingCount += 8;
+        } else if (g_pendingCount > 0) {
             // Complete the last character with zero bits.
-            bits_ <<= 2;
-            bitCount_ += 2;
+            g_pendingBits <<= 2;
+            g_pendingCount += 2;
         } else {
             finished = true;
             break;

@@ -1,6 +1,12 @@
 // Produces a base64 MIME body line by line: three header lines, then the data
 // as base64 in lines of 72 characters, the last one shorter and padded. The
 // caller adds the line ends.
+//
+// The bits read from the data but not yet emitted live in one process-wide
+// pair shared by all writers, so only one writer may run at a time. Because a
+// full line (72 characters, 54 bytes) always ends on a byte boundary, the pair
+// is empty whenever nextLine returns: a writer left unfinished cannot disturb
+// the next one.
 #pragma once
 #include <cstdint>
 
@@ -38,10 +44,6 @@ private:
     char name_[kMaxName + 1];
     int lines_ = 0;
     int lineLength_ = 0;
-    // Bits read from the data but not yet emitted. Kept per writer so that an
-    // abandoned or interleaved encoding cannot corrupt another one.
-    uint32_t bits_ = 0;
-    int bitCount_ = 0;
 };
 
 }  // namespace fontseal
