@@ -85,12 +85,11 @@ int32_t OTBufferedFile::write(const void* buffer, int32_t count) {
     }
     if (written < count) error_ = 1;
     if (written <= 0) return 0;
-    // The direct write may have replaced bytes the window still holds; the
-    // window must then be read again before anything is written through it.
-    int64_t start = windowStart();
+    // The window starts at or before the position and holds at most 64 KiB,
+    // so the end of a larger write always lies past it and the window is
+    // read again from the file, never kept stale.
     int64_t end = static_cast<int64_t>(position_) + written;
-    bool overlaps = position_ < start + valid_ && end > start;
-    moveWindow(end, overlaps);
+    moveWindow(end, false);
     position_ = static_cast<int32_t>(end);
     knownSize_ = std::max(knownSize_, position_);
     return written;
