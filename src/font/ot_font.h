@@ -1,0 +1,79 @@
+// A font as a list of tables: reads the sfnt table directory of an input
+// font, lets tables be removed and added, and writes a complete font with a
+// fresh directory, the tables in the recommended order, each padded to four
+// bytes, and the head table's checkSumAdjustment recomputed.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "base/grow_array.h"
+#include "font/ot_table.h"
+
+namespace fontseal {
+
+class OTStream;
+
+class OTFont {
+public:
+    // Neither stream is owned; either may be null and set later.
+    explicit OTFont(OTStream* input = nullptr, OTStream* output = nullptr);
+    virtual ~OTFont();
+    OTFont(const OTFont&) = delete;
+    OTFont& operator=(const OTFont&) = delete;
+
+    // A new table object suited to `tag` (four bytes): "head" gives an
+    // OTHeadTable, anything else a plain OTTable. Not yet in the list.
+    virtual std::unique_ptr<OTTable> createTable(const char* tag);
+
+    // Reads the table directory from the input and parses head. Returns the
+    // number of tables. OT_EXCEPTION -3 without input; -2 when the directory
+    // is unusable (more than 256 tables, a directory or a table that does not
+    // lie wholly inside the file).
+    int32_t readDirectory();
+    // Index of the first table whose tag equals the four bytes, or -1.
+    int32_t findTable(const char* tag) const;
+    // Destroys the table at `index`; later tables move up by one. An index
+    // outside the list (such as findTable's -1) does nothing.
+    void removeTable(int32_t index);
+    // Adds `table` at the end of the list; returns it.
+    OTTable* appendTable(std::unique_ptr<OTTable> table);
+
+    // Writes the whole font to the output and returns 0. OT_EXCEPTION -7
+    // without output; error 258 when the output takes fewer bytes than given.
+    int32_t writeFont();
+
+    int32_t tableCount() const { return tables_.count(); }
+    OTTable& table(int32_t index) { return *tables_[index]; }
+
+    OTStream* input() const { return input_; }
+    void setInput(OTStream* input) { input_ = input; }
+    OTStream* output() const { return output_; }
+    void setOutput(OTStream* output) { output_ = output; }
+
+    // Where the head writer put checkSumAdjustment in the output; -1 until
+    // a head table has been written by the current writeFont.
+    int32_t checksumAdjustmentPosition() const { return adjustmentPosition_; }
+    void setChecksumAdjustmentPosition(int32_t position) { adjustmentPosition_ = position; }
+
+    // The directory header values for `count` tables.
+    struct SearchParams {
+        uint16_t searchRange;
+        uint16_t entrySelector;
+        uint16_t rangeShift;
+    };
+    static SearchParams searchParams(uint16_t count);
+
+    static constexpr int32_t kMaxTables = 256;
+    static constexpr uint32_t kVersionTrueType = 0x00010000;
+    static constexpr uint32_t kVersionCff = 0x4F54544F;  // 'OTTO'
+    static constexpr uint32_t kChecksumMagic = 0xB1B0AFBA;
+
+private:
+    OTStream* input_;
+    OTStream* output_;
+    int32_t startOffset_ = 0;
+    int32_t adjustmentPosition_ = -1;
+    GrowArray<std::unique_ptr<OTTable>> tables_;
+};
+
+}  // namespace fontseal

@@ -1,0 +1,78 @@
+#include "font/ot_head_table.h"
+
+#include "base/error.h"
+#include "font/big_endian.h"
+#include "font/ot_font.h"
+#include "font/ot_memory_stream.h"
+#include "font/ot_stream_io.h"
+
+namespace fontseal {
+
+uint32_t OTHeadTable::computeLength() {
+    setLength(kLength);
+    return kLength;
+}
+
+int32_t OTHeadTable::parse(OTStream* stream) {
+    if (!owner()) throw OT_EXCEPTION(-4);
+    if (!stream) stream = owner()->input();
+    if (!stream) throw OT_EXCEPTION(-3);
+
+    uint8_t b[kLength];
+    if (stream->seek(static_cast<int32_t>(offset()), 0) != static_cast<int32_t>(offset()) ||
+        !readExactly(*stream, b, kLength)) {
+        throw OT_EXCEPTION(-2);
+    }
+    version = loadBE32(b + 0);
+    fontRevision = loadBE32(b + 4);
+    checkSumAdjustment = loadBE32(b + 8);
+    magicNumber = loadBE32(b + 12);
+    flags = loadBE16(b + 16);
+    unitsPerEm = loadBE16(b + 18);
+    created[0] = loadBE32(b + 20);
+    created[1] = loadBE32(b + 24);
+    modified[0] = loadBE32(b + 28);
+    modified[1] = loadBE32(b + 32);
+    xMin = static_cast<int16_t>(loadBE16(b + 36));
+    yMin = static_cast<int16_t>(loadBE16(b + 38));
+    xMax = static_cast<int16_t>(loadBE16(b + 40));
+    yMax = static_cast<int16_t>(loadBE16(b + 42));
+    macStyle = loadBE16(b + 44);
+    lowestRecPPEM = loadBE16(b + 46);
+    fontDirectionHint = loadBE16(b + 48);
+    indexToLocFormat = loadBE16(b + 50);
+    glyphDataFormat = loadBE16(b + 52);
+    setState(kParsed);
+    return 0;
+}
+
+void OTHeadTable::writeTo(OTStream* stream) {
+    if (!owner()) throw OT_EXCEPTION(-4);
+    OTMemoryStream image(static_cast<int32_t>(computeLength()));
+    checkSumAdjustment = 0;
+    writeBE32(image, version);
+    writeBE32(image, fontRevision);
+    writeBE32(image, checkSumAdjustment);
+    writeBE32(image, magicNumber);
+    writeBE16(image, flags);
+    writeBE16(image, unitsPerEm);
+    writeBE32(image, created[0]);
+    writeBE32(image, created[1]);
+    writeBE32(image, modified[0]);
+    writeBE32(image, modified[1]);
+    writeBE16(image, static_cast<uint16_t>(xMin));
+    writeBE16(image, static_cast<uint16_t>(yMin));
+    writeBE16(image, static_cast<uint16_t>(xMax));
+    writeBE16(image, static_cast<uint16_t>(yMax));
+    writeBE16(image, macStyle);
+    writeBE16(image, lowestRecPPEM);
+    writeBE16(image, fontDirectionHint);
+    writeBE16(image, indexToLocFormat);
+    writeBE16(image, glyphDataFormat);
+
+    OTStream& out = outputFor(stream);
+    owner()->setChecksumAdjustmentPosition(out.tell() + kAdjustmentOffset);
+    emit(image, &out);
+}
+
+}  // namespace fontseal
