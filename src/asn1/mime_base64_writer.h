@@ -1,0 +1,49 @@
+// Produces a base64 MIME body line by line: three header lines, then the data
+// as base64 in lines of 72 characters, the last one shorter and padded. The
+// caller adds the line ends.
+//
+// The bits read from the data but not yet emitted live in one process-wide
+// pair shared by all writers, so only one writer may run at a time. Because a
+// full line (72 characters, 54 bytes) always ends on a byte boundary, the pair
+// is empty whenever nextLine returns: a writer left unfinished cannot disturb
+// the next one.
+#pragma once
+#include <cstdint>
+
+namespace fontseal {
+
+class MimeBase64Writer {
+public:
+    static constexpr int kLineLength = 72;
+    // Longest part name that still lets the first header line fit the line
+    // buffer; longer names are cut to it.
+    static constexpr int kMaxName = 207;
+
+    // `data` is borrowed and must outlive the writer; a null `name` becomes
+    // "default".
+    MimeBase64Writer(const uint8_t* data, int size, const char* name);
+    MimeBase64Writer(const MimeBase64Writer&) = delete;
+    MimeBase64Writer& operator=(const MimeBase64Writer&) = delete;
+
+    // The next line without its line end, or null when there are no more.
+    // The text stays valid until the next call.
+    const char* nextLine();
+
+    // Lines produced so far. Setting it to 3 before the first nextLine skips
+    // the three header lines, leaving the bare base64 lines.
+    int lineCount() const { return lines_; }
+    void setLineCount(int lines) { lines_ = lines; }
+
+private:
+    const char* base64Line();
+
+    const uint8_t* data_;
+    int position_ = 0;
+    int size_;
+    char line_[256];
+    char name_[kMaxName + 1];
+    int lines_ = 0;
+    int lineLength_ = 0;
+};
+
+}  // namespace fontseal
