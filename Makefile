@@ -27,3 +27,10 @@ test: deps build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+.PHONY: demo bench
+demo: deps build
+	@BUILD_DIR=$(BUILD_DIR) scripts/demo.sh
+
+bench: deps build
+	@BUILD_DIR=$(BUILD_DIR) bench/run

@@ -74,10 +74,10 @@ int32_t runJob(const char* input_path, const char* output_path, SigningStep& sig
     content.reset();
     image.reset();
 
-    std::unique_ptr<OTTable> table(open.font->createTable(kDsigTag));
+    std::unique_ptr<OTTable> table = open.font->createTable(kDsigTag);
     auto* dsig = static_cast<OTDsigTable*>(table.get());
     dsig->setSignature(signature.release(), static_cast<uint32_t>(signature_length));
-    open.font->addTable(table.release());
+    open.font->appendTable(std::move(table));
 
     write_font_file(*open.font, output_path);
     return kResultOk;
