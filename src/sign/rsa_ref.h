@@ -9,6 +9,21 @@
 namespace fontseal {
 
 template <>
+inline void SharedRef<RSA>::reset(RSA* object) {
+    release();
+    if (!object) return;
+    try {
+        block_ = new Block{object, 1, false};
+    } catch (...) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        RSA_free(object);
+#pragma GCC diagnostic pop
+        throw;
+    }
+}
+
+template <>
 inline void SharedRef<RSA>::destroy(Block* block) {
     if (!block->noDelete) {
 #pragma GCC diagnostic push

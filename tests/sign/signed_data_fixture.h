@@ -2,7 +2,9 @@
 // certificates of every code-signing purpose, and a helper that signs some
 // data the way the signing job does and keeps the blob as a file.
 #pragma once
+#ifndef OPENSSL_SUPPRESS_DEPRECATED
 #define OPENSSL_SUPPRESS_DEPRECATED
+#endif
 #include <openssl/rsa.h>
 
 #include <cstdlib>
@@ -96,16 +98,16 @@ inline SignedBlob sign(const SignRequest& request) {
     int size = fontseal::build_digest_content(request.data.data(), int(request.data.size()),
                                               request.useSha1, nullptr, 0);
     signedBlob.content.resize(size_t(size));
-    fontseal::build_digest_content(request.data.data(), int(request.data.size()),
-                                   request.useSha1, signedBlob.content.data(), size);
+    fontseal::build_digest_content(request.data.data(), int(request.data.size()), request.useSha1,
+                                   signedBlob.content.data(), size);
     fontseal::GrowArray<fontseal::P7Certificate> list;
     loadCertificates(request.certificates, list);
     RSA* key = request.key ? request.key : world.key.get();
     uint8_t* out = nullptr;
-    signedBlob.result = fontseal::build_signed_data(
-        list.begin(), list.count(), signedBlob.content.data(), size, request.useSha1,
-        request.statement, request.programName, request.url, &out,
-        fontseal::SharedRef<RSA>::borrowed(key));
+    signedBlob.result =
+        fontseal::build_signed_data(list.begin(), list.count(), signedBlob.content.data(), size,
+                                    request.useSha1, request.statement, request.programName,
+                                    request.url, &out, fontseal::SharedRef<RSA>::borrowed(key));
     const std::string stem = world.dir.file("blob" + std::to_string(++world.blobs));
     signedBlob.path = stem + ".p7";
     signedBlob.contentPath = stem + ".content";

@@ -1,4 +1,5 @@
 // The blob's structure and attribute bytes, as `openssl asn1parse` splits it.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,8 +25,7 @@ const char* kIndividualAttribute =
 const char* kPublisherNameAndUrl =
     "301F 060A2B0601040182370201 0C 3111 300F A008 8006 006100620063 A103 8001 78";
 const char* kPublisherEmpty = "3010 060A2B0601040182370201 0C 3102 3000";
-const char* kContentTypeAttribute =
-    "3019 06092A864886F70D010903 310C 060A2B0601040182370201 04";
+const char* kContentTypeAttribute = "3019 06092A864886F70D010903 310C 060A2B0601040182370201 04";
 
 std::string h(const char* spaced) { return hex(unhex(spaced)); }
 
@@ -71,8 +71,7 @@ TEST(SignedDataLayout, Sha1BlobFieldByField) {
     ASSERT_EQ(fields.size(), 5u);
     EXPECT_EQ(hex(tree.element(fields[0])), h("020101"));
     EXPECT_EQ(hex(tree.content(layout.digestAlgorithms)), h(kSha1AlgId));
-    EXPECT_EQ(hex(tree.element(tree.child(layout.contentInfo, 0))),
-              h("060A2B0601040182370201 04"));
+    EXPECT_EQ(hex(tree.element(tree.child(layout.contentInfo, 0))), h("060A2B0601040182370201 04"));
     EXPECT_EQ(tree[layout.content].type, "SEQUENCE");
     EXPECT_EQ(hex(tree.content(layout.content)), hex(s.content));
     EXPECT_EQ(tree[fields[3]].type, "cont [ 0 ]");
@@ -176,7 +175,8 @@ TEST(SignedDataLayout, PublisherInfoShapes) {
         {u"abc", nullptr, h("301A 060A2B0601040182370201 0C 310C 300A A008 8006 006100620063")},
         {u"abc", "x", h(kPublisherNameAndUrl)},
         // Characters beyond Latin-1 keep both bytes, high byte first.
-        {u"\u20AC\u00E9", "", h("301C 060A2B0601040182370201 0C 310E 300C A006 8004 20AC00E9 A102 8000")},
+        {u"\u20AC\u00E9", "",
+         h("301C 060A2B0601040182370201 0C 310E 300C A006 8004 20AC00E9 A102 8000")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -200,10 +200,10 @@ TEST(SignedDataLayout, StatementFromSelectorAndPurpose) {
         int statement;
         const char* expected;
     } cases[] = {
-        {world.plainPem, 0, kCommercialAttribute},      // purpose 0: no extensions
-        {world.genericPem, 0, kCommercialAttribute},    // purpose 0: generic code signing
-        {world.individualPem, 0, kIndividualAttribute}, // purpose 1
-        {world.commercialPem, 0, kCommercialAttribute}, // purpose 2
+        {world.plainPem, 0, kCommercialAttribute},       // purpose 0: no extensions
+        {world.genericPem, 0, kCommercialAttribute},     // purpose 0: generic code signing
+        {world.individualPem, 0, kIndividualAttribute},  // purpose 1
+        {world.commercialPem, 0, kCommercialAttribute},  // purpose 2
         {world.individualPem, 2, kCommercialAttribute},
         {world.commercialPem, 1, kIndividualAttribute},
         {world.commercialPem, 7, kIndividualAttribute},

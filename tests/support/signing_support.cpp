@@ -34,7 +34,8 @@ TestPki::TestPki(const TempDir& d) : dir(d) {
     caPem = dir.file("ca.pem");
     const std::string cnf = dir.file("ca.cnf");
     writeText(cnf,
-              "[req]\ndistinguished_name=dn\n[dn]\n[ext]\nbasicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
+              "[req]\ndistinguished_name=dn\n[dn]\n[ext]\nbasicConstraints=critical,CA:"
+              "TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
               "subjectKeyIdentifier=hash\n");
     openssl("req -new -x509 -key " + quote(caKey) + " -subj '/CN=fontseal test CA' -days 30 " +
             "-set_serial 1000 -config " + quote(cnf) + " -extensions ext -out " + quote(caPem));
@@ -42,8 +43,8 @@ TestPki::TestPki(const TempDir& d) : dir(d) {
 
 std::string TestPki::makeKey(const std::string& name, int bits) const {
     const std::string path = dir.file(name + ".key");
-    openssl("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:" + std::to_string(bits) +
-            " -out " + quote(path));
+    openssl("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:" + std::to_string(bits) + " -out " +
+            quote(path));
     return path;
 }
 
@@ -138,7 +139,8 @@ Asn1Tree::Asn1Tree(const std::string& path) : bytes_(readFile(path)) {
         const std::string dump = "[HEX DUMP]";
         if (node.type.size() > dump.size() &&
             node.type.compare(node.type.size() - dump.size(), dump.size(), dump) == 0) {
-            node.type.erase(node.type.find_last_not_of(' ', node.type.size() - dump.size() - 1) + 1);
+            node.type.erase(node.type.find_last_not_of(' ', node.type.size() - dump.size() - 1) +
+                            1);
         }
         node.value = m[7];
         nodes_.push_back(node);
