@@ -73,7 +73,7 @@ int32_t OTDsigTable::parse(OTStream* stream) {
         static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1)));
     if (!data) throw std::bad_alloc();
     if (size > INT32_MAX ||
-        stream->seek(static_cast<int32_t>(offset()), 0) != static_cast<int32_t>(offset()) ||
+        stream->seek(static_cast<int32_t>(inputOffset()), 0) != static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, data.get(), static_cast<int32_t>(size)) || size < kHeaderSize) {
         throw OT_EXCEPTION(-2);
     }

@@ -40,7 +40,7 @@ void OTTable::writeTo(OTStream* stream) {
     if (length_ == 0) return;
 
     uint8_t chunk[kCopyChunk];
-    if (input->seek(static_cast<int32_t>(offset_), 0) != static_cast<int32_t>(offset_)) {
+    if (input->seek(static_cast<int32_t>(inputOffset_), 0) != static_cast<int32_t>(inputOffset_)) {
         throw error(kErrShortTransfer);
     }
     uint32_t left = length_;
