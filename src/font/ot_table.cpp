@@ -15,9 +15,7 @@ namespace {
 constexpr uint32_t kCopyChunk = 4096;
 }
 
-OTTable::OTTable(const char* tag, OTFont* owner) : owner_(owner) {
-    std::memcpy(tag_, tag, 4);
-}
+OTTable::OTTable(const char* tag, OTFont* owner) : owner_(owner) { std::memcpy(tag_, tag, 4); }
 
 uint32_t OTTable::tagValue() const { return fontseal::tagValue(tag_); }
 

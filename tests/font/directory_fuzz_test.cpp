@@ -56,9 +56,8 @@ std::vector<std::vector<uint8_t>> seeds() {
 }
 
 uint32_t interesting(std::mt19937& rng, uint32_t size) {
-    const uint32_t values[] = {0,           1,          4,    54,       size - 1, size,
-                               size + 1,    0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFF8,
-                               size / 2};
+    const uint32_t values[] = {0,        1,          4,          54,         size - 1,   size,
+                               size + 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFF8, size / 2};
     return rng() % 3 == 0 ? rng() : values[rng() % (sizeof values / sizeof values[0])];
 }
 

@@ -1,3 +1,5 @@
+#include "font/ot_buffered_file.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "font/ot_buffered_file.h"
 #include "support/test_support.h"
 
 namespace fontseal {
@@ -30,7 +31,8 @@ struct Model {
 
 std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
     std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 31 + seed * 17 + (i >> 8)) & 0xFF);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = static_cast<uint8_t>((i * 31 + seed * 17 + (i >> 8)) & 0xFF);
     return v;
 }
 
@@ -182,7 +184,8 @@ TEST(OTBufferedFile, RandomWritesAndSeeksMatchAModel) {
         for (int op = 0; op < 400; ++op) {
             uint32_t kind = rng() % 10;
             if (kind < 6) {
-                static const size_t sizes[] = {1, 2, 4, 54, 511, 512, 513, 4096, 65535, 65536, 65537};
+                static const size_t sizes[] = {1,   2,    4,     54,    511,  512,
+                                               513, 4096, 65535, 65536, 65537};
                 size_t n = rng() % 3 == 0 ? sizes[rng() % 11] : 1 + rng() % 5000;
                 writeBoth(f, m, pattern(n, rng()));
             } else if (kind < 9) {

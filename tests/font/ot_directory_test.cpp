@@ -71,8 +71,7 @@ TEST(OTFontDirectory, SearchParametersFollowTheTableCount) {
 }
 
 TEST(OTFontDirectory, VersionComesFromTheTablesNotTheInput) {
-    std::vector<SfntTable> tables = {{"head", testsupport::sampleHead()},
-                                     {"CFF ", bytesOf(40, 9)}};
+    std::vector<SfntTable> tables = {{"head", testsupport::sampleHead()}, {"CFF ", bytesOf(40, 9)}};
     std::vector<uint8_t> cff = buildSfnt(tables, 0x00010000);
     EXPECT_EQ(parseSfntDirectory(fonttest::rewrite(cff)).version, 0x4F54544Fu);
     tables.pop_back();
@@ -176,8 +175,7 @@ TEST(OTFontDirectory, FontWithoutHeadIsWrittenWithoutAdjustment) {
     std::vector<uint8_t> out = fonttest::rewrite(in);
     // Checked against an independent layout; every byte is a copied table,
     // padding or directory, so no stray adjustment was written anywhere.
-    std::vector<uint8_t> expected =
-        buildSfnt({{"name", bytesOf(10, 1)}, {"cmap", bytesOf(33, 2)}});
+    std::vector<uint8_t> expected = buildSfnt({{"name", bytesOf(10, 1)}, {"cmap", bytesOf(33, 2)}});
     EXPECT_EQ(out, expected);
 
     // A font whose head was removed after one write: the second write has

@@ -1,3 +1,5 @@
+#include "font/ot_dsig_table.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -5,7 +7,6 @@
 
 #include "base/error.h"
 #include "font/font_test_util.h"
-#include "font/ot_dsig_table.h"
 #include "support/sfnt_support.h"
 
 namespace fontseal {
@@ -36,13 +37,13 @@ TEST(OTDsigTable, OneSignatureOf1000BytesIs1028Long) {
     std::vector<uint8_t> image = writeTable(dsig);
     ASSERT_EQ(image.size(), 1028u);
     EXPECT_EQ(dsig.length(), 1028u);
-    EXPECT_EQ(be32(image, 0), 1u);     // version
-    EXPECT_EQ(be16(image, 4), 1u);     // numSignatures
-    EXPECT_EQ(be16(image, 6), 1u);     // flags
-    EXPECT_EQ(be32(image, 8), 1u);     // format
+    EXPECT_EQ(be32(image, 0), 1u);      // version
+    EXPECT_EQ(be16(image, 4), 1u);      // numSignatures
+    EXPECT_EQ(be16(image, 6), 1u);      // flags
+    EXPECT_EQ(be32(image, 8), 1u);      // format
     EXPECT_EQ(be32(image, 12), 1008u);  // block length
-    EXPECT_EQ(be32(image, 16), 20u);   // block offset
-    EXPECT_EQ(be32(image, 20), 0u);    // reserved
+    EXPECT_EQ(be32(image, 16), 20u);    // block offset
+    EXPECT_EQ(be32(image, 20), 0u);     // reserved
     EXPECT_EQ(be32(image, 24), 1000u);
     EXPECT_EQ(std::vector<uint8_t>(image.begin() + 28, image.end()), sig);
     EXPECT_EQ(dsig.checksum(), testsupport::sfntSum(image));

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "font/font_layout_check.h"
+#include "font/font_test_util.h"
 #include "font/ot_dsig_table.h"
 #include "font/ot_font.h"
 #include "font/ot_head_table.h"
-#include "font/font_layout_check.h"
-#include "font/font_test_util.h"
 #include "support/sfnt_support.h"
 #include "support/test_support.h"
 

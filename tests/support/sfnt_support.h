@@ -39,8 +39,7 @@ uint32_t sfntSum(const std::vector<uint8_t>& bytes);
 
 // A well-formed font: directory in tag order, data in the given order, each
 // table padded to 4 bytes, correct checksums and head checkSumAdjustment.
-std::vector<uint8_t> buildSfnt(const std::vector<SfntTable>& tables,
-                               uint32_t version = 0x00010000);
+std::vector<uint8_t> buildSfnt(const std::vector<SfntTable>& tables, uint32_t version = 0x00010000);
 // A 54-byte head table with the magic number and the given unitsPerEm.
 std::vector<uint8_t> sampleHead(uint16_t unitsPerEm = 1000);
 
