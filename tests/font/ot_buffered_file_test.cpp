@@ -112,6 +112,32 @@ TEST(OTBufferedFile, ExistingBytesAroundARewriteSurvive) {
     EXPECT_EQ(testsupport::readFile(path), before);
 }
 
+// Bytes changed behind the stream's back show which seeks keep the window
+// and which reload it: a target in the last 512 valid bytes reloads.
+TEST(OTBufferedFile, SeekKeepsTheWindowUpTo512BytesBeforeItsEnd) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("margin.bin");
+    std::vector<uint8_t> original = pattern(200000, 5);
+    testsupport::writeFile(path, original);
+    OTBufferedFile f(path.c_str(), 0x8002);
+    ASSERT_TRUE(f.isOk());
+    std::vector<uint8_t> changed = original;
+    for (size_t at : {1000, 65024, 65025}) changed[at] = static_cast<uint8_t>(~original[at]);
+    testsupport::writeFile(path, changed);
+
+    uint8_t b = 0;
+    EXPECT_EQ(f.seek(1000, 0), 1000);
+    ASSERT_EQ(f.read(&b, 1), 1);
+    EXPECT_EQ(b, original[1000]);
+    EXPECT_EQ(f.seek(65024, 0), 65024);
+    ASSERT_EQ(f.read(&b, 1), 1);
+    EXPECT_EQ(b, original[65024]);
+    EXPECT_EQ(f.seek(65025, 0), 65025);
+    ASSERT_EQ(f.read(&b, 1), 1);
+    EXPECT_EQ(b, changed[65025]);
+    EXPECT_TRUE(f.close());
+}
+
 TEST(OTBufferedFile, DirectWriteLargerThanTheWindowKeepsLaterWritesCorrect) {
     testsupport::TempDir dir;
     std::string path = dir.file("big.bin");
