@@ -46,6 +46,8 @@ std::vector<uint8_t> sampleHead(uint16_t unitsPerEm = 1000);
 // Throws std::runtime_error when the bytes are too short for the directory.
 SfntDirectory parseSfntDirectory(const std::vector<uint8_t>& font);
 const SfntEntry* findEntry(const SfntDirectory& dir, const std::string& tag);
+// The entry points into the directory, so it must outlive the call.
+const SfntEntry* findEntry(SfntDirectory&& dir, const std::string& tag) = delete;
 // The table's bytes (length of them), without padding.
 std::vector<uint8_t> tableBytes(const std::vector<uint8_t>& font, const SfntEntry& entry);
 
