@@ -319,3 +319,30 @@ TEST(P7ContentInfo, DecodeAndEncode) {
                                    testsupport::tlv(0xA0, testsupport::tlv(0x30, members))}));
     EXPECT_EQ(hex(out), hex(expected));
 }
+
+TEST(P7SignedData, WriterListsDigestsAndOptionalFields) {
+    testsupport::TempDir dir;
+    Signed sha1 = opensslSign(dir, "sha1");
+    Signed md5 = opensslSign(dir, "md5");
+    P7SignedData signedData, md5Data;
+    ASSERT_TRUE(decode(signedData, sha1.message));
+    ASSERT_TRUE(decode(md5Data, md5.message));
+    signedData.signerInfos().append() = md5Data.signerInfos()[0];
+    const uint8_t crl[] = {0x30, 0x00};
+    signedData.revocationLists().append() = SharedRef<DerValue>(new DerRaw(crl, 2, false));
+
+    Bytes out = encoded(signedData);
+    auto outer = testsupport::splitElements(testsupport::contentOf(out));
+    ASSERT_EQ(outer.size(), 2u);
+    auto fields =
+        testsupport::splitElements(testsupport::contentOf(testsupport::contentOf(outer[1])));
+    ASSERT_EQ(fields.size(), 6u);
+    // MD5 is listed before SHA-1 whatever the order of the signers.
+    EXPECT_EQ(hex(fields[1]),
+              hex(unhex("3119 300C06082A864886F70D02050500 300906052B0E03021A0500")));
+    EXPECT_EQ(fields[3][0], 0xA0);
+    EXPECT_EQ(hex(fields[4]), hex(unhex("A1023000")));
+    auto signers = testsupport::splitElements(testsupport::contentOf(fields[5]));
+    ASSERT_EQ(signers.size(), 2u);
+    EXPECT_EQ(hex(signers[1]), hex(signerInfoBytes(dir, md5.message)));
+}
