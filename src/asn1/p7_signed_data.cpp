@@ -1,0 +1,104 @@
+#include "asn1/p7_signed_data.h"
+
+#include "asn1/der_errors.h"
+#include "asn1/der_header.h"
+#include "asn1/der_reader.h"
+#include "asn1/p7_certificate.h"
+#include "asn1/p7_read_signer_info.h"
+#include "base/error.h"
+
+namespace fontseal {
+
+namespace {
+
+void expectNext(DerReader& reader, int tag, int formCode) {
+    int t = 0, f = 0;
+    if (!reader.peek(t, f) || t != tag || f != formCode) throw error(kErrUnexpectedElement);
+}
+
+void readCertificates(DerReader& reader, P7SignedData::ValueList& certificates) {
+    reader.enter();
+    int tag = 0, formCode = 0;
+    while (reader.peek(tag, formCode)) {
+        bool certificate = (tag == kTagSequence && formCode == kFormConstructed) ||
+                           (tag == 0 && formCode == kFormContextConstructed);
+        if (!certificate) {
+            reader.skip();
+            continue;
+        }
+        auto* entry = new P7Certificate();
+        SharedRef<DerValue> ref(entry);
+        if (entry->decodeFrom(reader)) certificates.append() = ref;
+    }
+    reader.leave();
+}
+
+void readSignerInfos(DerReader& reader, P7SignedData::ValueList& signerInfos) {
+    reader.enter();
+    int tag = 0, formCode = 0;
+    while (reader.peek(tag, formCode)) {
+        if (tag != kTagSequence || formCode != kFormConstructed) {
+            reader.skip();
+            continue;
+        }
+        auto* signer = new P7ReadSignerInfo();
+        SharedRef<DerValue> ref(signer);
+        if (signer->decodeFrom(reader)) signerInfos.append() = ref;
+    }
+    reader.leave();
+}
+
+}  // namespace
+
+void P7SignedData::clear() {
+    contentType_.clear();
+    content_.release();
+    certificates_.setCount(0);
+    revocationLists_.setCount(0);
+    signerInfos_.setCount(0);
+}
+
+bool P7SignedData::decodeFrom(DerReader& reader) {
+    clear();
+    decodeError_ = 0;
+    try {
+        expectNext(reader, kTagSequence, kFormConstructed);
+        reader.enter();
+        reader.readOid(contentType_);
+        if (!contentType_.equals(kOidSignedData)) throw error(kErrNotSignedData);
+        expectNext(reader, 0, kFormContextConstructed);
+        reader.enter();
+        expectNext(reader, kTagSequence, kFormConstructed);
+        reader.enter();
+        if (reader.readInt() != 1) throw error(kErrBadVersion);
+        expectNext(reader, kTagSet, kFormConstructed);
+        reader.skip();
+        expectNext(reader, kTagSequence, kFormConstructed);
+        content_.reset(new P7ContentInfo());
+        if (!content_->decodeFrom(reader)) throw error(kErrBadInnerContent);
+
+        int tag = 0, formCode = 0;
+        if (!reader.peek(tag, formCode)) throw error(kErrUnexpectedElement);
+        // Without a certificates field nothing further is read.
+        if (tag != 0 || formCode != kFormContextConstructed) return true;
+        readCertificates(reader, certificates_);
+
+        if (!reader.peek(tag, formCode)) throw error(kErrUnexpectedElement);
+        if (tag == 1) {
+            if (formCode != kFormContextConstructed) throw error(kErrUnexpectedElement);
+            reader.skip();
+            if (!reader.peek(tag, formCode)) throw error(kErrUnexpectedElement);
+        }
+        expectNext(reader, kTagSet, kFormConstructed);
+        readSignerInfos(reader, signerInfos_);
+        reader.leave();  // SignedData
+        reader.leave();  // [0]
+        reader.leave();  // ContentInfo
+        return true;
+    } catch (const error& e) {
+        decodeError_ = e.code;
+        return false;
+    }
+}
+
+}  // namespace fontseal

@@ -1,0 +1,99 @@
+#include "sign/digest_content.h"
+
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "asn1/der_errors.h"
+#include "asn1/der_header.h"
+#include "asn1/der_oid.h"
+#include "asn1/der_raw.h"
+#include "asn1/der_sequence.h"
+#include "base/error.h"
+#include "base/memory_stream.h"
+
+namespace fontseal {
+
+namespace {
+
+// "<<<Obsolete>>>" as big-endian UTF-16, the file choice of the link.
+const uint8_t kObsoleteText[28] = {0x00, 0x3C, 0x00, 0x3C, 0x00, 0x3C, 0x00, 0x4F, 0x00, 0x62,
+                                   0x00, 0x73, 0x00, 0x6F, 0x00, 0x6C, 0x00, 0x65, 0x00, 0x74,
+                                   0x00, 0x65, 0x00, 0x3E, 0x00, 0x3E, 0x00, 0x3E};
+constexpr const char* kOidLinkAttribute = "1.3.6.1.4.1.311.2.1.28";
+
+template <class T, class... Args>
+SharedRef<DerValue> make(Args&&... args) {
+    return SharedRef<DerValue>(new T(std::forward<Args>(args)...));
+}
+
+}  // namespace
+
+int DerNull::encode(ByteSink* sink) {
+    static const uint8_t kNull[2] = {0x05, 0x00};
+    if (sink) sink->write(kNull, 2);
+    return 2;
+}
+
+int DerNull::decode(ByteSource& source) {
+    int tag = 0, formCode = 0, length = 0;
+    readHeader(source, tag, formCode, length);
+    if (tag != kTagNull || formCode != kFormUniversal || length != 0) {
+        throw error(kErrUnexpectedElement);
+    }
+    return 2;
+}
+
+DigestContent::DigestContent(bool useSha1, const uint8_t* digest, int digestLength)
+    : algorithm_(new DerOid(useSha1 ? kOidSha1 : kOidMd5)) {
+    if (digestLength > 0) {
+        digest_ = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(digestLength)));
+        if (!digest_) throw std::bad_alloc();
+        std::memcpy(digest_, digest, static_cast<size_t>(digestLength));
+        digestLength_ = digestLength;
+    }
+}
+
+DigestContent::~DigestContent() { std::free(digest_); }
+
+int DigestContent::encode(ByteSink* sink) {
+    auto* bmp = new DerSequence(0, kFormContext);
+    SharedRef<DerValue> bmpRef(bmp);
+    bmp->add(make<DerRaw>(kObsoleteText, int(sizeof kObsoleteText), false));
+    auto* file = new DerSequence(2, kFormContextConstructed);
+    SharedRef<DerValue> fileRef(file);
+    file->add(bmpRef);
+    DerSequence link(kTagSequence, kFormConstructed);
+    link.add(make<DerOid>(kOidLinkAttribute));
+    link.add(fileRef);
+
+    auto* algorithmId = new DerSequence(kTagSequence, kFormConstructed);
+    SharedRef<DerValue> algorithmIdRef(algorithmId);
+    algorithmId->add(algorithm_);
+    algorithmId->add(make<DerNull>());
+    DerSequence digestInfo(kTagSequence, kFormConstructed);
+    digestInfo.add(algorithmIdRef);
+    digestInfo.add(make<DerOctetString>(digest_, int(digestLength_), false));
+
+    return link.encode(sink) + digestInfo.encode(sink);
+}
+
+int32_t build_digest_content(const uint8_t* data, int length, int use_sha1, uint8_t* out,
+                             int out_capacity) {
+    uint8_t digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    static const uint8_t kEmpty[1] = {0};
+    if (length < 0 || !data) length = 0;
+    if (!EVP_Digest(length > 0 ? data : kEmpty, static_cast<size_t>(length), digest, &digestLength,
+                    use_sha1 ? EVP_sha1() : EVP_md5(), nullptr)) {
+        return -1;
+    }
+    DigestContent content(use_sha1 != 0, digest, static_cast<int>(digestLength));
+    if (!out) return content.encode(nullptr);
+    MemoryStream sink(out, out_capacity);
+    return content.encode(&sink);
+}
+
+}  // namespace fontseal

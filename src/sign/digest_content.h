@@ -1,0 +1,53 @@
+// The content that a font signature covers: a fixed link attribute followed
+// by a DigestInfo of the font image's digest.
+#pragma once
+#include <cstdint>
+
+#include "asn1/der_value.h"
+#include "base/shared_ref.h"
+
+namespace fontseal {
+
+class ByteSource;
+
+// ASN.1 NULL: 05 00.
+class DerNull : public DerValue {
+public:
+    uint32_t typeCode() const override { return kTypeNull; }
+    int encode(ByteSink* sink) override;
+    // Reads one header; anything but an empty NULL raises -5804.
+    int decode(ByteSource& source) override;
+};
+
+class DigestContent : public DerValue {
+public:
+    // Digest algorithm and bytes (20 for SHA-1, 16 for MD5), copied.
+    DigestContent(bool useSha1, const uint8_t* digest, int digestLength);
+    ~DigestContent() override;
+    DigestContent(const DigestContent&) = delete;
+    DigestContent& operator=(const DigestContent&) = delete;
+
+    uint32_t typeCode() const override { return kTypeDigestContent; }
+    // The link attribute and the DigestInfo, one after the other, without an
+    // enclosing header.
+    int encode(ByteSink* sink) override;
+
+    const uint8_t* digest() const { return digest_; }
+    int digestLength() const { return digestLength_; }
+
+private:
+    SharedRef<DerValue> algorithm_;
+    uint8_t* digest_ = nullptr;
+    int32_t digestLength_ = 0;
+};
+
+constexpr const char* kOidSha1 = "1.3.14.3.2.26";
+constexpr const char* kOidMd5 = "1.2.840.113549.2.5";
+
+// Returns the size of the content for `data` (80 with MD5, 81 with SHA-1)
+// and, when `out` is given, writes it there. A buffer too small raises
+// error 259 without writing past out_capacity.
+int32_t build_digest_content(const uint8_t* data, int length, int use_sha1, uint8_t* out,
+                             int out_capacity);
+
+}  // namespace fontseal
