@@ -1,0 +1,95 @@
+#include "sign/signed_data_builder.h"
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "asn1/der_raw.h"
+#include "asn1/p7_content_info.h"
+#include "asn1/p7_signed_data.h"
+#include "base/error.h"
+#include "base/memory_stream.h"
+#include "sign/p7_signer_info.h"
+#include "sign/signer_attributes.h"
+#include "sign/signer_selection.h"
+
+namespace fontseal {
+
+namespace {
+
+constexpr const char* kOidIndirectData = "1.3.6.1.4.1.311.2.1.4";
+
+struct FreeBlock {
+    void operator()(uint8_t* block) const { std::free(block); }
+};
+
+SharedRef<DerRaw> borrowedElement(const uint8_t* bytes, int length) {
+    return SharedRef<DerRaw>(new DerRaw(bytes, length, false));
+}
+
+// The SignedData for one signer, with every certificate of the list.
+SharedRef<P7SignedData> assemble(P7Certificate* certificates, int count,
+                                 const CertificateInfo& signer, const uint8_t* content,
+                                 int content_length, int use_sha1, int statement,
+                                 const char16_t* program_name, const char* more_info_url,
+                                 const SharedRef<RSA>& key) {
+    SharedRef<P7ContentInfo> contentInfo(new P7ContentInfo());
+    contentInfo->setContentType(kOidIndirectData);
+    contentInfo->setContent(content, content_length, 16, 1, false);
+
+    auto* signerInfo =
+        new P7SignerInfo(contentInfo, key, borrowedElement(signer.issuer(), signer.issuerLength()),
+                         borrowedElement(signer.serial(), signer.serialLength()), use_sha1);
+    SharedRef<DerValue> signerInfoRef(signerInfo);
+    auto& attributes = signerInfo->authenticatedAttributes();
+    attributes.append() = make_publisher_info_attribute(program_name, more_info_url);
+    attributes.append() = make_signer_flags_attribute();
+    attributes.append() =
+        make_statement_attribute(statement_is_commercial(statement, signer.purpose()));
+
+    SharedRef<P7SignedData> signedData(new P7SignedData());
+    signedData->setContent(contentInfo);
+    for (int i = 0; i < count; ++i) {
+        // A copy shares the captured certificate bytes; it writes them back
+        // unchanged.
+        signedData->certificates().append() =
+            SharedRef<DerValue>(new P7Certificate(certificates[i]));
+    }
+    signedData->signerInfos().append() = signerInfoRef;
+    return signedData;
+}
+
+}  // namespace
+
+int build_signed_data(P7Certificate* certificates, int count, const uint8_t* content,
+                      int content_length, int use_sha1, int statement, const char16_t* program_name,
+                      const char* more_info_url, uint8_t** out, SharedRef<RSA> key) {
+    int signer = find_signer(certificates, count, key.get());
+    if (signer < 0) return kNoMatchingCertificate;
+    if (!out || content_length < 0 || (!content && content_length > 0)) {
+        return kSignedDataEncodingFailed;
+    }
+
+    try {
+        SharedRef<P7SignedData> signedData =
+            assemble(certificates, count, *certificates[signer].info(), content, content_length,
+                     use_sha1, statement, program_name, more_info_url, key);
+        int length = signedData->encode(nullptr);
+        if (length <= 0) return kSignedDataEncodingFailed;
+        std::unique_ptr<uint8_t, FreeBlock> block(
+            static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))));
+        if (!block) return kSignedDataEncodingFailed;
+        MemoryStream sink(block.get(), length);
+        signedData->encode(&sink);
+        *out = block.release();
+        return sink.position();
+    } catch (const error&) {
+        return kSignedDataEncodingFailed;
+    } catch (const std::bad_alloc&) {
+        return kSignedDataEncodingFailed;
+    } catch (int) {
+        return kSignedDataEncodingFailed;
+    }
+}
+
+}  // namespace fontseal

@@ -1,0 +1,29 @@
+// Builds and signs the PKCS#7 SignedData of a font signature with the
+// publisher's own RSA key and certificates.
+#pragma once
+#include <openssl/types.h>
+
+#include <cstdint>
+
+#include "asn1/p7_certificate.h"
+#include "base/shared_ref.h"
+#include "sign/rsa_ref.h"
+
+namespace fontseal {
+
+constexpr int kNoMatchingCertificate = -5801;
+constexpr int kSignedDataEncodingFailed = -5802;
+
+// Signs `content` (the bytes build_digest_content gave for the same
+// use_sha1) with `key`, as the first of the `count` certificates whose
+// public key is the key's. Every certificate goes into the SignedData, in
+// order. program_name (NUL-terminated 16-bit units) and more_info_url may be
+// null. Returns the length of the DER blob stored in *out (malloc'd, the
+// caller frees it); kNoMatchingCertificate or kSignedDataEncodingFailed,
+// with *out untouched, on failure. The key reference is released before
+// returning.
+int build_signed_data(P7Certificate* certificates, int count, const uint8_t* content,
+                      int content_length, int use_sha1, int statement, const char16_t* program_name,
+                      const char* more_info_url, uint8_t** out, SharedRef<RSA> key);
+
+}  // namespace fontseal

@@ -1,0 +1,31 @@
+// The three authenticated attributes that the signer supplies: publisher
+// information, the fixed flags and the statement type. contentType and
+// messageDigest are added by the SignerInfo itself when it is written.
+#pragma once
+#include <cstdint>
+
+#include "base/shared_ref.h"
+#include "sign/p7_attribute.h"
+
+namespace fontseal {
+
+constexpr const char* kOidPublisherInfo = "1.3.6.1.4.1.311.2.1.12";
+constexpr const char* kOidSignerFlags = "1.3.6.1.4.1.311.40.1";
+constexpr const char* kOidStatementType = "1.3.6.1.4.1.311.2.1.11";
+
+// Statement selector values; any other value means individual.
+enum : int { kStatementFromCertificate = 0, kStatementCommercial = 2 };
+
+// SEQUENCE { [0] { [0] program name as big-endian UTF-16 } when a name is
+// given, [1] { [0] URL bytes } when a URL is given }. Both may be null.
+SharedRef<P7Attribute> make_publisher_info_attribute(const char16_t* program_name,
+                                                     const char* more_info_url);
+SharedRef<P7Attribute> make_signer_flags_attribute();
+SharedRef<P7Attribute> make_statement_attribute(bool commercial);
+
+// Statement selector 0 follows the certificate's code-signing purpose
+// (only an individual purpose gives individual); 2 is commercial; anything
+// else individual.
+bool statement_is_commercial(int statement, int32_t certificate_purpose);
+
+}  // namespace fontseal
