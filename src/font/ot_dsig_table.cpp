@@ -42,8 +42,7 @@ void OTDsigTable::writeTo(OTStream* stream) {
     writeBE32(image, version);
     writeBE16(image, static_cast<uint16_t>(signatures.size()));
     writeBE16(image, flags);
-    uint32_t blockOffset =
-        kHeaderSize + kRecordSize * static_cast<uint32_t>(signatures.size());
+    uint32_t blockOffset = kHeaderSize + kRecordSize * static_cast<uint32_t>(signatures.size());
     for (const DsigSignature& s : signatures) {
         writeBE32(image, s.format);
         writeBE32(image, s.length + kBlockHeaderSize);
@@ -73,7 +72,8 @@ int32_t OTDsigTable::parse(OTStream* stream) {
         static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1)));
     if (!data) throw std::bad_alloc();
     if (size > INT32_MAX ||
-        stream->seek(static_cast<int32_t>(offset()), 0) != static_cast<int32_t>(offset()) ||
+        stream->seek(static_cast<int32_t>(inputOffset()), 0) !=
+            static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, data.get(), static_cast<int32_t>(size)) || size < kHeaderSize) {
         throw OT_EXCEPTION(-2);
     }

@@ -86,6 +86,7 @@ int32_t OTFont::readDirectory() {
         if (static_cast<uint64_t>(offset) + length > fileSize) throw OT_EXCEPTION(-2);
         table->setChecksum(checksum);
         table->setOffset(offset);
+        table->setInputOffset(offset);
         table->setLength(length);
         table->setState(OTTable::kRaw);
         appendTable(std::move(table));

@@ -19,7 +19,8 @@ int32_t OTHeadTable::parse(OTStream* stream) {
     if (!stream) throw OT_EXCEPTION(-3);
 
     uint8_t b[kLength];
-    if (stream->seek(static_cast<int32_t>(offset()), 0) != static_cast<int32_t>(offset()) ||
+    if (stream->seek(static_cast<int32_t>(inputOffset()), 0) !=
+            static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, b, kLength)) {
         throw OT_EXCEPTION(-2);
     }

@@ -15,9 +15,7 @@ namespace {
 constexpr uint32_t kCopyChunk = 4096;
 }
 
-OTTable::OTTable(const char* tag, OTFont* owner) : owner_(owner) {
-    std::memcpy(tag_, tag, 4);
-}
+OTTable::OTTable(const char* tag, OTFont* owner) : owner_(owner) { std::memcpy(tag_, tag, 4); }
 
 uint32_t OTTable::tagValue() const { return fontseal::tagValue(tag_); }
 
@@ -40,7 +38,7 @@ void OTTable::writeTo(OTStream* stream) {
     if (length_ == 0) return;
 
     uint8_t chunk[kCopyChunk];
-    if (input->seek(static_cast<int32_t>(offset_), 0) != static_cast<int32_t>(offset_)) {
+    if (input->seek(static_cast<int32_t>(inputOffset_), 0) != static_cast<int32_t>(inputOffset_)) {
         throw error(kErrShortTransfer);
     }
     uint32_t left = length_;

@@ -33,8 +33,14 @@ public:
 
     const char* tag() const { return tag_; }
     uint32_t tagValue() const;
+    // Where the table's data lies: in the input after reading, in the output
+    // after writing.
     uint32_t offset() const { return offset_; }
     void setOffset(uint32_t offset) { offset_ = offset; }
+    // Where the data lies in the input. Kept apart from offset() so that a
+    // font can be written more than once and still copy the right bytes.
+    uint32_t inputOffset() const { return inputOffset_; }
+    void setInputOffset(uint32_t offset) { inputOffset_ = offset; }
     uint32_t length() const { return length_; }
     void setLength(uint32_t length) { length_ = length; }
     uint32_t checksum() const { return checksum_; }
@@ -51,6 +57,7 @@ protected:
 private:
     char tag_[4];
     uint32_t offset_ = 0;
+    uint32_t inputOffset_ = 0;
     uint32_t length_ = 0;
     uint32_t checksum_ = 0;
     int32_t state_ = kNew;

@@ -293,6 +293,20 @@ TEST(DerReader, ReadBits) {
     r.reader.skip();
     EXPECT_EQ(r.reader.readInt(), 1);
 
+    // Entering a BIT STRING after its bit count was asked keeps the parent's
+    // count exact.
+    Reading nested("300B 0306 00 3003020105 020107");
+    nested.reader.enter();
+    EXPECT_EQ(nested.reader.readBits(nullptr, 0), 40);
+    nested.reader.enter();
+    nested.reader.enter();
+    EXPECT_EQ(nested.reader.readInt(), 5);
+    nested.reader.leave();
+    nested.reader.leave();
+    EXPECT_EQ(nested.reader.readInt(), 7);
+    int tag, form;
+    EXPECT_FALSE(nested.reader.peek(tag, form));
+
     EXPECT_EQ(errorCode([] { Reading("0301 08").reader.readBits(nullptr, 0); }), kErrBadBitString);
     EXPECT_EQ(errorCode([] { Reading("0300").reader.readBits(nullptr, 0); }), kErrBadBitString);
     EXPECT_EQ(errorCode([] { Reading("0302 08FF").reader.readBits(nullptr, 0); }),

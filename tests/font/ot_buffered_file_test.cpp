@@ -1,3 +1,5 @@
+#include "font/ot_buffered_file.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "font/ot_buffered_file.h"
 #include "support/test_support.h"
 
 namespace fontseal {
@@ -30,7 +31,8 @@ struct Model {
 
 std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
     std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 31 + seed * 17 + (i >> 8)) & 0xFF);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = static_cast<uint8_t>((i * 31 + seed * 17 + (i >> 8)) & 0xFF);
     return v;
 }
 
@@ -110,6 +112,32 @@ TEST(OTBufferedFile, ExistingBytesAroundARewriteSurvive) {
     EXPECT_EQ(testsupport::readFile(path), before);
 }
 
+// Bytes changed behind the stream's back show which seeks keep the window
+// and which reload it: a target in the last 512 valid bytes reloads.
+TEST(OTBufferedFile, SeekKeepsTheWindowUpTo512BytesBeforeItsEnd) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("margin.bin");
+    std::vector<uint8_t> original = pattern(200000, 5);
+    testsupport::writeFile(path, original);
+    OTBufferedFile f(path.c_str(), 0x8002);
+    ASSERT_TRUE(f.isOk());
+    std::vector<uint8_t> changed = original;
+    for (size_t at : {1000, 65024, 65025}) changed[at] = static_cast<uint8_t>(~original[at]);
+    testsupport::writeFile(path, changed);
+
+    uint8_t b = 0;
+    EXPECT_EQ(f.seek(1000, 0), 1000);
+    ASSERT_EQ(f.read(&b, 1), 1);
+    EXPECT_EQ(b, original[1000]);
+    EXPECT_EQ(f.seek(65024, 0), 65024);
+    ASSERT_EQ(f.read(&b, 1), 1);
+    EXPECT_EQ(b, original[65024]);
+    EXPECT_EQ(f.seek(65025, 0), 65025);
+    ASSERT_EQ(f.read(&b, 1), 1);
+    EXPECT_EQ(b, changed[65025]);
+    EXPECT_TRUE(f.close());
+}
+
 TEST(OTBufferedFile, DirectWriteLargerThanTheWindowKeepsLaterWritesCorrect) {
     testsupport::TempDir dir;
     std::string path = dir.file("big.bin");
@@ -182,7 +210,8 @@ TEST(OTBufferedFile, RandomWritesAndSeeksMatchAModel) {
         for (int op = 0; op < 400; ++op) {
             uint32_t kind = rng() % 10;
             if (kind < 6) {
-                static const size_t sizes[] = {1, 2, 4, 54, 511, 512, 513, 4096, 65535, 65536, 65537};
+                static const size_t sizes[] = {1,   2,    4,     54,    511,  512,
+                                               513, 4096, 65535, 65536, 65537};
                 size_t n = rng() % 3 == 0 ? sizes[rng() % 11] : 1 + rng() % 5000;
                 writeBoth(f, m, pattern(n, rng()));
             } else if (kind < 9) {

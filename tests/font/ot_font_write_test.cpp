@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "font/font_layout_check.h"
+#include "font/font_test_util.h"
 #include "font/ot_dsig_table.h"
 #include "font/ot_font.h"
 #include "font/ot_head_table.h"
-#include "font/font_layout_check.h"
-#include "font/font_test_util.h"
 #include "support/sfnt_support.h"
 #include "support/test_support.h"
 
@@ -22,6 +23,8 @@ struct RealFont {
     std::string path;
     uint32_t version;
 };
+
+void PrintTo(const RealFont& font, std::ostream* os) { *os << font.path; }
 
 class RealFontWrite : public ::testing::TestWithParam<RealFont> {};
 
@@ -114,8 +117,8 @@ TEST(RealFontWrite, HeadFieldsAreParsedFromTheInput) {
     EXPECT_EQ(head.state(), OTTable::kParsed);
     EXPECT_EQ(head.magicNumber, 0x5F0F3CF5u);
     EXPECT_EQ(head.unitsPerEm, 2048);
-    const testsupport::SfntEntry* entry =
-        testsupport::findEntry(testsupport::parseSfntDirectory(in), "head");
+    testsupport::SfntDirectory directory = testsupport::parseSfntDirectory(in);
+    const testsupport::SfntEntry* entry = testsupport::findEntry(directory, "head");
     EXPECT_EQ(head.checkSumAdjustment, testsupport::be32(in, entry->offset + 8));
 }
 

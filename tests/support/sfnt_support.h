@@ -39,14 +39,15 @@ uint32_t sfntSum(const std::vector<uint8_t>& bytes);
 
 // A well-formed font: directory in tag order, data in the given order, each
 // table padded to 4 bytes, correct checksums and head checkSumAdjustment.
-std::vector<uint8_t> buildSfnt(const std::vector<SfntTable>& tables,
-                               uint32_t version = 0x00010000);
+std::vector<uint8_t> buildSfnt(const std::vector<SfntTable>& tables, uint32_t version = 0x00010000);
 // A 54-byte head table with the magic number and the given unitsPerEm.
 std::vector<uint8_t> sampleHead(uint16_t unitsPerEm = 1000);
 
 // Throws std::runtime_error when the bytes are too short for the directory.
 SfntDirectory parseSfntDirectory(const std::vector<uint8_t>& font);
 const SfntEntry* findEntry(const SfntDirectory& dir, const std::string& tag);
+// The entry points into the directory, so it must outlive the call.
+const SfntEntry* findEntry(SfntDirectory&& dir, const std::string& tag) = delete;
 // The table's bytes (length of them), without padding.
 std::vector<uint8_t> tableBytes(const std::vector<uint8_t>& font, const SfntEntry& entry);
 

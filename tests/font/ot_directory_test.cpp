@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "font/font_layout_check.h"
+#include "font/font_test_util.h"
+#include "font/ot_font.h"
+#include "font/ot_head_table.h"
+#include "support/sfnt_support.h"
+
+namespace fontseal {
+namespace {
+
+using testsupport::buildSfnt;
+using testsupport::parseSfntDirectory;
+using testsupport::SfntTable;
+
+std::vector<uint8_t> bytesOf(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 3);
+    return v;
+}
+
+// The code of the OT_EXCEPTION that reading (and then writing) `font` raises,
+// or 0 when both succeed.
+int32_t readAndWrite(const std::vector<uint8_t>& font) {
+    try {
+        fonttest::rewrite(font);
+    } catch (const OT_EXCEPTION& e) {
+        return e.code;
+    }
+    return 0;
+}
+
+std::string tableName(size_t i) {
+    std::string tag = "t000";
+    tag[1] = static_cast<char>('a' + i / 100);
+    tag[2] = static_cast<char>('0' + i / 10 % 10);
+    tag[3] = static_cast<char>('0' + i % 10);
+    return tag;
+}
+
+std::vector<SfntTable> numbered(size_t count) {
+    std::vector<SfntTable> tables;
+    for (size_t i = 0; i < count; ++i) tables.push_back({tableName(i), bytesOf(1 + i % 5, 1)});
+    return tables;
+}
+
+TEST(OTFontDirectory, SearchParametersFollowTheTableCount) {
+    struct Case {
+        uint16_t n, searchRange, entrySelector, rangeShift;
+    };
+    for (Case c : {Case{1, 16, 0, 0}, Case{2, 32, 1, 0}, Case{3, 32, 1, 16}, Case{16, 256, 4, 0},
+                   Case{17, 256, 4, 16}}) {
+        OTFont::SearchParams p = OTFont::searchParams(c.n);
+        EXPECT_EQ(p.searchRange, c.searchRange) << c.n;
+        EXPECT_EQ(p.entrySelector, c.entrySelector) << c.n;
+        EXPECT_EQ(p.rangeShift, c.rangeShift) << c.n;
+
+        // And in a written directory.
+        std::vector<uint8_t> out = fonttest::rewrite(buildSfnt(numbered(c.n)));
+        testsupport::SfntDirectory d = parseSfntDirectory(out);
+        EXPECT_EQ(d.numTables, c.n);
+        EXPECT_EQ(d.searchRange, c.searchRange) << c.n;
+        EXPECT_EQ(d.entrySelector, c.entrySelector) << c.n;
+        EXPECT_EQ(d.rangeShift, c.rangeShift) << c.n;
+    }
+}
+
+TEST(OTFontDirectory, VersionComesFromTheTablesNotTheInput) {
+    std::vector<SfntTable> tables = {{"head", testsupport::sampleHead()}, {"CFF ", bytesOf(40, 9)}};
+    std::vector<uint8_t> cff = buildSfnt(tables, 0x00010000);
+    EXPECT_EQ(parseSfntDirectory(fonttest::rewrite(cff)).version, 0x4F54544Fu);
+    tables.pop_back();
+    tables.push_back({"glyf", bytesOf(40, 9)});
+    std::vector<uint8_t> tt = buildSfnt(tables, 0x4F54544F);
+    EXPECT_EQ(parseSfntDirectory(fonttest::rewrite(tt)).version, 0x00010000u);
+}
+
+TEST(OTFontDirectory, UnlistedTablesFollowInTagOrder) {
+    std::vector<SfntTable> tables = {{"zzzz", bytesOf(5, 1)}, {"GSUB", bytesOf(6, 2)},
+                                     {"abcd", bytesOf(7, 3)}, {"DSIG", bytesOf(8, 4)},
+                                     {"Zapf", bytesOf(9, 5)}, {"head", testsupport::sampleHead()},
+                                     {"cmap", bytesOf(3, 6)}};
+    std::vector<uint8_t> in = buildSfnt(tables);
+    // A plain OTFont copies an existing DSIG like any other table.
+    OTMemoryStream input(0);
+    fonttest::fill(input, in);
+    OTMemoryStream output(0);
+    OTFont font(&input, &output);
+    ASSERT_EQ(font.readDirectory(), 7);
+    font.writeFont();
+    std::vector<uint8_t> out = fonttest::contents(output);
+    fonttest::checkWrittenFont(in, out, 0x00010000);
+
+    testsupport::SfntDirectory d = parseSfntDirectory(out);
+    std::vector<std::string> byOffset;
+    for (const char* tag : {"head", "cmap", "GSUB", "DSIG", "Zapf", "abcd", "zzzz"}) {
+        byOffset.push_back(tag);
+        if (byOffset.size() > 1) {
+            EXPECT_LT(testsupport::findEntry(d, byOffset[byOffset.size() - 2])->offset,
+                      testsupport::findEntry(d, tag)->offset)
+                << tag;
+        }
+    }
+}
+
+TEST(OTFontDirectory, CopiedTableKeepsItsWrongChecksum) {
+    std::vector<uint8_t> in =
+        buildSfnt({{"head", testsupport::sampleHead()}, {"name", bytesOf(10, 1)}});
+    testsupport::SfntDirectory src = parseSfntDirectory(in);
+    size_t nameRecord = 12 + 16 * 1;  // "head" < "name"
+    ASSERT_EQ(src.entries[1].tag, "name");
+    testsupport::putBe32(in, nameRecord + 4, 0x01020304);
+    std::vector<uint8_t> out = fonttest::rewrite(in);
+    testsupport::SfntDirectory written = parseSfntDirectory(out);
+    EXPECT_EQ(testsupport::findEntry(written, "name")->checksum, 0x01020304u);
+}
+
+TEST(OTFontDirectory, TableCountLimitIs256) {
+    EXPECT_EQ(readAndWrite(buildSfnt(numbered(256))), 0);
+    EXPECT_EQ(readAndWrite(buildSfnt(numbered(257))), -2);
+}
+
+TEST(OTFontDirectory, TablesMustLieInsideTheFile) {
+    std::vector<uint8_t> in =
+        buildSfnt({{"head", testsupport::sampleHead()}, {"name", bytesOf(10, 1)}});
+    const size_t nameRecord = 12 + 16;
+    const uint32_t size = static_cast<uint32_t>(in.size());
+
+    std::vector<uint8_t> past = in;
+    testsupport::putBe32(past, nameRecord + 12, size);  // offset > 0, so the end is past EOF
+    EXPECT_EQ(readAndWrite(past), -2);
+
+    std::vector<uint8_t> wraps = in;
+    testsupport::putBe32(wraps, nameRecord + 8, 16);
+    testsupport::putBe32(wraps, nameRecord + 12, 0xFFFFFFF8u);  // 16 + length wraps to 8
+    EXPECT_EQ(readAndWrite(wraps), -2);
+
+    std::vector<uint8_t> atEnd = in;
+    testsupport::putBe32(atEnd, nameRecord + 8, size);
+    testsupport::putBe32(atEnd, nameRecord + 12, 0);
+    testsupport::putBe32(atEnd, nameRecord + 4, 0);  // the checksum of no bytes
+    std::vector<uint8_t> out = fonttest::rewrite(atEnd);
+    testsupport::SfntDirectory written = parseSfntDirectory(out);
+    const testsupport::SfntEntry* name = testsupport::findEntry(written, "name");
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->length, 0u);
+    EXPECT_EQ(testsupport::sfntSum(out), 0xB1B0AFBAu);
+
+    std::vector<uint8_t> whole = in;
+    testsupport::putBe32(whole, nameRecord + 8, 0);
+    testsupport::putBe32(whole, nameRecord + 12, size);  // exactly the whole file
+    EXPECT_EQ(readAndWrite(whole), 0);
+}
+
+TEST(OTFontDirectory, TruncatedDirectoryOrHeadIsUnusable) {
+    std::vector<uint8_t> in =
+        buildSfnt({{"name", bytesOf(10, 1)}, {"head", testsupport::sampleHead()}});
+    EXPECT_EQ(readAndWrite(std::vector<uint8_t>(in.begin(), in.begin() + 11)), -2);
+    EXPECT_EQ(readAndWrite(std::vector<uint8_t>(in.begin(), in.begin() + 12 + 16 + 15)), -2);
+    // head lies last: cutting into it leaves fewer than 54 bytes to parse,
+    // once its length is shortened to keep the directory check passing.
+    testsupport::SfntDirectory original = parseSfntDirectory(in);
+    const testsupport::SfntEntry* head = testsupport::findEntry(original, "head");
+    std::vector<uint8_t> cut(in.begin(), in.begin() + head->offset + 20);
+    ASSERT_EQ(original.entries[0].tag, "head");
+    testsupport::putBe32(cut, 12 + 12, 20);  // head's length: the directory check passes
+    EXPECT_EQ(readAndWrite(cut), -2);
+    // With all 54 bytes present the same short length is accepted.
+    std::vector<uint8_t> whole(in.begin(), in.begin() + head->offset + 54);
+    testsupport::putBe32(whole, 12 + 12, 20);
+    EXPECT_EQ(readAndWrite(whole), 0);
+    EXPECT_EQ(readAndWrite({}), -2);
+}
+
+TEST(OTFontDirectory, FontWithoutHeadIsWrittenWithoutAdjustment) {
+    std::vector<uint8_t> in = buildSfnt({{"name", bytesOf(10, 1)}, {"cmap", bytesOf(33, 2)}});
+    std::vector<uint8_t> out = fonttest::rewrite(in);
+    // Checked against an independent layout; every byte is a copied table,
+    // padding or directory, so no stray adjustment was written anywhere.
+    std::vector<uint8_t> expected = buildSfnt({{"name", bytesOf(10, 1)}, {"cmap", bytesOf(33, 2)}});
+    EXPECT_EQ(out, expected);
+
+    // A font whose head was removed after one write: the second write has
+    // no head and must not reuse the first write's adjustment position.
+    OTMemoryStream input(0);
+    fonttest::fill(input, buildSfnt({{"head", testsupport::sampleHead()},
+                                     {"cmap", bytesOf(33, 2)},
+                                     {"name", bytesOf(10, 1)}}));
+    OTFont font(&input);
+    font.readDirectory();
+    OTMemoryStream first(0);
+    font.setOutput(&first);
+    font.writeFont();
+    EXPECT_EQ(font.checksumAdjustmentPosition(), 12 + 16 * 3 + 8);
+    font.removeTable(font.findTable("head"));
+    OTMemoryStream second(0);
+    font.setOutput(&second);
+    font.writeFont();
+    EXPECT_EQ(font.checksumAdjustmentPosition(), -1);
+    EXPECT_EQ(fonttest::contents(second), expected);
+}
+
+TEST(OTFontDirectory, RemoveTableShiftsLaterEntriesUp) {
+    std::vector<uint8_t> in = buildSfnt(numbered(5));
+    OTMemoryStream input(0);
+    fonttest::fill(input, in);
+    OTFont font(&input);
+    ASSERT_EQ(font.readDirectory(), 5);
+    font.removeTable(1);
+    ASSERT_EQ(font.tableCount(), 4);
+    EXPECT_EQ(std::string(font.table(0).tag(), 4), tableName(0));
+    EXPECT_EQ(std::string(font.table(1).tag(), 4), tableName(2));
+    EXPECT_EQ(std::string(font.table(3).tag(), 4), tableName(4));
+    EXPECT_EQ(font.findTable(tableName(1).c_str()), -1);
+    EXPECT_EQ(font.findTable(tableName(4).c_str()), 3);
+    font.removeTable(-1);
+    font.removeTable(4);
+    EXPECT_EQ(font.tableCount(), 4);
+}
+
+TEST(OTFontDirectory, MissingStreamsOwnerOrRawDataRaise) {
+    auto code = [](auto&& action) {
+        try {
+            action();
+        } catch (const OT_EXCEPTION& e) {
+            return e.code;
+        }
+        return 0;
+    };
+    OTFont noInput;
+    EXPECT_EQ(code([&] { noInput.readDirectory(); }), -3);
+    EXPECT_EQ(code([&] { noInput.writeFont(); }), -7);
+
+    OTMemoryStream input(0);
+    fonttest::fill(input, buildSfnt({{"name", bytesOf(10, 1)}}));
+    OTFont font(&input);
+    font.readDirectory();
+    EXPECT_EQ(code([&] { font.writeFont(); }), -7);
+    EXPECT_EQ(code([&] { font.table(0).writeTo(nullptr); }), -7);
+
+    OTMemoryStream output(0);
+    font.setOutput(&output);
+    font.appendTable(font.createTable("cvt "));  // new, not raw: cannot be copied
+    EXPECT_EQ(code([&] { font.writeFont(); }), -6);
+
+    OTTable orphan("name", nullptr);
+    EXPECT_EQ(code([&] { orphan.writeTo(&output); }), -4);
+    OTHeadTable orphanHead("head", nullptr);
+    EXPECT_EQ(code([&] { orphanHead.writeTo(&output); }), -4);
+    EXPECT_EQ(code([&] { orphanHead.parse(&input); }), -4);
+
+    OTFileStream missing("/nonexistent/font.ttf", 0x8000, 0);
+    OTFont unopened(&missing);
+    EXPECT_EQ(code([&] { unopened.readDirectory(); }), -3);
+}
+
+TEST(OTFontDirectory, InputThatShrinksUnderTheCopyIsAShortTransfer) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("in.ttf");
+    std::vector<uint8_t> in =
+        buildSfnt({{"head", testsupport::sampleHead()}, {"name", bytesOf(5000, 1)}});
+    testsupport::writeFile(path, in);
+    OTFileStream input(path.c_str(), 0x8000, 0);
+    OTFont font(&input);
+    font.readDirectory();
+    ASSERT_EQ(truncate(path.c_str(), 200), 0);
+    OTMemoryStream output(0);
+    font.setOutput(&output);
+    try {
+        font.writeFont();
+        FAIL() << "a copy from a shrunken file succeeded";
+    } catch (const error& e) {
+        EXPECT_EQ(e.code, kErrShortTransfer);
+    }
+}
+
+}  // namespace
+}  // namespace fontseal
