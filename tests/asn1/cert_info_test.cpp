@@ -4,6 +4,7 @@
 
 #include "asn1/der_reader.h"
 #include "asn1/p7_certificate.h"
+#include "base/error.h"
 #include "base/memory_stream.h"
 #include "support/cert_support.h"
 
@@ -165,6 +166,26 @@ TEST_F(CertificateInfoTest, OtherTopLevelElementIsSkipped) {
     EXPECT_FALSE(reader.peek(tag, form));
     P7Certificate none;
     EXPECT_FALSE(none.decodeFrom(reader));
+}
+
+TEST_F(CertificateInfoTest, CertificateCutShortRaisesFromTheOuterReader) {
+    auto made = testsupport::makeCertificate(dir_, "cut", CertOptions());
+    const Bytes der = testsupport::readFile(made.der);
+    // A source of unknown length: the cut shows only while the bytes are read.
+    class UnknownLength : public MemoryStream {
+    public:
+        using MemoryStream::MemoryStream;
+        int remaining() override { return -1; }
+    };
+    UnknownLength source(der.data(), static_cast<int>(der.size()) - 20);
+    DerReader reader(source);
+    P7Certificate cert;
+    try {
+        cert.decodeFrom(reader);
+        FAIL() << "no error raised";
+    } catch (const error& e) {
+        EXPECT_EQ(e.code, kErrReadPastEnd);
+    }
 }
 
 TEST_F(CertificateInfoTest, NonMinimalLengthsAreWrittenBackUnchanged) {
