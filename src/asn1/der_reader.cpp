@@ -159,7 +159,10 @@ void DerReader::enter() {
     child.tag = tag_;
     child.formCode = formCode_;
     child.length = length_;
+    // Content already read (a BIT STRING's unused-bits octet) moves from the
+    // parent's count into the child's, so leaving does not count it twice.
     child.consumed = contentRead_;
+    frames_.last().consumed -= contentRead_;
     frames_.append() = child;
     finishElement();
 }

@@ -55,6 +55,7 @@ int digestKindOf(DerRaw& algorithm) {
 }  // namespace
 
 bool P7ReadSignerInfo::decodeFrom(DerReader& reader) {
+    decodeError_ = 0;
     try {
         if (!nextIs(reader, kTagSequence, kFormConstructed)) throw error(kErrUnexpectedElement);
         reader.enter();
@@ -76,7 +77,8 @@ bool P7ReadSignerInfo::decodeFrom(DerReader& reader) {
         if (reader.peek(tag, formCode)) throw error(kErrUnexpectedElement);
         reader.leave();
         return true;
-    } catch (const error&) {
+    } catch (const error& e) {
+        decodeError_ = e.code;
         return false;
     }
 }

@@ -13,6 +13,8 @@ public:
     uint32_t typeCode() const override { return kTypeReadSignerInfo; }
     int encode(ByteSink* sink) override;
     bool decodeFrom(DerReader& reader) override;
+    // The code that made the last decodeFrom fail (0 after success).
+    int decodeError() const { return decodeError_; }
     int digestKind() const override { return digestKind_; }
 
     // Each part is the complete element (header included), normally a
@@ -38,6 +40,7 @@ private:
     SharedRef<DerValue> encryptedDigest_;
     SharedRef<DerValue> unauthenticated_;
     int32_t digestKind_ = kDigestMd5;
+    int32_t decodeError_ = 0;
 };
 
 }  // namespace fontseal

@@ -60,6 +60,7 @@ void P7SignedData::clear() {
 
 bool P7SignedData::decodeFrom(DerReader& reader) {
     clear();
+    decodeError_ = 0;
     try {
         expectNext(reader, kTagSequence, kFormConstructed);
         reader.enter();
@@ -94,7 +95,8 @@ bool P7SignedData::decodeFrom(DerReader& reader) {
         reader.leave();  // [0]
         reader.leave();  // ContentInfo
         return true;
-    } catch (const error&) {
+    } catch (const error& e) {
+        decodeError_ = e.code;
         return false;
     }
 }

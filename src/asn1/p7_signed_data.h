@@ -28,6 +28,8 @@ public:
     int encode(ByteSink* sink) override;
     // Reads a ContentInfo whose content is a SignedData.
     bool decodeFrom(DerReader& reader) override;
+    // The code that made the last decodeFrom fail (0 after success).
+    int decodeError() const { return decodeError_; }
 
     DerOid& contentType() { return contentType_; }
     SharedRef<P7ContentInfo>& content() { return content_; }
@@ -48,6 +50,7 @@ private:
     ValueList certificates_{16, 0xDF};
     ValueList revocationLists_{16, 0xDF};
     ValueList signerInfos_{16, 0xDF};
+    int32_t decodeError_ = 0;
 };
 
 }  // namespace fontseal

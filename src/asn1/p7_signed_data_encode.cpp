@@ -39,7 +39,9 @@ int P7SignedData::encode(ByteSink* sink) {
     for (auto& value : signerInfos_) {
         uint32_t code = value->typeCode();
         if (code != kTypeSignerInfo && code != kTypeReadSignerInfo) continue;
-        int kind = static_cast<P7SignerInfoBase*>(value.get())->digestKind();
+        auto* signer = dynamic_cast<P7SignerInfoBase*>(value.get());
+        if (!signer) continue;
+        int kind = signer->digestKind();
         if (kind == kDigestSha1) {
             sha1 = true;
         } else {

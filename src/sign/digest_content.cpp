@@ -85,9 +85,9 @@ int32_t build_digest_content(const uint8_t* data, int length, int use_sha1, uint
     uint8_t digest[EVP_MAX_MD_SIZE];
     unsigned int digestLength = 0;
     static const uint8_t kEmpty[1] = {0};
-    if (length < 0) length = 0;
-    if (!EVP_Digest(data && length > 0 ? data : kEmpty, static_cast<size_t>(length), digest,
-                    &digestLength, use_sha1 ? EVP_sha1() : EVP_md5(), nullptr)) {
+    if (length < 0 || !data) length = 0;
+    if (!EVP_Digest(length > 0 ? data : kEmpty, static_cast<size_t>(length), digest, &digestLength,
+                    use_sha1 ? EVP_sha1() : EVP_md5(), nullptr)) {
         return -1;
     }
     DigestContent content(use_sha1 != 0, digest, static_cast<int>(digestLength));
