@@ -18,18 +18,21 @@ MemoryStream::~MemoryStream() {
 }
 
 void MemoryStream::read(uint8_t* buffer, int count) {
-    if (count < 0 || static_cast<int64_t>(position_) + count > size_) throw error(kErrReadPastEnd);
+    if (count < 0 || position_ < 0 || static_cast<int64_t>(position_) + count > size_)
+        throw error(kErrReadPastEnd);
     if (count > 0) std::memcpy(buffer, data_ + position_, static_cast<size_t>(count));
     position_ += count;
 }
 
 void MemoryStream::write(const uint8_t* buffer, int count) {
-    if (count < 0) throw error(kErrBufferFull);
+    if (count < 0 || position_ < 0) throw error(kErrBufferFull);
     int64_t end = static_cast<int64_t>(position_) + count;
     if (end > size_) {
         if (borrowed_ || growth_ <= 0) throw error(kErrBufferFull);
         int64_t grown = static_cast<int64_t>(growth_) *
                         ((static_cast<int64_t>(size_) + growth_ + count - 1) / growth_);
+        // A position set beyond the size needs more than the usual step.
+        if (grown < end) grown = static_cast<int64_t>(growth_) * ((end + growth_ - 1) / growth_);
         if (grown > INT32_MAX) throw error(kErrBufferFull);
         auto* block = static_cast<uint8_t*>(std::realloc(data_, static_cast<size_t>(grown)));
         if (!block) throw std::bad_alloc();

@@ -59,10 +59,7 @@ public:
         if (!block_) return;
         Block* block = block_;
         block_ = nullptr;
-        if (--block->count <= 0) {
-            if (!block->noDelete) delete block->object;
-            delete block;
-        }
+        if (--block->count <= 0) destroy(block);
     }
 
     T* get() const { return block_ ? block_->object : nullptr; }
@@ -77,6 +74,14 @@ private:
         int32_t count;
         bool noDelete;
     };
+    // Out of line on purpose: when the release is inlined, GCC cannot follow
+    // the count and warns of a use after free wherever two references to one
+    // object leave scope together.
+    [[gnu::noinline]] static void destroy(Block* block) {
+        if (!block->noDelete) delete block->object;
+        delete block;
+    }
+
     Block* block_ = nullptr;
 };
 
