@@ -8,8 +8,6 @@
 namespace fontseal {
 namespace {
 
-constexpr int kCaptureSize = 16384;
-
 // The extended-certificate form: [0] { X { SEQUENCE { INTEGER 0,
 // Certificate, ... } } }. Leaves the reader at the Certificate, three
 // levels down.
@@ -35,25 +33,19 @@ int P7Certificate::encode(ByteSink* sink) {
 }
 
 bool P7Certificate::decodeFrom(DerReader& reader) {
-    int tag = 0;
-    int formCode = 0;
-    if (!reader.peek(tag, formCode)) return false;
-    const bool plain = tag == 16 && formCode == 1;
-    const bool extended = tag == 0 && formCode == 5;
-    if (!plain && !extended) {
-        reader.skip();
-        return false;
-    }
-    // Faults while taking the element off the outer reader are not caught:
-    // that reader is then stuck inside the element, and a caller walking a
-    // list would meet the same element again and again.
-    MemoryStream captured(kCaptureSize, kCaptureSize);
-    reader.copyElement(captured);
-    const int length = captured.position();
-    raw_.reset(new DerRaw());
-    raw_->adopt(captured.detach(), length);
-
     try {
+        int tag = 0;
+        int formCode = 0;
+        if (!reader.peek(tag, formCode)) return false;
+        const bool plain = tag == 16 && formCode == 1;
+        const bool extended = tag == 0 && formCode == 5;
+        if (!plain && !extended) {
+            reader.skip();
+            return false;
+        }
+        raw_.reset(new DerRaw());
+        if (!raw_->decodeFrom(reader)) return false;
+
         // The fields are read from the captured bytes, so a fault inside the
         // certificate never leaves the outer reader in the middle of it.
         MemoryStream bytes(raw_->data(), raw_->length());

@@ -27,12 +27,8 @@ public:
     int encode(ByteSink* sink) override;
     // Reads a Certificate (SEQUENCE) or an extended certificate ([0]).
     // Another element is skipped and gives false; so does a certificate
-    // whose fields cannot be read (for instance a non-RSA key): the reader
-    // is then past the element, ready for the next one. After false the
+    // that cannot be read (for instance a non-RSA key). After false the
     // entry may be partly filled and is to be discarded.
-    // Raises `error` only when the element itself cannot be taken off the
-    // reader (input that ends inside it, a length past its parent): the
-    // reader is then unusable and the caller must give up on it.
     bool decodeFrom(DerReader& reader) override;
 
     const SharedRef<DerRaw>& raw() const { return raw_; }
