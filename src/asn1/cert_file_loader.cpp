@@ -6,6 +6,7 @@
 #include "asn1/der_reader.h"
 #include "asn1/p7_signed_data.h"
 #include "base/error.h"
+#include "base/memory_stream.h"
 #include "platform/file_source.h"
 
 namespace fontseal {
@@ -52,16 +53,38 @@ bool readBundle(DerReader& reader, GrowArray<P7Certificate>& list) {
     return true;
 }
 
+// The decodable text, decoded whole. Parsing it from memory gives the DER
+// reader a known length, so an element that claims more bytes than the
+// text holds is refused as soon as its header is seen instead of failing
+// half-way through a copy, after which a list walk could meet the same
+// element again and again.
+void decodeText(Base64DecodingSource& text, MemoryStream& out) {
+    uint8_t byte = 0;
+    while (!text.atEnd()) {
+        text.read(&byte, 1);
+        out.write(&byte, 1);
+    }
+}
+
 bool readAttempt(FileSource& file, int attempt, GrowArray<P7Certificate>& list) {
     const int textForm = attempt % 4;
-    if (textForm == 1 && !skipPemHeader(file)) return false;
-    Base64Source base64(file);
-    WideBase64Source wideBase64(file);
-    ByteSource* source = &file;
-    if (textForm == 1 || textForm == 2) source = &base64;
-    if (textForm == 3) source = &wideBase64;
+    MemoryStream decoded;
+    try {
+        if (textForm == 1 && !skipPemHeader(file)) return false;
+        if (textForm == 1 || textForm == 2) {
+            Base64Source text(file);
+            decodeText(text, decoded);
+        } else if (textForm == 3) {
+            WideBase64Source text(file);
+            decodeText(text, decoded);
+        }
+    } catch (const error&) {
+        return false;
+    }
+    MemoryStream decodedBytes(decoded.data(), decoded.position());
+    ByteSource& source = textForm == 0 ? static_cast<ByteSource&>(file) : decodedBytes;
 
-    DerReader reader(*source);
+    DerReader reader(source);
     try {
         return attempt < 4 ? readSingle(reader, list) : readBundle(reader, list);
     } catch (const error&) {

@@ -158,6 +158,21 @@ TEST_F(CertFileLoaderTest, FilesWithoutCertificatesGiveAnEmptyList) {
     }
 }
 
+// Base64 text has no known length, so a bundle whose certificate claims
+// more bytes than the text holds is found out only while it is copied.
+TEST_F(CertFileLoaderTest, TruncatedBase64BundleEndsTheLoad) {
+    const std::string bundle = testsupport::makeBundle(dir_, "cut.p7c", {a_.pem, b_.pem}, false);
+    const std::string body = testsupport::pemBody(bundle);
+    int attempt = -2;
+    EXPECT_TRUE(
+        load(write("cut.cer", bytesOf(body.substr(0, body.size() * 2 / 3))), &attempt).empty());
+    EXPECT_EQ(attempt, -1);
+    EXPECT_TRUE(
+        load(write("cut16.cer", testsupport::toUtf16Le(body.substr(0, body.size() / 2))), &attempt)
+            .empty());
+    EXPECT_EQ(attempt, -1);
+}
+
 TEST_F(CertFileLoaderTest, EntriesShareTheExtractedFields) {
     const std::string bundle = testsupport::makeBundle(dir_, "two.p7b", {a_.pem, b_.pem}, true);
     GrowArray<P7Certificate> list;

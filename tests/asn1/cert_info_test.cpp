@@ -167,6 +167,21 @@ TEST_F(CertificateInfoTest, OtherTopLevelElementIsSkipped) {
     EXPECT_FALSE(none.decodeFrom(reader));
 }
 
+TEST_F(CertificateInfoTest, CertificateCutShortInAnUnknownLengthSource) {
+    auto made = testsupport::makeCertificate(dir_, "cut", CertOptions());
+    const Bytes der = testsupport::readFile(made.der);
+    // A source of unknown length: the cut shows only while the bytes are read.
+    class UnknownLength : public MemoryStream {
+    public:
+        using MemoryStream::MemoryStream;
+        int remaining() override { return -1; }
+    };
+    UnknownLength source(der.data(), static_cast<int>(der.size()) - 20);
+    DerReader reader(source);
+    P7Certificate cert;
+    EXPECT_FALSE(cert.decodeFrom(reader));
+}
+
 TEST_F(CertificateInfoTest, NonMinimalLengthsAreWrittenBackUnchanged) {
     auto made = testsupport::makeCertificate(dir_, "long", CertOptions());
     const Bytes der = testsupport::readFile(made.der);
