@@ -11,6 +11,17 @@ namespace fontseal {
 
 namespace {
 
+// Decodes one list member. A member that fails is dropped; when its failure
+// left the reader on the same element, that element is skipped, so a damaged
+// member can never make the loop meet it again forever.
+bool decodeMember(DerReader& reader, DerValue& member) {
+    const int depth = reader.depth();
+    const int32_t consumed = reader.top().consumed;
+    if (member.decodeFrom(reader)) return true;
+    if (reader.depth() == depth && reader.top().consumed == consumed) reader.skip();
+    return false;
+}
+
 void expectNext(DerReader& reader, int tag, int formCode) {
     int t = 0, f = 0;
     if (!reader.peek(t, f) || t != tag || f != formCode) throw error(kErrUnexpectedElement);
@@ -28,7 +39,7 @@ void readCertificates(DerReader& reader, P7SignedData::ValueList& certificates) 
         }
         auto* entry = new P7Certificate();
         SharedRef<DerValue> ref(entry);
-        if (entry->decodeFrom(reader)) certificates.append() = ref;
+        if (decodeMember(reader, *entry)) certificates.append() = ref;
     }
     reader.leave();
 }
@@ -43,7 +54,7 @@ void readSignerInfos(DerReader& reader, P7SignedData::ValueList& signerInfos) {
         }
         auto* signer = new P7ReadSignerInfo();
         SharedRef<DerValue> ref(signer);
-        if (signer->decodeFrom(reader)) signerInfos.append() = ref;
+        if (decodeMember(reader, *signer)) signerInfos.append() = ref;
     }
     reader.leave();
 }

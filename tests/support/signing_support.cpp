@@ -7,7 +7,7 @@
 
 #include <cstdio>
 #include <memory>
-#include <regex>
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 
@@ -121,20 +121,37 @@ Asn1Tree::Asn1Tree(const std::string& path) : bytes_(readFile(path)) {
     if (run("openssl asn1parse -inform DER -in " + quote(path), &out) != 0) {
         throw std::runtime_error("asn1parse failed on " + path + "\n" + out);
     }
-    static const std::regex line(
-        R"(^\s*(\d+):d=\s*(\d+)\s+hl=\s*(\d+)\s+l=\s*(\d+)\s+(cons|prim):\s*([^:]*?)\s*(?::(.*))?$)");
     std::istringstream lines(out);
     std::string text;
     while (std::getline(lines, text)) {
-        std::smatch m;
-        if (!std::regex_match(text, m, line)) throw std::runtime_error("asn1parse: " + text);
+        // "  OFFSET:d=DEPTH  hl=H l=  L cons|prim: TYPE   [:VALUE]"
+        unsigned long offset = 0, header = 0, length = 0;
+        int depth = 0, used = 0;
+        char kind[5] = {0};
+        if (std::sscanf(text.c_str(), " %lu:d=%d hl=%lu l=%lu %4[a-z]:%n", &offset, &depth,
+                        &header, &length, kind, &used) != 5 ||
+            (std::string(kind) != "cons" && std::string(kind) != "prim")) {
+            throw std::runtime_error("asn1parse: " + text);
+        }
+        std::string rest = text.substr(static_cast<size_t>(used));
+        std::string type = rest, value;
+        auto colon = rest.find(':');
+        if (colon != std::string::npos) {
+            type = rest.substr(0, colon);
+            value = rest.substr(colon + 1);
+        }
+        auto trim = [](std::string& t) {
+            t.erase(0, t.find_first_not_of(" \t"));
+            t.erase(t.find_last_not_of(" \t\r") + 1);
+        };
+        trim(type);
         Asn1Node node;
-        node.offset = std::stoul(m[1]);
-        node.depth = std::stoi(m[2]);
-        node.header = std::stoul(m[3]);
-        node.length = std::stoul(m[4]);
-        node.constructed = m[5] == "cons";
-        node.type = m[6];
+        node.offset = offset;
+        node.depth = depth;
+        node.header = header;
+        node.length = length;
+        node.constructed = std::string(kind) == "cons";
+        node.type = type;
         // Octet strings that are not text come with a marker before the dump.
         const std::string dump = "[HEX DUMP]";
         if (node.type.size() > dump.size() &&
@@ -142,7 +159,7 @@ Asn1Tree::Asn1Tree(const std::string& path) : bytes_(readFile(path)) {
             node.type.erase(node.type.find_last_not_of(' ', node.type.size() - dump.size() - 1) +
                             1);
         }
-        node.value = m[7];
+        node.value = value;
         nodes_.push_back(node);
     }
 }
