@@ -60,7 +60,7 @@ PY
 echo
 echo "Signed a font with a throw-away certificate:"
 echo "  input:        $FONT"
-echo "  output:       $DEMO/DejaVuSans-signed.ttf"
+echo "  output:       $(cd "$DEMO" && pwd)/DejaVuSans-signed.ttf"
 echo "  certificate:  $(openssl x509 -in "$DEMO/publisher.pem" -noout -subject | sed 's/^subject=//')"
 echo "  issued by:    $(openssl x509 -in "$DEMO/publisher.pem" -noout -issuer | sed 's/^issuer=//')"
 echo "  digest:       SHA-1"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,11 @@ struct SignArgs {
     std::vector<std::string> paths;
 };
 
+std::string base_name(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 int usage_error(const std::string& message) {
     std::fprintf(stderr, "fontseal sign: %s\nTry 'fontseal sign --help'.\n", message.c_str());
     return kExitUsage;
@@ -98,9 +104,9 @@ int parse(int argc, char** argv, SignArgs& args) {
             value = arg.substr(eq + 1);
             inline_value = true;
         }
-        static const char* const kWithValue[] = {
-            "--cert", "--key", "--password-file", "--password-env", "--digest",
-            "--statement", "--program-name", "--info-url", "--out-dir"};
+        static const char* const kWithValue[] = {"--cert",         "--key",      "--password-file",
+                                                 "--password-env", "--digest",   "--statement",
+                                                 "--program-name", "--info-url", "--out-dir"};
         bool takes_value = false;
         for (const char* known : kWithValue) takes_value |= name == known;
         if (name == "--password")
@@ -123,13 +129,19 @@ int parse(int argc, char** argv, SignArgs& args) {
                 name == "--password-file" ? PasswordSource::kFile : PasswordSource::kEnv;
             args.password.name = value;
         } else if (name == "--digest") {
-            if (value == "sha1") args.useSha1 = FONTSEAL_DIGEST_SHA1;
-            else if (value == "md5") args.useSha1 = FONTSEAL_DIGEST_MD5;
-            else return usage_error("--digest must be sha1 or md5, not '" + value + "'");
+            if (value == "sha1")
+                args.useSha1 = FONTSEAL_DIGEST_SHA1;
+            else if (value == "md5")
+                args.useSha1 = FONTSEAL_DIGEST_MD5;
+            else
+                return usage_error("--digest must be sha1 or md5, not '" + value + "'");
         } else if (name == "--statement") {
-            if (value == "auto") args.statement = FONTSEAL_STATEMENT_AUTO;
-            else if (value == "individual") args.statement = FONTSEAL_STATEMENT_INDIVIDUAL;
-            else if (value == "commercial") args.statement = FONTSEAL_STATEMENT_COMMERCIAL;
+            if (value == "auto")
+                args.statement = FONTSEAL_STATEMENT_AUTO;
+            else if (value == "individual")
+                args.statement = FONTSEAL_STATEMENT_INDIVIDUAL;
+            else if (value == "commercial")
+                args.statement = FONTSEAL_STATEMENT_COMMERCIAL;
             else
                 return usage_error("--statement must be auto, individual or commercial, not '" +
                                    value + "'");
@@ -149,6 +161,13 @@ int parse(int argc, char** argv, SignArgs& args) {
     if (args.key.empty()) return usage_error("--key FILE is required");
     if (args.haveOutDir) {
         if (args.paths.empty()) return usage_error("no input fonts given");
+        std::set<std::string> names;
+        for (const std::string& path : args.paths) {
+            if (!names.insert(base_name(path)).second)
+                return usage_error("two inputs are named " + base_name(path) +
+                                   "; their signed fonts would overwrite each other in " +
+                                   args.outDir);
+        }
         struct stat st;
         if (::stat(args.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return usage_error("--out-dir " + args.outDir + " is not a directory");
@@ -167,11 +186,6 @@ bool key_needs_password(const std::string& key_path) {
     static const unsigned char kMagic[4] = {0x1E, 0xF1, 0xB5, 0xB0};
     if (std::memcmp(header, kMagic, 4) != 0) return true;
     return header[12] | header[13] | header[14] | header[15];
-}
-
-std::string base_name(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 int32_t sign_one(const SignArgs& args, const std::string& password, const std::string& input,

@@ -52,8 +52,8 @@ bool read_from_terminal(const std::string& key_path, std::string& password, std:
 
 }  // namespace
 
-bool read_password(const PasswordSource& source, const std::string& key_path,
-                   std::string& password, std::string& error) {
+bool read_password(const PasswordSource& source, const std::string& key_path, std::string& password,
+                   std::string& error) {
     switch (source.kind) {
         case PasswordSource::kNone:
             password.clear();

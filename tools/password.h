@@ -11,8 +11,8 @@ struct PasswordSource {
 };
 
 // Reads the password. Returns false with `error` set when it cannot.
-bool read_password(const PasswordSource& source, const std::string& key_path,
-                   std::string& password, std::string& error);
+bool read_password(const PasswordSource& source, const std::string& key_path, std::string& password,
+                   std::string& error);
 
 // Overwrites a string's characters before it is released.
 void wipe(std::string& secret);

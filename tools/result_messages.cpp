@@ -9,7 +9,8 @@ namespace {
 std::string explain(int32_t code, const SignFiles& f) {
     switch (code) {
         case FONTSEAL_E_INTERNAL:
-            return "internal failure while signing " + f.input + " (out of memory or a malformed structure)";
+            return "internal failure while signing " + f.input +
+                   " (out of memory or a malformed structure)";
         case FONTSEAL_E_FONT_OBJECT:
             return "internal font-layer fault while processing " + f.input;
         case FONTSEAL_E_INPUT_OPEN:

@@ -37,19 +37,19 @@ typedef struct fontseal_csp_cert fontseal_csp_cert;
  * passed through unchanged. */
 enum {
     FONTSEAL_OK = 0,
-    FONTSEAL_E_INTERNAL = -1,        /* out of memory, or an internal fault */
-    FONTSEAL_E_FONT_OBJECT = -2,     /* a font object used without its stream or owner */
-    FONTSEAL_E_INPUT_OPEN = -3,      /* the input font cannot be opened */
-    FONTSEAL_E_OUTPUT_CREATE = -4,   /* the output font cannot be created */
-    FONTSEAL_E_FONT_DIRECTORY = -5,  /* the input's table directory is unusable */
-    FONTSEAL_E_CERT_OPEN = -6,       /* the certificate file cannot be opened */
-    FONTSEAL_E_NO_CERTIFICATE = -7,  /* no certificate in the certificate file */
-    FONTSEAL_E_KEY_OPEN = -8,        /* the private-key file cannot be opened */
-    FONTSEAL_E_KEY_READ = -9,        /* the private-key file cannot be read */
-    FONTSEAL_E_KEY_PASSWORD = -10,   /* the password does not open the private key */
+    FONTSEAL_E_INTERNAL = -1,          /* out of memory, or an internal fault */
+    FONTSEAL_E_FONT_OBJECT = -2,       /* a font object used without its stream or owner */
+    FONTSEAL_E_INPUT_OPEN = -3,        /* the input font cannot be opened */
+    FONTSEAL_E_OUTPUT_CREATE = -4,     /* the output font cannot be created */
+    FONTSEAL_E_FONT_DIRECTORY = -5,    /* the input's table directory is unusable */
+    FONTSEAL_E_CERT_OPEN = -6,         /* the certificate file cannot be opened */
+    FONTSEAL_E_NO_CERTIFICATE = -7,    /* no certificate in the certificate file */
+    FONTSEAL_E_KEY_OPEN = -8,          /* the private-key file cannot be opened */
+    FONTSEAL_E_KEY_READ = -9,          /* the private-key file cannot be read */
+    FONTSEAL_E_KEY_PASSWORD = -10,     /* the password does not open the private key */
     FONTSEAL_E_NO_MATCHING_CERT = -11, /* no certificate belongs to the private key */
-    FONTSEAL_E_CONTENT = -22,        /* the content to be signed cannot be built */
-    FONTSEAL_E_SIGN = -23            /* the signer failed */
+    FONTSEAL_E_CONTENT = -22,          /* the content to be signed cannot be built */
+    FONTSEAL_E_SIGN = -23              /* the signer failed */
 };
 
 /* Digest selector: non-zero SHA-1, zero MD5. */
@@ -67,10 +67,9 @@ enum {
  * the PVK key in key_path (password may be NULL: empty). program_name is
  * 16-bit text; program_name, more_info_url and timestamp_url may be NULL. */
 FONTSEAL_API int32_t sign_font(const char* input_path, const char* output_path,
-                               const char* cert_path, const char* key_path,
-                               const char* password, int32_t use_sha1, int32_t statement,
-                               const char16_t* program_name, const char* more_info_url,
-                               const char* timestamp_url);
+                               const char* cert_path, const char* key_path, const char* password,
+                               int32_t use_sha1, int32_t statement, const char16_t* program_name,
+                               const char* more_info_url, const char* timestamp_url);
 
 /* Signs with a certificate entry listed by a system-store signer. */
 FONTSEAL_API int32_t win_sign_font(const char* input_path, const char* output_path,

@@ -48,15 +48,11 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const c
 
 extern "C" FONTSEAL_API int32_t sign_font(const char* input_path, const char* output_path,
                                           const char* cert_path, const char* key_path,
-                                          const char* password, int32_t use_sha1,
-                                          int32_t statement, const char16_t* program_name,
-                                          const char* more_info_url, const char* timestamp_url) {
-    fontseal::SignOptions options;
-    options.useSha1 = use_sha1;
-    options.statement = statement;
-    options.programName = program_name;
-    options.moreInfoUrl = more_info_url;
-    options.timestampUrl = timestamp_url;
+                                          const char* password, int32_t use_sha1, int32_t statement,
+                                          const char16_t* program_name, const char* more_info_url,
+                                          const char* timestamp_url) {
+    const fontseal::SignOptions options(use_sha1, statement, program_name, more_info_url,
+                                        timestamp_url);
     return fontseal::run_with_result([&] {
         return fontseal::sign_with_files(input_path, output_path, cert_path, key_path, password,
                                          options);

@@ -13,12 +13,8 @@ extern "C" FONTSEAL_API int32_t win_sign_font(const char* input_path, const char
                                               const char* more_info_url,
                                               const char* timestamp_url) {
     fontseal::StoreSigningStep step(certificate);
-    fontseal::SignOptions options;
-    options.useSha1 = use_sha1;
-    options.statement = statement;
-    options.programName = program_name;
-    options.moreInfoUrl = more_info_url;
-    options.timestampUrl = timestamp_url;
+    const fontseal::SignOptions options(use_sha1, statement, program_name, more_info_url,
+                                        timestamp_url);
     return fontseal::sign_job(input_path, output_path, step, options);
 }
 

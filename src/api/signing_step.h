@@ -8,11 +8,20 @@
 namespace fontseal {
 
 struct SignOptions {
-    int32_t useSha1 = 1;        // non-zero SHA-1, zero MD5
-    int32_t statement = 0;      // 0 from the certificate, 2 commercial, else individual
+    int32_t useSha1 = 1;    // non-zero SHA-1, zero MD5
+    int32_t statement = 0;  // 0 from the certificate, 2 commercial, else individual
     const char16_t* programName = nullptr;
     const char* moreInfoUrl = nullptr;
     const char* timestampUrl = nullptr;
+
+    SignOptions() = default;
+    SignOptions(int32_t use_sha1, int32_t statement_type, const char16_t* program_name,
+                const char* more_info_url, const char* timestamp_url)
+        : useSha1(use_sha1),
+          statement(statement_type),
+          programName(program_name),
+          moreInfoUrl(more_info_url),
+          timestampUrl(timestamp_url) {}
 };
 
 class SigningStep {

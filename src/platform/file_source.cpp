@@ -31,14 +31,16 @@ void FileSource::read(uint8_t* buffer, int count) {
     if (count < 0) throw error(kErrShortTransfer);
     position_ += count;
     if (count == 0) return;
-    if (rt_read(handle_, buffer, static_cast<unsigned>(count)) != count) throw error(kErrShortTransfer);
+    if (rt_read(handle_, buffer, static_cast<unsigned>(count)) != count)
+        throw error(kErrShortTransfer);
 }
 
 void FileSource::write(const uint8_t* buffer, int count) {
     if (count < 0) throw error(kErrShortTransfer);
     position_ += count;
     if (count == 0) return;
-    if (rt_write(handle_, buffer, static_cast<unsigned>(count)) != count) throw error(kErrShortTransfer);
+    if (rt_write(handle_, buffer, static_cast<unsigned>(count)) != count)
+        throw error(kErrShortTransfer);
 }
 
 }  // namespace fontseal

@@ -14,9 +14,15 @@ namespace {
 int posixFlags(int flags) {
     int out = 0;
     switch (flags & (RT_O_WRONLY | RT_O_RDWR)) {
-        case RT_O_WRONLY: out = O_WRONLY; break;
-        case RT_O_RDWR: out = O_RDWR; break;
-        default: out = O_RDONLY; break;
+        case RT_O_WRONLY:
+            out = O_WRONLY;
+            break;
+        case RT_O_RDWR:
+            out = O_RDWR;
+            break;
+        default:
+            out = O_RDONLY;
+            break;
     }
     if (flags & RT_O_APPEND) out |= O_APPEND;
     if (flags & RT_O_CREAT) out |= O_CREAT;
@@ -51,13 +57,17 @@ int rt_open(const char* path, int flags, int mode) {
     return fd;
 }
 
-int rt_read(int handle, void* buffer, unsigned count) {
+namespace {
+
+// Repeats a read or write until `count` bytes moved, the end of the file,
+// or an error; interrupted calls are retried.
+template <class Buffer, class Call>
+int transfer(int handle, Buffer* buffer, unsigned count, Call call) {
     if (handle < 0) return -1;
     if (count > INT_MAX) count = INT_MAX;
     unsigned done = 0;
-    auto* bytes = static_cast<char*>(buffer);
     while (done < count) {
-        ssize_t n = ::read(handle, bytes + done, count - done);
+        ssize_t n = call(handle, buffer + done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return done ? static_cast<int>(done) : -1;
@@ -68,21 +78,16 @@ int rt_read(int handle, void* buffer, unsigned count) {
     return static_cast<int>(done);
 }
 
+}  // namespace
+
+int rt_read(int handle, void* buffer, unsigned count) {
+    return transfer(handle, static_cast<char*>(buffer), count,
+                    [](int h, char* p, size_t n) { return ::read(h, p, n); });
+}
+
 int rt_write(int handle, const void* buffer, unsigned count) {
-    if (handle < 0) return -1;
-    if (count > INT_MAX) count = INT_MAX;
-    unsigned done = 0;
-    auto* bytes = static_cast<const char*>(buffer);
-    while (done < count) {
-        ssize_t n = ::write(handle, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return done ? static_cast<int>(done) : -1;
-        }
-        if (n == 0) break;
-        done += static_cast<unsigned>(n);
-    }
-    return static_cast<int>(done);
+    return transfer(handle, static_cast<const char*>(buffer), count,
+                    [](int h, const char* p, size_t n) { return ::write(h, p, n); });
 }
 
 long rt_lseek(int handle, long offset, int origin) {

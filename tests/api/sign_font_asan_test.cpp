@@ -1,10 +1,10 @@
 // The whole file-key signing path, on success and on every failure code,
 // under AddressSanitizer and LeakSanitizer: nothing read out of bounds,
 // nothing leaked, nothing left on disk.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "fontseal/fontseal.h"
 #include "support/key_support.h"
@@ -22,9 +22,11 @@ protected:
         other_ = new testsupport::PvkKeySet(testsupport::makePvkKeys(*dir_, "o", 1024, "pw"));
         cert_ = dir_->file("cert.pem");
         otherCert_ = dir_->file("other.pem");
-        for (auto [key, cert] : {std::pair{keys_->pem, cert_}, std::pair{other_->pem, otherCert_}}) {
-            std::string cmd = "openssl req -x509 -new -key " + key + " -subj /CN=asan -days 2 -out " +
-                              cert + " -addext extendedKeyUsage=codeSigning 2>/dev/null";
+        for (auto [key, cert] :
+             {std::pair{keys_->pem, cert_}, std::pair{other_->pem, otherCert_}}) {
+            std::string cmd = "openssl req -x509 -new -key " + key +
+                              " -subj /CN=asan -days 2 -out " + cert +
+                              " -addext extendedKeyUsage=codeSigning 2>/dev/null";
             ASSERT_EQ(testsupport::run(cmd), 0);
         }
     }
@@ -56,8 +58,9 @@ TEST_F(SignFontPathTest, SucceedsWithEveryKeyFormAndDigest) {
     const std::string font = testsupport::dejavuSansPath();
     EXPECT_EQ(sign(font, cert_, keys_->strong, "pw", work.file("a.ttf")), FONTSEAL_OK);
     EXPECT_EQ(sign(font, cert_, keys_->weak, "pw", work.file("b.ttf"), 0), FONTSEAL_OK);
-    EXPECT_EQ(sign(testsupport::latinModernOtfPath(), cert_, keys_->none, nullptr,
-                   work.file("c.otf")), FONTSEAL_OK);
+    EXPECT_EQ(
+        sign(testsupport::latinModernOtfPath(), cert_, keys_->none, nullptr, work.file("c.otf")),
+        FONTSEAL_OK);
     EXPECT_EQ(testsupport::listDir(work.path()),
               (std::vector<std::string>{"a.ttf", "b.ttf", "c.otf"}));
 }

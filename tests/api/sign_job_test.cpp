@@ -1,5 +1,8 @@
 // The signing job end to end on real fonts, with a signer whose bytes are
 // known, so the job's own part (passes, image, DSIG, output) is what is tested.
+#include "api/sign_job.h"
+
+#include <gtest/gtest.h>
 #include <openssl/sha.h>
 
 #include <cstdlib>
@@ -7,10 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "api/result_codes.h"
-#include "api/sign_job.h"
 #include "api/strip_font.h"
 #include "support/test_support.h"
 
@@ -60,7 +60,8 @@ private:
 };
 
 const char kOrder[] =
-    "headhheavheamaxpOS/2gaspnamecmaplocaLTSHVDMXprepfpgmcvt hmtxvmtxhdmxglyfpostkernPCLTEBLCEBSCEBDT"
+    "headhheavheamaxpOS/2gaspnamecmaplocaLTSHVDMXprepfpgmcvt "
+    "hmtxvmtxhdmxglyfpostkernPCLTEBLCEBSCEBDT"
     "GDEFGPOSGSUBJSTFBASEDSIG";
 
 std::vector<uint8_t> sha1(const std::vector<uint8_t>& data) {
@@ -102,14 +103,15 @@ TEST_F(SignJobTest, SignsARealFontWithOneFormat1Dsig) {
         if (t.tag != "DSIG") continue;
         ++dsigCount;
         EXPECT_EQ(t.length, 8u + 20u + 1001u + 3u);
-        EXPECT_EQ(be32(font, t.offset), 1u);       // version
-        EXPECT_EQ(be16(font, t.offset + 4), 1u);   // one signature
-        EXPECT_EQ(be16(font, t.offset + 6), 1u);   // flags
-        EXPECT_EQ(be32(font, t.offset + 8), 1u);   // format 1
+        EXPECT_EQ(be32(font, t.offset), 1u);      // version
+        EXPECT_EQ(be16(font, t.offset + 4), 1u);  // one signature
+        EXPECT_EQ(be16(font, t.offset + 6), 1u);  // flags
+        EXPECT_EQ(be32(font, t.offset + 8), 1u);  // format 1
         EXPECT_EQ(be32(font, t.offset + 12), 1009u);
         EXPECT_EQ(be32(font, t.offset + 16), 20u);
         EXPECT_EQ(be32(font, t.offset + 24), 1001u);
-        std::vector<uint8_t> stored(font.begin() + t.offset + 28, font.begin() + t.offset + 28 + 1001);
+        std::vector<uint8_t> stored(font.begin() + t.offset + 28,
+                                    font.begin() + t.offset + 28 + 1001);
         EXPECT_EQ(stored, signatureBlob(1001));
         // The DSIG data follows every table of the fixed order; only tables
         // outside that order (DejaVu has a few) come after it.
@@ -127,7 +129,8 @@ TEST_F(SignJobTest, SignsARealFontWithOneFormat1Dsig) {
 
     // fontTools agrees that every checksum and the whole-file adjustment hold.
     std::string check = "/usr/bin/python3 -c \"from fontTools.ttLib import TTFont; f=TTFont('" +
-                        out + "', checkChecksums=2); [f.reader[t] for t in f.reader.keys()]; "
+                        out +
+                        "', checkChecksums=2); [f.reader[t] for t in f.reader.keys()]; "
                         "print(f['DSIG'].usNumSigs, f['DSIG'].signatureRecords[0].ulFormat)\"";
     std::string printed;
     ASSERT_EQ(testsupport::run(check, &printed), 0);
@@ -137,21 +140,24 @@ TEST_F(SignJobTest, SignsARealFontWithOneFormat1Dsig) {
 TEST_F(SignJobTest, ResigningAndSigningInPlaceSignTheSameImage) {
     std::string first = dir.file("first.ttf"), second = dir.file("second.ttf");
     RecordingSigner signer(signatureBlob(64));
-    ASSERT_EQ(sign_job(testsupport::latinModernOtfPath().c_str(), first.c_str(), signer, options), 0);
+    ASSERT_EQ(sign_job(testsupport::latinModernOtfPath().c_str(), first.c_str(), signer, options),
+              0);
     ASSERT_EQ(sign_job(first.c_str(), second.c_str(), signer, options), 0);
     ASSERT_EQ(sign_job(second.c_str(), second.c_str(), signer, options), 0);
     ASSERT_EQ(signer.contents.size(), 3u);
     EXPECT_EQ(signer.contents[0], signer.contents[1]);
     EXPECT_EQ(signer.contents[0], signer.contents[2]);
     EXPECT_EQ(readFile(first), readFile(second));
-    EXPECT_EQ(testsupport::listDir(dir.path()), (std::vector<std::string>{"first.ttf", "second.ttf"}));
+    EXPECT_EQ(testsupport::listDir(dir.path()),
+              (std::vector<std::string>{"first.ttf", "second.ttf"}));
 }
 
 TEST_F(SignJobTest, Md5SelectorReachesTheContent) {
     RecordingSigner signer(signatureBlob(16));
     options.useSha1 = 0;
-    ASSERT_EQ(sign_job(testsupport::dejavuSansPath().c_str(), dir.file("o.ttf").c_str(), signer,
-                       options), 0);
+    ASSERT_EQ(
+        sign_job(testsupport::dejavuSansPath().c_str(), dir.file("o.ttf").c_str(), signer, options),
+        0);
     EXPECT_EQ(signer.contents.at(0).size(), 80u);
 }
 
@@ -185,7 +191,8 @@ TEST_F(SignJobTest, DamagedDirectoriesGiveMinusFive) {
     std::string bad = dir.file("bad.ttf");
     testsupport::writeFile(bad, font);
     RecordingSigner signer(signatureBlob(8));
-    EXPECT_EQ(sign_job(bad.c_str(), dir.file("o.ttf").c_str(), signer, options), kResultFontDirectory);
+    EXPECT_EQ(sign_job(bad.c_str(), dir.file("o.ttf").c_str(), signer, options),
+              kResultFontDirectory);
     EXPECT_TRUE(signer.contents.empty());
     EXPECT_FALSE(testsupport::fileExists(dir.file("o.ttf")));
 }

@@ -1,8 +1,8 @@
 // Damaged bundles read from sources of unknown length: a member that fails
 // must be dropped or end the decoding, never be met again and again.
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "asn1/der_reader.h"
 #include "asn1/p7_signed_data.h"

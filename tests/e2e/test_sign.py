@@ -294,6 +294,11 @@ class CliTest(SignTest):
 
     def test_usage_errors_and_help(self):
         self.assertEqual(cli("sign", DEJAVU, self.path("o.ttf")).returncode, 2)
+        # Two inputs of one name would overwrite each other's signed font.
+        r = cli("sign", "--cert", FIX.commercial[0], "--key", FIX.commercial[2], "--out-dir",
+                self.dir, DEJAVU, os.path.join(FIX.dir, "DejaVuSans.ttf"))
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("DejaVuSans.ttf", r.stderr)
         self.assertEqual(cli("sign", "--cert", "c", "--key", "k", "--digest", "sha256",
                              DEJAVU, self.path("o.ttf")).returncode, 2)
         r = cli("sign", "--help")

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 
@@ -128,8 +127,8 @@ Asn1Tree::Asn1Tree(const std::string& path) : bytes_(readFile(path)) {
         unsigned long offset = 0, header = 0, length = 0;
         int depth = 0, used = 0;
         char kind[5] = {0};
-        if (std::sscanf(text.c_str(), " %lu:d=%d hl=%lu l=%lu %4[a-z]:%n", &offset, &depth,
-                        &header, &length, kind, &used) != 5 ||
+        if (std::sscanf(text.c_str(), " %lu:d=%d hl=%lu l=%lu %4[a-z]:%n", &offset, &depth, &header,
+                        &length, kind, &used) != 5 ||
             (std::string(kind) != "cons" && std::string(kind) != "prim")) {
             throw std::runtime_error("asn1parse: " + text);
         }
