@@ -292,6 +292,39 @@ class CliTest(SignTest):
                 "--password", PASSWORD, DEJAVU, out)
         self.assertEqual(r.returncode, 2)
 
+    def test_password_asked_on_the_terminal_without_echo(self):
+        import pty
+        import select
+        out = self.path("tty.ttf")
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(CLI, [CLI, "sign", "--cert", FIX.commercial[0], "--key", FIX.commercial[2],
+                           DEJAVU, out])
+        seen = b""
+
+        def read_until(marker, limit=20):
+            nonlocal seen
+            while marker not in seen:
+                ready, _, _ = select.select([fd], [], [], limit)
+                if not ready:
+                    break
+                try:
+                    chunk = os.read(fd, 1024)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                seen += chunk
+        read_until(b"Password for ")
+        os.write(fd, (PASSWORD + "\n").encode())
+        read_until(b"\n\n", limit=30)
+        _, status = os.waitpid(pid, 0)
+        os.close(fd)
+        self.assertEqual(os.WEXITSTATUS(status), 0, seen)
+        self.assertIn(b"Password for " + FIX.commercial[2].encode(), seen)
+        self.assertNotIn(PASSWORD.encode(), seen)
+        dsig_blob(out)
+
     def test_usage_errors_and_help(self):
         self.assertEqual(cli("sign", DEJAVU, self.path("o.ttf")).returncode, 2)
         # Two inputs of one name would overwrite each other's signed font.
