@@ -25,8 +25,8 @@ bool read_from_terminal(const std::string& key_path, std::string& password, std:
                 "--password-file FILE or --password-env NAME";
         return false;
     }
-    std::string prompt = "Password for " + key_path + ": ";
-    (void)!::write(fd, prompt.data(), prompt.size());
+    // Echo goes off before the prompt appears: switching it off flushes
+    // pending input, which must not swallow an answer typed after the prompt.
     termios saved{};
     bool restore = ::tcgetattr(fd, &saved) == 0;
     if (restore) {
@@ -35,6 +35,8 @@ bool read_from_terminal(const std::string& key_path, std::string& password, std:
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(fd, TCSAFLUSH, &quiet);
     }
+    std::string prompt = "Password for " + key_path + ": ";
+    (void)!::write(fd, prompt.data(), prompt.size());
     password.clear();
     char c;
     ssize_t n;

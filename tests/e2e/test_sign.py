@@ -7,6 +7,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 from der_walk import SignedBlob
@@ -318,7 +319,15 @@ class CliTest(SignTest):
         read_until(b"Password for ")
         os.write(fd, (PASSWORD + "\n").encode())
         read_until(b"\n\n", limit=30)
-        _, status = os.waitpid(pid, 0)
+        # Never hang the suite: a child still waiting after a minute is killed.
+        for _ in range(600):
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+            time.sleep(0.1)
+        else:
+            os.kill(pid, 9)
+            _, status = os.waitpid(pid, 0)
         os.close(fd)
         self.assertEqual(os.WEXITSTATUS(status), 0, seen)
         self.assertIn(b"Password for " + FIX.commercial[2].encode(), seen)
