@@ -20,14 +20,14 @@ OpenFont open_font_without_dsig(const char* path) {
     if (!open.input->isOk()) throw error(kResultInputOpen);
     open.font.reset(new OTSigningFont(open.input.get(), nullptr));
     open.font->readDirectory();
-    int index = open.font->findTable(kDsigTag);
-    if (index >= 0) open.font->removeTable(index);
+    // Every DSIG entry goes, should a damaged font list more than one.
+    for (int index; (index = open.font->findTable(kDsigTag)) >= 0;) open.font->removeTable(index);
     return open;
 }
 
 void write_font_file(OTFont& font, const char* output_path) {
     AtomicOutput target(output_path);
-    if (!target.valid()) throw error(kResultOutputCreate);
+    if (!target.create()) throw error(kResultOutputCreate);
     OTBufferedFile output(target.tempPath(), AtomicOutput::openFlags());
     if (!output.isOk()) throw error(kResultOutputCreate);
     struct Detach {

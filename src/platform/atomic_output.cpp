@@ -1,10 +1,14 @@
 #include "platform/atomic_output.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 
 #include "platform/rt_file.h"
 
@@ -13,6 +17,7 @@ namespace fontseal {
 namespace {
 
 std::atomic<unsigned> g_sequence{0};
+constexpr int kCreateAttempts = 64;
 
 std::string directoryOf(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -31,23 +36,49 @@ std::string baseName(const std::string& path) {
 AtomicOutput::AtomicOutput(const char* destination) {
     if (!destination || !*destination) return;
     destination_ = destination;
-    if (destination_.back() == '/') return;
-    // Unique per process and call; the exclusive open catches any collision.
-    temp_ = directoryOf(destination_) + "/." + baseName(destination_) + ".fontseal-" +
-            std::to_string(static_cast<long>(::getpid())) + "-" +
-            std::to_string(g_sequence.fetch_add(1)) + ".tmp";
+    if (destination_.back() == '/') {
+        destination_.clear();
+        return;
+    }
+    struct stat st;
+    if (::lstat(destination_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char target[PATH_MAX];
+        if (::realpath(destination_.c_str(), target)) destination_ = target;
+    }
+    if (::stat(destination_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        keepMode_ = true;
+        mode_ = st.st_mode & 07777;
+    }
 }
 
 AtomicOutput::~AtomicOutput() {
-    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    if (created_ && !committed_) ::unlink(temp_.c_str());
 }
 
-int AtomicOutput::openFlags() {
-    return RT_O_BINARY | RT_O_RDWR | RT_O_CREAT | RT_O_TRUNC | RT_O_EXCL;
+bool AtomicOutput::create() {
+    if (destination_.empty() || created_) return created_;
+    const std::string stem = directoryOf(destination_) + "/." + baseName(destination_) +
+                             ".fontseal-" + std::to_string(static_cast<long>(::getpid())) + "-";
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        temp_ = stem + std::to_string(g_sequence.fetch_add(1)) + ".tmp";
+        int fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (fd >= 0) {
+            ::close(fd);
+            created_ = true;
+            return true;
+        }
+        // Someone else's file of that name is left alone; try the next name.
+        if (errno != EEXIST) break;
+    }
+    temp_.clear();
+    return false;
 }
+
+int AtomicOutput::openFlags() { return RT_O_BINARY | RT_O_RDWR | RT_O_CREAT | RT_O_TRUNC; }
 
 bool AtomicOutput::commit() {
-    if (temp_.empty() || committed_) return false;
+    if (!created_ || committed_) return false;
+    if (keepMode_ && ::chmod(temp_.c_str(), mode_) != 0) return false;
     if (::rename(temp_.c_str(), destination_.c_str()) != 0) return false;
     committed_ = true;
     return true;

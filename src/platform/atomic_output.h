@@ -4,32 +4,41 @@
 // input, and a failed signing leaves neither a half-written font nor a
 // stray temporary behind.
 #pragma once
+#include <sys/types.h>
+
 #include <string>
 
 namespace fontseal {
 
 class AtomicOutput {
 public:
-    // Chooses a temporary path in the destination's directory. Nothing is
-    // created until the caller opens `tempPath()` (exclusively).
+    // Chooses where the temporary file goes. A destination that is a
+    // symbolic link is replaced through the link, at the file it names.
     explicit AtomicOutput(const char* destination);
-    // Removes the temporary file unless `commit` succeeded.
+    // Removes the temporary file if this object created it and `commit`
+    // did not move it into place.
     ~AtomicOutput();
     AtomicOutput(const AtomicOutput&) = delete;
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
-    bool valid() const { return !temp_.empty(); }
+    // Creates the temporary file, exclusively, under a name nobody else
+    // holds. False when the directory does not take it.
+    bool create();
     const char* tempPath() const { return temp_.c_str(); }
-    // Open flags for the temporary file: binary, read-write, create,
-    // truncate, and exclusive so an existing file is never taken over.
+    // Open flags for writing the created temporary file: binary, read-write,
+    // create, truncate.
     static int openFlags();
-    // Renames the finished temporary file over the destination.
+    // Renames the finished temporary file over the destination, keeping the
+    // permission bits of a destination that already existed.
     bool commit();
 
 private:
     std::string destination_;
     std::string temp_;
+    bool created_ = false;
     bool committed_ = false;
+    bool keepMode_ = false;
+    mode_t mode_ = 0;
 };
 
 }  // namespace fontseal

@@ -12,6 +12,7 @@
 
 #include "api/result_codes.h"
 #include "api/strip_font.h"
+#include "support/sfnt_support.h"
 #include "support/test_support.h"
 
 namespace fontseal {
@@ -182,6 +183,22 @@ TEST_F(SignJobTest, FailuresLeaveNoOutputAndKeepAnExistingOne) {
     std::vector<uint8_t> kept = readFile(out);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "not a font at all, but it is precious");
     EXPECT_EQ(testsupport::listDir(dir.path()), std::vector<std::string>{"out.ttf"});
+}
+
+TEST_F(SignJobTest, EveryOldDsigEntryIsDropped) {
+    // A damaged font listing DSIG twice still ends with exactly one, the new one.
+    std::vector<uint8_t> font = testsupport::buildSfnt({{"DSIG", {0, 0, 0, 1, 0, 0, 0, 0}},
+                                                        {"DSIG", {0, 0, 0, 1, 0, 0, 0, 0}},
+                                                        {"head", testsupport::sampleHead()}});
+    std::string in = dir.file("twice.ttf"), out = dir.file("once.ttf"), bare = dir.file("bare.ttf");
+    testsupport::writeFile(in, font);
+    RecordingSigner signer(signatureBlob(12));
+    ASSERT_EQ(sign_job(in.c_str(), out.c_str(), signer, options), 0);
+    std::vector<std::string> tags;
+    for (const Table& t : tablesOf(readFile(out))) tags.push_back(t.tag);
+    EXPECT_EQ(tags, (std::vector<std::string>{"DSIG", "head"}));
+    ASSERT_EQ(strip_font(in.c_str(), bare.c_str()), 0);
+    EXPECT_EQ(tablesOf(readFile(bare)).size(), 1u);
 }
 
 TEST_F(SignJobTest, DamagedDirectoriesGiveMinusFive) {
