@@ -28,7 +28,7 @@ OpenFont open_font_without_dsig(const char* path) {
 void write_font_file(OTFont& font, const char* output_path) {
     AtomicOutput target(output_path);
     if (!target.create()) throw error(kResultOutputCreate);
-    OTBufferedFile output(target.tempPath(), AtomicOutput::openFlags());
+    OTBufferedFile output(target.tempPath(), OTBufferedFile::kOutputFlags);
     if (!output.isOk()) throw error(kResultOutputCreate);
     struct Detach {
         OTFont& font;

@@ -25,12 +25,10 @@ OpenFont open_font_without_dsig(const char* path);
 // created or put in place, error 258 when it cannot be written completely.
 void write_font_file(OTFont& font, const char* output_path);
 
-// Runs `body` and turns what it raises into a result code.
-template <class Body>
-int32_t run_with_result(Body&& body);
-
+// The result code for the exception being handled.
 int32_t result_for_current_exception();
 
+// Runs `body` and turns what it raises into a result code.
 template <class Body>
 int32_t run_with_result(Body&& body) {
     try {

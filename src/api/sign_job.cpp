@@ -7,6 +7,7 @@
 #include "api/font_passes.h"
 #include "api/result_codes.h"
 #include "base/error.h"
+#include "base/heap_bytes.h"
 #include "font/ot_dsig_table.h"
 #include "font/ot_memory_stream.h"
 #include "sign/digest_content.h"
@@ -14,11 +15,6 @@
 namespace fontseal {
 
 namespace {
-
-struct FreeDeleter {
-    void operator()(uint8_t* p) const { std::free(p); }
-};
-using HeapBytes = std::unique_ptr<uint8_t, FreeDeleter>;
 
 constexpr int32_t kImageCapacity = 0x10000;
 const char kDsigTag[4] = {'D', 'S', 'I', 'G'};

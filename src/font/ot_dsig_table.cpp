@@ -13,7 +13,7 @@
 namespace fontseal {
 
 void OTDsigTable::setSignature(uint8_t* bytes, uint32_t length) {
-    std::unique_ptr<uint8_t, FreeDeleter> owned(bytes);
+    HeapBytes owned(bytes);
     version = 1;
     flags = 1;
     signatures.clear();
@@ -68,8 +68,7 @@ int32_t OTDsigTable::parse(OTStream* stream) {
     if (!stream) throw OT_EXCEPTION(-3);
 
     const uint32_t size = length();
-    std::unique_ptr<uint8_t, FreeDeleter> data(
-        static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1)));
+    HeapBytes data(static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1)));
     if (!data) throw std::bad_alloc();
     if (size > INT32_MAX ||
         stream->seek(static_cast<int32_t>(inputOffset()), 0) !=

@@ -6,13 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/heap_bytes.h"
 #include "font/ot_table.h"
 
 namespace fontseal {
-
-struct FreeDeleter {
-    void operator()(uint8_t* p) const { std::free(p); }
-};
 
 // One signature record with its block. The bytes come from malloc and are
 // freed with the record.
@@ -21,7 +18,7 @@ struct DsigSignature {
     uint16_t reserved1 = 0;
     uint16_t reserved2 = 0;
     uint32_t length = 0;
-    std::unique_ptr<uint8_t, FreeDeleter> bytes;
+    HeapBytes bytes;
 };
 
 class OTDsigTable : public OTTable {

@@ -10,8 +10,6 @@
 
 #include <atomic>
 
-#include "platform/rt_file.h"
-
 namespace fontseal {
 
 namespace {
@@ -73,8 +71,6 @@ bool AtomicOutput::create() {
     temp_.clear();
     return false;
 }
-
-int AtomicOutput::openFlags() { return RT_O_BINARY | RT_O_RDWR | RT_O_CREAT | RT_O_TRUNC; }
 
 bool AtomicOutput::commit() {
     if (!created_ || committed_) return false;

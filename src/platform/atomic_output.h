@@ -25,9 +25,6 @@ public:
     // holds. False when the directory does not take it.
     bool create();
     const char* tempPath() const { return temp_.c_str(); }
-    // Open flags for writing the created temporary file: binary, read-write,
-    // create, truncate.
-    static int openFlags();
     // Renames the finished temporary file over the destination, keeping the
     // permission bits of a destination that already existed.
     bool commit();

@@ -17,6 +17,7 @@
 #include "asn1/der_sequence.h"
 #include "asn1/p7_algorithm_id.h"
 #include "base/error.h"
+#include "base/heap_bytes.h"
 #include "base/memory_stream.h"
 #include "sign/digest_content.h"
 
@@ -25,10 +26,6 @@ namespace fontseal {
 namespace {
 
 constexpr int kMaxDigest = 20;
-
-struct FreeBlock {
-    void operator()(uint8_t* block) const { std::free(block); }
-};
 
 int sizeOfAttributes(P7SignerInfo::AttributeList& list) {
     int64_t sum = 0;
@@ -136,8 +133,7 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
         MemoryStream digestInfoBytes(digestInfo.encode(nullptr), 0);
         digestInfo.encode(&digestInfoBytes);
 
-        std::unique_ptr<uint8_t, FreeBlock> signature(
-            static_cast<uint8_t*>(std::malloc(static_cast<size_t>(signatureSize))));
+        HeapBytes signature(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(signatureSize))));
         if (!signature) throw std::bad_alloc();
         int signedLength = RSA_private_encrypt(digestInfoBytes.position(), digestInfoBytes.data(),
                                                signature.get(), key_.get(), RSA_PKCS1_PADDING);

@@ -8,6 +8,7 @@
 #include "asn1/p7_content_info.h"
 #include "asn1/p7_signed_data.h"
 #include "base/error.h"
+#include "base/heap_bytes.h"
 #include "base/memory_stream.h"
 #include "sign/p7_signer_info.h"
 #include "sign/signer_attributes.h"
@@ -18,10 +19,6 @@ namespace fontseal {
 namespace {
 
 constexpr const char* kOidIndirectData = "1.3.6.1.4.1.311.2.1.4";
-
-struct FreeBlock {
-    void operator()(uint8_t* block) const { std::free(block); }
-};
 
 SharedRef<DerRaw> borrowedElement(const uint8_t* bytes, int length) {
     return SharedRef<DerRaw>(new DerRaw(bytes, length, false));
@@ -76,8 +73,7 @@ int build_signed_data(P7Certificate* certificates, int count, const uint8_t* con
                      use_sha1, statement, program_name, more_info_url, key);
         int length = signedData->encode(nullptr);
         if (length <= 0) return kSignedDataEncodingFailed;
-        std::unique_ptr<uint8_t, FreeBlock> block(
-            static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))));
+        HeapBytes block(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))));
         if (!block) return kSignedDataEncodingFailed;
         MemoryStream sink(block.get(), length);
         signedData->encode(&sink);

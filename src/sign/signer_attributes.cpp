@@ -9,6 +9,7 @@
 #include "asn1/der_raw.h"
 #include "asn1/der_sequence.h"
 #include "asn1/key_purpose_list.h"
+#include "base/heap_bytes.h"
 
 namespace fontseal {
 
@@ -21,10 +22,6 @@ const uint8_t kIndividualStatement[14] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x
                                           0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x15};
 const uint8_t kCommercialStatement[14] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01,
                                           0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x16};
-
-struct FreeBlock {
-    void operator()(uint8_t* block) const { std::free(block); }
-};
 
 // [outerTag] { [0] bytes }, the shape of both publisher-info choices.
 SharedRef<DerValue> wrapChoice(int outerTag, SharedRef<DerValue> bytes) {
@@ -44,7 +41,7 @@ SharedRef<DerValue> bigEndianUtf16(const char16_t* text) {
     SharedRef<DerValue> rawRef(raw);
     if (units == 0) return rawRef;
     if (units > 0x3FFFFFF0) throw std::bad_alloc();
-    std::unique_ptr<uint8_t, FreeBlock> bytes(static_cast<uint8_t*>(std::malloc(units * 2)));
+    HeapBytes bytes(static_cast<uint8_t*>(std::malloc(units * 2)));
     if (!bytes) throw std::bad_alloc();
     for (size_t i = 0; i < units; ++i) {
         bytes.get()[2 * i] = static_cast<uint8_t>(text[i] >> 8);

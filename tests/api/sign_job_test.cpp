@@ -21,24 +21,12 @@ namespace {
 using testsupport::readFile;
 using testsupport::TempDir;
 
-uint32_t be32(const std::vector<uint8_t>& d, size_t at) {
-    return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
-}
-uint16_t be16(const std::vector<uint8_t>& d, size_t at) { return uint16_t(d[at] << 8 | d[at + 1]); }
-
-struct Table {
-    std::string tag;
-    uint32_t offset, length;
-};
+using testsupport::be16;
+using testsupport::be32;
+using Table = testsupport::SfntEntry;
 
 std::vector<Table> tablesOf(const std::vector<uint8_t>& font) {
-    std::vector<Table> out;
-    for (int i = 0; i < be16(font, 4); ++i) {
-        size_t rec = 12 + 16 * size_t(i);
-        out.push_back({std::string(font.begin() + rec, font.begin() + rec + 4), be32(font, rec + 8),
-                       be32(font, rec + 12)});
-    }
-    return out;
+    return testsupport::parseSfntDirectory(font).entries;
 }
 
 // Returns fixed bytes and remembers the content it was asked to sign.

@@ -1,11 +1,11 @@
 // The system-store route: win_sign_font asks the entry for its owner and lets
 // that signer sign; the host's signer here is a test double.
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "fontseal/csp.h"
 #include "fontseal/fontseal.h"
@@ -79,8 +79,8 @@ TEST(StoreRoute, EntryOwnerSignsAndFailuresGiveMinus23) {
     EXPECT_FALSE(testsupport::fileExists(failed));
     // A missing input is reported before the signer is asked.
     csp.seenCert = nullptr;
-    EXPECT_EQ(win_sign_font(dir.file("none.ttf").c_str(), failed.c_str(), &csp.cert, 1, 0,
-                            nullptr, nullptr, nullptr),
+    EXPECT_EQ(win_sign_font(dir.file("none.ttf").c_str(), failed.c_str(), &csp.cert, 1, 0, nullptr,
+                            nullptr, nullptr),
               FONTSEAL_E_INPUT_OPEN);
     EXPECT_EQ(csp.seenCert, nullptr);
 }

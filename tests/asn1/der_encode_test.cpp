@@ -1,7 +1,6 @@
 // Header, INTEGER, OID and container encodings, including the forced forms.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,14 +41,7 @@ std::string encoded(Value& value) {
     return hex(bytesOf(out));
 }
 
-int errorCode(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const error& e) {
-        return e.code;
-    }
-    return 0;
-}
+using testsupport::errorCodeOf;
 
 }  // namespace
 
@@ -62,7 +54,7 @@ TEST(DerHeader, LengthFormsAroundTheShortFormLimit) {
     EXPECT_EQ(header(16, 1, 0x7FFFFFFF), hex(unhex("30847FFFFFFF")));
     EXPECT_EQ(header(16, 1 | kFormForceLongLength, 5), hex(unhex("308105")));
     EXPECT_EQ(header(4, 0 | kFormForceLongLength, 0), hex(unhex("048100")));
-    EXPECT_EQ(errorCode([] { writeHeader(nullptr, 4, 0, -1); }), kErrBadLength);
+    EXPECT_EQ(errorCodeOf([] { writeHeader(nullptr, 4, 0, -1); }), kErrBadLength);
 }
 
 TEST(DerHeader, TagNumberForms) {
@@ -98,7 +90,7 @@ TEST(DerHeader, ReadBackWhatWasWritten) {
 TEST(DerHeader, ReadRejectsWhatCannotBeHeld) {
     auto read = [](const char* hexText) {
         auto bytes = unhex(hexText);
-        return errorCode([&] {
+        return errorCodeOf([&] {
             MemoryStream in(bytes.data(), int(bytes.size()));
             int t, f, l;
             readHeader(in, t, f, l);
@@ -152,7 +144,7 @@ TEST(DerOid, EncodesKnownIdentifiers) {
 TEST(DerOid, EncodingNeedsThreeArcsInRange) {
     for (const char* text : {"1.2", "1", "4.1.1", "1.40.1"}) {
         DerOid oid(text);
-        EXPECT_EQ(errorCode([&] { oid.encode(nullptr); }), kErrBadOid) << text;
+        EXPECT_EQ(errorCodeOf([&] { oid.encode(nullptr); }), kErrBadOid) << text;
     }
 }
 
@@ -186,7 +178,7 @@ TEST(DerOid, DecodeFromSource) {
     EXPECT_TRUE(oid.equals("1.2.840.113549.1.1.1"));
     auto wrong = unhex("0403010203");
     MemoryStream in2(wrong.data(), int(wrong.size()));
-    EXPECT_EQ(errorCode([&] { oid.decode(in2); }), kErrUnexpectedElement);
+    EXPECT_EQ(errorCodeOf([&] { oid.decode(in2); }), kErrUnexpectedElement);
 }
 
 TEST(DerValues, RawSequenceOctetsAndAlgorithmId) {
@@ -234,7 +226,7 @@ TEST(DerValues, OctetStringDecodeReadsOwnedContent) {
     // A length beyond what the source holds is refused before reading.
     auto lying = unhex("04847FFFFFFF00");
     MemoryStream in2(lying.data(), int(lying.size()));
-    EXPECT_EQ(errorCode([&] { value.decode(in2); }), kErrPastParent);
+    EXPECT_EQ(errorCodeOf([&] { value.decode(in2); }), kErrPastParent);
 }
 
 // The identifier, length and OID encodings checked by openssl's parser.

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,14 +45,7 @@ private:
     size_t position_ = 0;
 };
 
-int errorCode(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const error& e) {
-        return e.code;
-    }
-    return 0;
-}
+using testsupport::errorCodeOf;
 
 std::string copied(DerReader& reader) {
     MemoryStream out;
@@ -108,28 +100,28 @@ TEST(DerReader, ElementRunningPastItsParentFailsAtPeek) {
     Reading r("3005 0404AABBCCDD 00");
     r.reader.enter();
     int tag, form;
-    EXPECT_EQ(errorCode([&] { r.reader.peek(tag, form); }), kErrPastParent);
+    EXPECT_EQ(errorCodeOf([&] { r.reader.peek(tag, form); }), kErrPastParent);
     // Nothing of the content was read yet: only the two headers.
     EXPECT_EQ(r.stream.position(), 4);
 
     // A header that itself straddles the parent's end.
     Reading h("3001 0400");
     h.reader.enter();
-    EXPECT_EQ(errorCode([&] { h.reader.peek(tag, form); }), kErrPastParent);
+    EXPECT_EQ(errorCodeOf([&] { h.reader.peek(tag, form); }), kErrPastParent);
 
     // Past the end of the whole source.
     Reading s("0405AABB");
-    EXPECT_EQ(errorCode([&] { s.reader.peek(tag, form); }), kErrPastParent);
+    EXPECT_EQ(errorCodeOf([&] { s.reader.peek(tag, form); }), kErrPastParent);
 }
 
 TEST(DerReader, HugeLengthsAreRejectedBeforeAnythingIsRead) {
     int tag, form;
     Reading fourOctets("0484 80000000 00");
-    EXPECT_EQ(errorCode([&] { fourOctets.reader.peek(tag, form); }), kErrBadLength);
+    EXPECT_EQ(errorCodeOf([&] { fourOctets.reader.peek(tag, form); }), kErrBadLength);
     Reading fiveOctets("0485 0000000001 00");
-    EXPECT_EQ(errorCode([&] { fiveOctets.reader.peek(tag, form); }), kErrBadLength);
+    EXPECT_EQ(errorCodeOf([&] { fiveOctets.reader.peek(tag, form); }), kErrBadLength);
     Reading large("0484 7FFFFFF0 00");
-    EXPECT_EQ(errorCode([&] { large.reader.peek(tag, form); }), kErrPastParent);
+    EXPECT_EQ(errorCodeOf([&] { large.reader.peek(tag, form); }), kErrPastParent);
 
     // Inside an indefinite element the nearest definite ancestor still bounds
     // the content, also on a source that cannot tell its size.
@@ -138,7 +130,7 @@ TEST(DerReader, HugeLengthsAreRejectedBeforeAnythingIsRead) {
     DerReader reader(source);
     reader.enter();
     reader.enter();
-    EXPECT_EQ(errorCode([&] { reader.peek(tag, form); }), kErrPastParent);
+    EXPECT_EQ(errorCodeOf([&] { reader.peek(tag, form); }), kErrPastParent);
 }
 
 TEST(DerReader, IndefiniteElementReadSkippedAndCopied) {
@@ -207,10 +199,10 @@ TEST(DerReader, DeepNestingIsRefused) {
     std::string deep;
     for (int i = 0; i < 5000; ++i) deep += "3080";
     Reading r(deep);
-    EXPECT_EQ(errorCode([&] { r.reader.skip(); }), kErrUnexpectedElement);
+    EXPECT_EQ(errorCodeOf([&] { r.reader.skip(); }), kErrUnexpectedElement);
     Reading c(deep);
     MemoryStream out;
-    EXPECT_EQ(errorCode([&] { c.reader.copyElement(out); }), kErrUnexpectedElement);
+    EXPECT_EQ(errorCodeOf([&] { c.reader.copyElement(out); }), kErrUnexpectedElement);
 }
 
 TEST(DerReader, ReadInt) {
@@ -220,10 +212,10 @@ TEST(DerReader, ReadInt) {
     EXPECT_EQ(Reading("0203FF0000").reader.readInt(), -65536);
     EXPECT_EQ(Reading("02047FFFFFFF").reader.readInt(), 2147483647);
     EXPECT_EQ(Reading("020480000000").reader.readInt(), INT32_MIN);
-    EXPECT_EQ(errorCode([] { Reading("02050000000001").reader.readInt(); }), kErrBadInteger);
-    EXPECT_EQ(errorCode([] { Reading("0200").reader.readInt(); }), kErrBadInteger);
-    EXPECT_EQ(errorCode([] { Reading("0A0101").reader.readInt(); }), kErrUnexpectedElement);
-    EXPECT_EQ(errorCode([] { Reading("2201 01").reader.readInt(); }), kErrUnexpectedElement);
+    EXPECT_EQ(errorCodeOf([] { Reading("02050000000001").reader.readInt(); }), kErrBadInteger);
+    EXPECT_EQ(errorCodeOf([] { Reading("0200").reader.readInt(); }), kErrBadInteger);
+    EXPECT_EQ(errorCodeOf([] { Reading("0A0101").reader.readInt(); }), kErrUnexpectedElement);
+    EXPECT_EQ(errorCodeOf([] { Reading("2201 01").reader.readInt(); }), kErrUnexpectedElement);
 }
 
 TEST(DerReader, ReadIntegerBytesLittleEndian) {
@@ -238,13 +230,13 @@ TEST(DerReader, ReadIntegerBytesLittleEndian) {
     EXPECT_EQ(read("02020080", 4), hex(unhex("80000000")));
     EXPECT_EQ(read("020180", 2), hex(unhex("80FF")));
     EXPECT_EQ(read("0201 7F", 1), hex(unhex("7F")));
-    EXPECT_EQ(errorCode([] {
+    EXPECT_EQ(errorCodeOf([] {
                   Reading r("0203010203");
                   uint8_t out[2];
                   r.reader.readIntegerBytes(out, 2);
               }),
               kErrBufferTooSmall);
-    EXPECT_EQ(errorCode([] {
+    EXPECT_EQ(errorCodeOf([] {
                   Reading r("0200");
                   uint8_t out[2];
                   r.reader.readIntegerBytes(out, 2);
@@ -262,20 +254,20 @@ TEST(DerReader, ReadOid) {
     Reading big("0606 2B 8FFFFFFF7F");
     big.reader.readOid(oid);
     EXPECT_TRUE(oid.equals("1.3.4294967295"));
-    EXPECT_EQ(errorCode([&] { Reading("0606 2B 9080808000").reader.readOid(oid); }),
+    EXPECT_EQ(errorCodeOf([&] { Reading("0606 2B 9080808000").reader.readOid(oid); }),
               kErrTagOverflow);
-    EXPECT_EQ(errorCode([&] { Reading("0607 2B 818080808000").reader.readOid(oid); }),
+    EXPECT_EQ(errorCodeOf([&] { Reading("0607 2B 818080808000").reader.readOid(oid); }),
               kErrTagOverflow);
-    EXPECT_EQ(errorCode([&] { Reading("0602 2B 81").reader.readOid(oid); }), kErrTagOverflow);
-    EXPECT_EQ(errorCode([&] { Reading("0600").reader.readOid(oid); }), kErrTagOverflow);
-    EXPECT_EQ(errorCode([&] { Reading("0401 2B").reader.readOid(oid); }), kErrUnexpectedElement);
+    EXPECT_EQ(errorCodeOf([&] { Reading("0602 2B 81").reader.readOid(oid); }), kErrTagOverflow);
+    EXPECT_EQ(errorCodeOf([&] { Reading("0600").reader.readOid(oid); }), kErrTagOverflow);
+    EXPECT_EQ(errorCodeOf([&] { Reading("0401 2B").reader.readOid(oid); }), kErrUnexpectedElement);
 }
 
 TEST(DerReader, ReadOctetsAndStrings) {
     Reading r("0403AABBCC 0C026869");
     uint8_t small[2], buffer[3];
     EXPECT_EQ(r.reader.readOctets(nullptr, 0), 3);
-    EXPECT_EQ(errorCode([&] { r.reader.readOctets(small, 2); }), kErrBufferTooSmall);
+    EXPECT_EQ(errorCodeOf([&] { r.reader.readOctets(small, 2); }), kErrBufferTooSmall);
     EXPECT_EQ(r.reader.readOctets(buffer, 3), 3);
     EXPECT_EQ(hex({buffer, buffer + 3}), hex(unhex("AABBCC")));
     EXPECT_EQ(r.reader.readString(buffer, 3), 2);
@@ -307,12 +299,14 @@ TEST(DerReader, ReadBits) {
     int tag, form;
     EXPECT_FALSE(nested.reader.peek(tag, form));
 
-    EXPECT_EQ(errorCode([] { Reading("0301 08").reader.readBits(nullptr, 0); }), kErrBadBitString);
-    EXPECT_EQ(errorCode([] { Reading("0300").reader.readBits(nullptr, 0); }), kErrBadBitString);
-    EXPECT_EQ(errorCode([] { Reading("0302 08FF").reader.readBits(nullptr, 0); }),
+    EXPECT_EQ(errorCodeOf([] { Reading("0301 08").reader.readBits(nullptr, 0); }),
               kErrBadBitString);
-    EXPECT_EQ(errorCode([] { Reading("0301 01").reader.readBits(nullptr, 0); }), kErrBadBitString);
-    EXPECT_EQ(errorCode([&] { Reading("030300ABCD").reader.readBits(bits, 1); }),
+    EXPECT_EQ(errorCodeOf([] { Reading("0300").reader.readBits(nullptr, 0); }), kErrBadBitString);
+    EXPECT_EQ(errorCodeOf([] { Reading("0302 08FF").reader.readBits(nullptr, 0); }),
+              kErrBadBitString);
+    EXPECT_EQ(errorCodeOf([] { Reading("0301 01").reader.readBits(nullptr, 0); }),
+              kErrBadBitString);
+    EXPECT_EQ(errorCodeOf([&] { Reading("030300ABCD").reader.readBits(bits, 1); }),
               kErrBufferTooSmall);
 }
 
@@ -355,7 +349,7 @@ TEST(DerReader, ReadUtcTime) {
     EXPECT_EQ(t.zoneHours, -11);
 
     auto bad = [](const std::string& text) {
-        return errorCode([&] {
+        return errorCodeOf([&] {
             std::vector<uint8_t> bytes = {0x17, uint8_t(text.size())};
             bytes.insert(bytes.end(), text.begin(), text.end());
             MemoryStream stream(bytes.data(), int(bytes.size()));
@@ -372,7 +366,7 @@ TEST(DerReader, ReadUtcTime) {
     EXPECT_EQ(bad("9912312359+01"), kErrBadUtcTime);    // short zone
     EXPECT_EQ(bad("991231235900ZZZ"), kErrBadUtcTime);  // trailing text
     EXPECT_EQ(bad("991231235900+01300"), kErrBadUtcTime);
-    EXPECT_EQ(errorCode([] {
+    EXPECT_EQ(errorCodeOf([] {
                   UtcTime out;
                   Reading("1801 39").reader.readUtcTime(out);
               }),

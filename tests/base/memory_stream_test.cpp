@@ -7,19 +7,12 @@
 #include <vector>
 
 #include "base/error.h"
+#include "support/test_support.h"
 
 namespace fontseal {
 namespace {
 
-template <class F>
-int codeOf(F&& f) {
-    try {
-        f();
-    } catch (const error& e) {
-        return e.code;
-    }
-    return 0;
-}
+using testsupport::errorCodeOf;
 
 std::vector<uint8_t> pattern(size_t n) {
     std::vector<uint8_t> bytes(n);
@@ -69,13 +62,13 @@ TEST(MemoryStream, ReadPastTheEndChangesNothing) {
     std::vector<uint8_t> bytes = pattern(4);
     MemoryStream stream(bytes.data(), 4);
     uint8_t buf[8];
-    EXPECT_EQ(codeOf([&] { stream.read(buf, 5); }), kErrReadPastEnd);
+    EXPECT_EQ(errorCodeOf([&] { stream.read(buf, 5); }), kErrReadPastEnd);
     EXPECT_EQ(stream.position(), 0);
     stream.read(buf, 4);
     EXPECT_TRUE(stream.atEnd());
     EXPECT_EQ(stream.remaining(), 0);
-    EXPECT_EQ(codeOf([&] { stream.read(buf, 1); }), kErrReadPastEnd);
-    EXPECT_EQ(codeOf([&] { stream.read(buf, -1); }), kErrReadPastEnd);
+    EXPECT_EQ(errorCodeOf([&] { stream.read(buf, 1); }), kErrReadPastEnd);
+    EXPECT_EQ(errorCodeOf([&] { stream.read(buf, -1); }), kErrReadPastEnd);
     EXPECT_EQ(stream.position(), 4);
 }
 
@@ -84,14 +77,14 @@ TEST(MemoryStream, FixedBlocksRefuseToGrow) {
     MemoryStream borrowed(bytes.data(), 4);
     borrowed.setPosition(2);
     uint8_t more[3] = {1, 2, 3};
-    EXPECT_EQ(codeOf([&] { borrowed.write(more, 3); }), kErrBufferFull);
+    EXPECT_EQ(errorCodeOf([&] { borrowed.write(more, 3); }), kErrBufferFull);
     EXPECT_EQ(borrowed.size(), 4);
     EXPECT_EQ(borrowed.position(), 2);
     EXPECT_EQ(bytes, pattern(4));
 
     MemoryStream fixed(4, 0);
-    EXPECT_EQ(codeOf([&] { fixed.write(more, 3); }), 0);
-    EXPECT_EQ(codeOf([&] { fixed.write(more, 3); }), kErrBufferFull);
+    EXPECT_EQ(errorCodeOf([&] { fixed.write(more, 3); }), 0);
+    EXPECT_EQ(errorCodeOf([&] { fixed.write(more, 3); }), kErrBufferFull);
     EXPECT_EQ(fixed.position(), 3);
     EXPECT_EQ(fixed.size(), 4);
 }
@@ -111,8 +104,8 @@ TEST(MemoryStream, NegativePositionsAreRefused) {
     MemoryStream stream(8);
     stream.setPosition(-4);
     uint8_t buf[2];
-    EXPECT_EQ(codeOf([&] { stream.read(buf, 2); }), kErrReadPastEnd);
-    EXPECT_EQ(codeOf([&] { stream.write(bytes.data(), 2); }), kErrBufferFull);
+    EXPECT_EQ(errorCodeOf([&] { stream.read(buf, 2); }), kErrReadPastEnd);
+    EXPECT_EQ(errorCodeOf([&] { stream.write(bytes.data(), 2); }), kErrBufferFull);
     EXPECT_EQ(stream.size(), 8);
 }
 

@@ -11,23 +11,15 @@
 namespace fontseal {
 namespace {
 
-template <class F>
-int codeOf(F&& f) {
-    try {
-        f();
-    } catch (const error& e) {
-        return e.code;
-    }
-    return 0;
-}
+using testsupport::errorCodeOf;
 
 TEST(FileSource, MissingFilesAndDirectoriesCannotBeOpened) {
     testsupport::TempDir dir;
-    EXPECT_EQ(codeOf([&] { FileSource f(dir.file("missing").c_str()); }), kErrCannotOpen);
-    EXPECT_EQ(codeOf([&] { FileSource f(dir.path().c_str()); }), kErrCannotOpen);
+    EXPECT_EQ(errorCodeOf([&] { FileSource f(dir.file("missing").c_str()); }), kErrCannotOpen);
+    EXPECT_EQ(errorCodeOf([&] { FileSource f(dir.path().c_str()); }), kErrCannotOpen);
     FileSource closed;
     EXPECT_FALSE(closed.isOpen());
-    EXPECT_EQ(codeOf([&] { closed.open(nullptr); }), kErrCannotOpen);
+    EXPECT_EQ(errorCodeOf([&] { closed.open(nullptr); }), kErrCannotOpen);
 }
 
 TEST(FileSource, ReadsExactlyOrRaises) {
@@ -47,13 +39,13 @@ TEST(FileSource, ReadsExactlyOrRaises) {
     EXPECT_EQ(buf[0], 4);
     EXPECT_TRUE(f.atEnd());
     EXPECT_EQ(f.remaining(), 0);
-    EXPECT_EQ(codeOf([&] { f.read(buf, 1); }), kErrShortTransfer);
+    EXPECT_EQ(errorCodeOf([&] { f.read(buf, 1); }), kErrShortTransfer);
 
     FileSource g(dir.file("four").c_str());
-    EXPECT_EQ(codeOf([&] { g.read(buf, 10); }), kErrShortTransfer);
+    EXPECT_EQ(errorCodeOf([&] { g.read(buf, 10); }), kErrShortTransfer);
     // The file is opened for reading only.
     FileSource h(dir.file("four").c_str());
-    EXPECT_EQ(codeOf([&] { h.write(buf, 1); }), kErrShortTransfer);
+    EXPECT_EQ(errorCodeOf([&] { h.write(buf, 1); }), kErrShortTransfer);
     EXPECT_EQ(testsupport::readFile(dir.file("four")), (std::vector<uint8_t>{1, 2, 3, 4}));
 }
 
@@ -64,8 +56,8 @@ TEST(FileSource, EmptyFileIsAtItsEnd) {
     EXPECT_TRUE(f.atEnd());
     EXPECT_EQ(f.remaining(), 0);
     uint8_t b;
-    EXPECT_EQ(codeOf([&] { f.read(&b, 0); }), 0);
-    EXPECT_EQ(codeOf([&] { f.read(&b, 1); }), kErrShortTransfer);
+    EXPECT_EQ(errorCodeOf([&] { f.read(&b, 0); }), 0);
+    EXPECT_EQ(errorCodeOf([&] { f.read(&b, 1); }), kErrShortTransfer);
 }
 
 TEST(FileSource, ReopeningStartsAgain) {
@@ -82,7 +74,7 @@ TEST(FileSource, ReopeningStartsAgain) {
     EXPECT_EQ(buf[0], 9);
     f.close();
     EXPECT_FALSE(f.isOpen());
-    EXPECT_EQ(codeOf([&] { f.read(buf, 1); }), kErrShortTransfer);
+    EXPECT_EQ(errorCodeOf([&] { f.read(buf, 1); }), kErrShortTransfer);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
+
 namespace testsupport {
 
 // A fresh directory under $TMPDIR, removed with its contents on destruction.
@@ -35,6 +37,18 @@ std::string latinModernOtfPath();
 // Runs a shell command; returns its exit status and, when `output` is given,
 // what it printed on standard output.
 int run(const std::string& command, std::string* output = nullptr);
+
+// The code of the fontseal::error that `action` raises, or 0 when it
+// raises none.
+template <class Action>
+int errorCodeOf(Action&& action) {
+    try {
+        action();
+    } catch (const fontseal::error& e) {
+        return e.code;
+    }
+    return 0;
+}
 
 // Hex text of bytes, for readable assertion failures.
 std::string hex(const std::vector<uint8_t>& bytes);
