@@ -3,7 +3,7 @@
 #include "api/own_key_signing_step.h"
 #include "api/result_codes.h"
 #include "api/sign_job.h"
-#include "asn1/cert_file_loader.h"
+#include "api/cert_file_loader.h"
 #include "base/error.h"
 #include "fontseal/fontseal.h"
 #include "key/pvk_reader.h"

@@ -4,7 +4,7 @@
 #include <openssl/rsa.h>
 
 #include "api/signing_step.h"
-#include "asn1/p7_certificate.h"
+#include "x509/p7_certificate.h"
 #include "base/grow_array.h"
 
 namespace fontseal {

@@ -1,3 +1,4 @@
+#include "der/oids.h"
 #include "sign/digest_content.h"
 
 #include <openssl/evp.h>
@@ -6,11 +7,12 @@
 #include <cstring>
 #include <new>
 
-#include "asn1/der_errors.h"
-#include "asn1/der_header.h"
-#include "asn1/der_oid.h"
-#include "asn1/der_raw.h"
-#include "asn1/der_sequence.h"
+#include "der/der_errors.h"
+#include "der/der_header.h"
+#include "der/der_null.h"
+#include "der/der_oid.h"
+#include "der/der_raw.h"
+#include "der/der_sequence.h"
 #include "base/error.h"
 #include "base/memory_stream.h"
 
@@ -22,7 +24,6 @@ namespace {
 const uint8_t kObsoleteText[28] = {0x00, 0x3C, 0x00, 0x3C, 0x00, 0x3C, 0x00, 0x4F, 0x00, 0x62,
                                    0x00, 0x73, 0x00, 0x6F, 0x00, 0x6C, 0x00, 0x65, 0x00, 0x74,
                                    0x00, 0x65, 0x00, 0x3E, 0x00, 0x3E, 0x00, 0x3E};
-constexpr const char* kOidLinkAttribute = "1.3.6.1.4.1.311.2.1.28";
 
 template <class T, class... Args>
 SharedRef<DerValue> make(Args&&... args) {
@@ -30,21 +31,6 @@ SharedRef<DerValue> make(Args&&... args) {
 }
 
 }  // namespace
-
-int DerNull::encode(ByteSink* sink) {
-    static const uint8_t kNull[2] = {0x05, 0x00};
-    if (sink) sink->write(kNull, 2);
-    return 2;
-}
-
-int DerNull::decode(ByteSource& source) {
-    int tag = 0, formCode = 0, length = 0;
-    readHeader(source, tag, formCode, length);
-    if (tag != kTagNull || formCode != kFormUniversal || length != 0) {
-        throw error(kErrUnexpectedElement);
-    }
-    return 2;
-}
 
 DigestContent::DigestContent(bool useSha1, const uint8_t* digest, int digestLength)
     : algorithm_(new DerOid(useSha1 ? kOidSha1 : kOidMd5)) {

@@ -3,21 +3,11 @@
 #pragma once
 #include <cstdint>
 
-#include "asn1/der_value.h"
+#include "der/oids.h"
+#include "der/der_value.h"
 #include "base/shared_ref.h"
 
 namespace fontseal {
-
-class ByteSource;
-
-// ASN.1 NULL: 05 00.
-class DerNull : public DerValue {
-public:
-    uint32_t typeCode() const override { return kTypeNull; }
-    int encode(ByteSink* sink) override;
-    // Reads one header; anything but an empty NULL raises -5804.
-    int decode(ByteSource& source) override;
-};
 
 class DigestContent : public DerValue {
 public:
@@ -41,8 +31,6 @@ private:
     int32_t digestLength_ = 0;
 };
 
-constexpr const char* kOidSha1 = "1.3.14.3.2.26";
-constexpr const char* kOidMd5 = "1.2.840.113549.2.5";
 
 // Returns the size of the content for `data` (80 with MD5, 81 with SHA-1)
 // and, when `out` is given, writes it there. A buffer too small raises

@@ -1,16 +1,18 @@
+#include "der/der_header.h"
+#include "der/oids.h"
 #include "sign/signed_data_builder.h"
 
 #include <cstdlib>
 #include <memory>
 #include <new>
 
-#include "asn1/der_raw.h"
-#include "asn1/p7_content_info.h"
-#include "asn1/p7_signed_data.h"
+#include "der/der_raw.h"
+#include "pkcs7/p7_content_info.h"
+#include "pkcs7/p7_signed_data.h"
 #include "base/error.h"
 #include "base/heap_bytes.h"
 #include "base/memory_stream.h"
-#include "sign/p7_signer_info.h"
+#include "pkcs7/p7_signer_info.h"
 #include "sign/signer_attributes.h"
 #include "sign/signer_selection.h"
 
@@ -18,7 +20,6 @@ namespace fontseal {
 
 namespace {
 
-constexpr const char* kOidIndirectData = "1.3.6.1.4.1.311.2.1.4";
 
 SharedRef<DerRaw> borrowedElement(const uint8_t* bytes, int length) {
     return SharedRef<DerRaw>(new DerRaw(bytes, length, false));
@@ -32,7 +33,7 @@ SharedRef<P7SignedData> assemble(P7Certificate* certificates, int count,
                                  const SharedRef<RSA>& key) {
     SharedRef<P7ContentInfo> contentInfo(new P7ContentInfo());
     contentInfo->setContentType(kOidIndirectData);
-    contentInfo->setContent(content, content_length, 16, 1, false);
+    contentInfo->setContent(content, content_length, kTagSequence, kFormConstructed, false);
 
     auto* signerInfo =
         new P7SignerInfo(contentInfo, key, borrowedElement(signer.issuer(), signer.issuerLength()),

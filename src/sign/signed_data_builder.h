@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "asn1/p7_certificate.h"
+#include "x509/p7_certificate.h"
 #include "base/shared_ref.h"
 #include "sign/rsa_ref.h"
 

@@ -5,10 +5,10 @@
 #include <memory>
 #include <new>
 
-#include "asn1/der_header.h"
-#include "asn1/der_raw.h"
-#include "asn1/der_sequence.h"
-#include "asn1/key_purpose_list.h"
+#include "der/der_header.h"
+#include "der/der_raw.h"
+#include "der/der_sequence.h"
+#include "x509/key_purpose_list.h"
 #include "base/heap_bytes.h"
 
 namespace fontseal {

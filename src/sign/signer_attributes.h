@@ -4,14 +4,12 @@
 #pragma once
 #include <cstdint>
 
+#include "der/oids.h"
 #include "base/shared_ref.h"
-#include "sign/p7_attribute.h"
+#include "pkcs7/p7_attribute.h"
 
 namespace fontseal {
 
-constexpr const char* kOidPublisherInfo = "1.3.6.1.4.1.311.2.1.12";
-constexpr const char* kOidSignerFlags = "1.3.6.1.4.1.311.40.1";
-constexpr const char* kOidStatementType = "1.3.6.1.4.1.311.2.1.11";
 
 // Statement selector values; any other value means individual.
 enum : int { kStatementFromCertificate = 0, kStatementCommercial = 2 };

@@ -2,7 +2,7 @@
 #pragma once
 #include <openssl/types.h>
 
-#include "asn1/p7_certificate.h"
+#include "x509/p7_certificate.h"
 
 namespace fontseal {
 

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "asn1/der_errors.h"
+#include "der/der_null.h"
+#include "der/der_errors.h"
 #include "base/error.h"
 #include "base/memory_stream.h"
 #include "support/test_support.h"

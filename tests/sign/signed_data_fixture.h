@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "asn1/der_reader.h"
-#include "asn1/p7_certificate.h"
+#include "der/der_reader.h"
+#include "x509/p7_certificate.h"
 #include "base/grow_array.h"
 #include "base/memory_stream.h"
 #include "sign/digest_content.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "asn1/der_errors.h"
-#include "asn1/p7_signed_data.h"
+#include "der/der_errors.h"
+#include "pkcs7/p7_signed_data.h"
 #include "base/error.h"
-#include "sign/p7_signer_info.h"
+#include "pkcs7/p7_signer_info.h"
 #include "signed_data_fixture.h"
 
 using namespace signtest;

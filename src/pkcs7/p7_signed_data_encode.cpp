@@ -1,0 +1,107 @@
+#include "der/oids.h"
+#include "der/counting_sink.h"
+#include "der/der_errors.h"
+#include "der/der_header.h"
+#include "der/p7_algorithm_id.h"
+#include "pkcs7/p7_signed_data.h"
+#include "pkcs7/p7_signer_info_base.h"
+#include "base/error.h"
+
+namespace fontseal {
+
+namespace {
+
+int sizeOfList(P7SignedData::ValueList& list) {
+    int64_t total = 0;
+    for (auto& value : list) {
+        int size = value->encode(nullptr);
+        if (size < 0) throw error(kErrEncodeMismatch);
+        total += size;
+    }
+    if (total > 0x7FFFFFFF) throw error(kErrBadLength);
+    return static_cast<int>(total);
+}
+
+void writeList(ByteSink* sink, P7SignedData::ValueList& list) {
+    for (auto& value : list) value->encode(sink);
+}
+
+int checkedSum(int64_t total) {
+    if (total > 0x7FFFFFFF) throw error(kErrBadLength);
+    return static_cast<int>(total);
+}
+
+}  // namespace
+
+int P7SignedData::encode(ByteSink* sink) {
+    if (!content_) throw error(kErrUnexpectedElement);
+
+    bool md5 = false, sha1 = false;
+    for (auto& value : signerInfos_) {
+        uint32_t code = value->typeCode();
+        if (code != kTypeSignerInfo && code != kTypeReadSignerInfo) continue;
+        auto* signer = dynamic_cast<P7SignerInfoBase*>(value.get());
+        if (!signer) continue;
+        int kind = signer->digestKind();
+        if (kind == kDigestSha1) {
+            sha1 = true;
+        } else {
+            md5 = true;
+        }
+    }
+    P7AlgorithmId md5Id(kOidMd5);
+    P7AlgorithmId sha1Id(kOidSha1);
+    int algorithms = (md5 ? md5Id.encode(nullptr) : 0) + (sha1 ? sha1Id.encode(nullptr) : 0);
+
+    int version = encodeInteger(nullptr, 1);
+    int algorithmSet = writeHeader(nullptr, kTagSet, kFormConstructed, algorithms) + algorithms;
+    int content = content_->encode(nullptr);
+    int certificates = certificates_.count() ? sizeOfList(certificates_) : 0;
+    int certificateField =
+        certificates_.count()
+            ? writeHeader(nullptr, 0, kFormContextConstructed, certificates) + certificates
+            : 0;
+    int revocations = revocationLists_.count() ? sizeOfList(revocationLists_) : 0;
+    int revocationField =
+        revocationLists_.count()
+            ? writeHeader(nullptr, 1, kFormContextConstructed, revocations) + revocations
+            : 0;
+    int signers = sizeOfList(signerInfos_);
+    int signerSet = writeHeader(nullptr, kTagSet, kFormConstructed, signers) + signers;
+
+    int body = checkedSum(int64_t(version) + algorithmSet + content + certificateField +
+                          revocationField + signerSet);
+    int signedData =
+        checkedSum(int64_t(writeHeader(nullptr, kTagSequence, kFormConstructed, body)) + body);
+    int wrapper = checkedSum(int64_t(writeHeader(nullptr, 0, kFormContextConstructed, signedData)) +
+                             signedData);
+    int outerBody = checkedSum(int64_t(contentType_.encode(nullptr)) + wrapper);
+    int total = checkedSum(
+        int64_t(writeHeader(nullptr, kTagSequence, kFormConstructed, outerBody)) + outerBody);
+    if (!sink) return total;
+
+    CountingSink out(*sink);
+    writeHeader(&out, kTagSequence, kFormConstructed, outerBody);
+    contentType_.encode(&out);
+    writeHeader(&out, 0, kFormContextConstructed, signedData);
+    writeHeader(&out, kTagSequence, kFormConstructed, body);
+    encodeInteger(&out, 1);
+    writeHeader(&out, kTagSet, kFormConstructed, algorithms);
+    if (md5) md5Id.encode(&out);
+    if (sha1) sha1Id.encode(&out);
+    content_->encode(&out);
+    if (certificates_.count()) {
+        writeHeader(&out, 0, kFormContextConstructed, certificates);
+        writeList(&out, certificates_);
+    }
+    if (revocationLists_.count()) {
+        writeHeader(&out, 1, kFormContextConstructed, revocations);
+        writeList(&out, revocationLists_);
+    }
+    writeHeader(&out, kTagSet, kFormConstructed, signers);
+    writeList(&out, signerInfos_);
+    if (out.count() != total) throw error(kErrEncodeMismatch);
+    return total;
+}
+
+}  // namespace fontseal

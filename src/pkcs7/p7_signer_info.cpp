@@ -1,0 +1,160 @@
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include "pkcs7/p7_signer_info.h"
+
+#include <openssl/err.h>
+#include <openssl/md5.h>
+#include <openssl/rsa.h>
+#include <openssl/sha.h>
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "x509/certificate_info.h"
+#include "der/der_null.h"
+#include "der/counting_sink.h"
+#include "der/der_errors.h"
+#include "der/der_header.h"
+#include "der/der_sequence.h"
+#include "der/p7_algorithm_id.h"
+#include "base/error.h"
+#include "base/heap_bytes.h"
+#include "base/memory_stream.h"
+#include "sign/digest_content.h"
+
+namespace fontseal {
+
+namespace {
+
+constexpr int kMaxDigest = 20;
+
+int sizeOfAttributes(P7SignerInfo::AttributeList& list) {
+    int64_t sum = 0;
+    for (auto& attribute : list) sum += attribute->encode(nullptr);
+    if (sum > 0x7FFFFFF0) throw error(kErrBadLength);
+    return static_cast<int>(sum);
+}
+
+void writeAttributes(ByteSink* sink, P7SignerInfo::AttributeList& list) {
+    for (auto& attribute : list) attribute->encode(sink);
+}
+
+// The authenticated attributes as they are both written under [0] and
+// signed under SET: the caller's list, then contentType and messageDigest.
+void writeSignedAttributes(ByteSink* sink, P7SignerInfo::AttributeList& list,
+                           P7Attribute& contentType, P7Attribute& messageDigest) {
+    writeAttributes(sink, list);
+    contentType.encode(sink);
+    messageDigest.encode(sink);
+}
+
+}  // namespace
+
+void P7SignerInfo::digestBytes(const uint8_t* data, int length, uint8_t* digest) const {
+    static const uint8_t kEmpty[1] = {0};
+    if (!data || length <= 0) {
+        data = kEmpty;
+        length = 0;
+    }
+    if (useSha1_) {
+        SHA1(data, static_cast<size_t>(length), digest);
+    } else {
+        MD5(data, static_cast<size_t>(length), digest);
+    }
+}
+
+int P7SignerInfo::encode(ByteSink* sink) {
+    int body = encodeBody(nullptr);
+    int total = writeHeader(nullptr, kTagSequence, kFormConstructed, body) + body;
+    if (!sink) return total;
+
+    writeHeader(sink, kTagSequence, kFormConstructed, body);
+    CountingSink out(*sink);
+    encodeBody(&out);
+    if (out.count() != body) throw error(kErrEncodeMismatch);
+    return total;
+}
+
+int P7SignerInfo::encodeBody(ByteSink* sink) {
+    if (!content_ || !issuer_ || !serial_) throw error(kErrUnexpectedElement);
+    if (!key_) throw error(kErrSignatureFailed);
+
+    // The size pass needs only the digest's length, not its value.
+    const int digestSize = digestLength();
+    uint8_t digest[kMaxDigest] = {0};
+    if (sink) digestBytes(content_->content(), content_->contentLength(), digest);
+
+    P7Attribute contentType(kOidContentTypeAttribute);
+    contentType.add(SharedRef<DerValue>(new DerOid(content_->contentType())));
+    P7Attribute messageDigest(kOidMessageDigestAttribute);
+    messageDigest.add(SharedRef<DerValue>(new DerOctetString(digest, digestSize, true)));
+
+    int size = encodeInteger(sink, 1);
+    int issuerAndSerial = issuer_->encode(nullptr) + serial_->encode(nullptr);
+    size += writeHeader(sink, kTagSequence, kFormConstructed, issuerAndSerial) + issuerAndSerial;
+    if (sink) {
+        issuer_->encode(sink);
+        serial_->encode(sink);
+    }
+    P7AlgorithmId algorithm(useSha1_ ? kOidSha1 : kOidMd5);
+    size += algorithm.encode(sink);
+
+    if (!authenticated_.empty()) {
+        int64_t sum = int64_t(sizeOfAttributes(authenticated_)) + contentType.encode(nullptr) +
+                      messageDigest.encode(nullptr);
+        if (sum > 0x7FFFFFF0) throw error(kErrBadLength);
+        int length = static_cast<int>(sum);
+        size += writeHeader(sink, 0, kFormContextConstructed, length) + length;
+        if (sink) {
+            writeSignedAttributes(sink, authenticated_, contentType, messageDigest);
+            // The signature covers the same attributes with the SET
+            // identifier in place of [0]. Growth 0: the block may not grow,
+            // so a value that changed size shows up as an error.
+            MemoryStream set(writeHeader(nullptr, kTagSet, kFormConstructed, length) + length, 0);
+            writeHeader(&set, kTagSet, kFormConstructed, length);
+            writeSignedAttributes(&set, authenticated_, contentType, messageDigest);
+            if (set.position() != set.size()) throw error(kErrEncodeMismatch);
+            digestBytes(set.data(), set.position(), digest);
+        }
+    }
+
+    P7AlgorithmId encryption(kOidRsaEncryption);
+    size += encryption.encode(sink);
+
+    const int signatureSize = RSA_size(key_.get());
+    if (signatureSize <= 0) throw error(kErrSignatureFailed);
+    if (sink) {
+        auto* algorithmId = new DerSequence(kTagSequence, kFormConstructed);
+        SharedRef<DerValue> algorithmIdRef(algorithmId);
+        algorithmId->add(SharedRef<DerValue>(new DerOid(useSha1_ ? kOidSha1 : kOidMd5)));
+        algorithmId->add(SharedRef<DerValue>(new DerNull()));
+        DerSequence digestInfo(kTagSequence, kFormConstructed);
+        digestInfo.add(algorithmIdRef);
+        digestInfo.add(SharedRef<DerValue>(new DerOctetString(digest, digestSize, false)));
+        MemoryStream digestInfoBytes(digestInfo.encode(nullptr), 0);
+        digestInfo.encode(&digestInfoBytes);
+
+        HeapBytes signature(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(signatureSize))));
+        if (!signature) throw std::bad_alloc();
+        int signedLength = RSA_private_encrypt(digestInfoBytes.position(), digestInfoBytes.data(),
+                                               signature.get(), key_.get(), RSA_PKCS1_PADDING);
+        if (signedLength < 0) {
+            ERR_clear_error();
+            throw error(kErrSignatureFailed);
+        }
+        size += writeHeader(sink, kTagOctetString, kFormUniversal, signedLength) + signedLength;
+        sink->write(signature.get(), signedLength);
+    } else {
+        size +=
+            writeHeader(nullptr, kTagOctetString, kFormUniversal, signatureSize) + signatureSize;
+    }
+
+    if (!unauthenticated_.empty()) {
+        int length = sizeOfAttributes(unauthenticated_);
+        size += writeHeader(sink, 1, kFormContextConstructed, length) + length;
+        if (sink) writeAttributes(sink, unauthenticated_);
+    }
+    return size;
+}
+
+}  // namespace fontseal
