@@ -4,6 +4,7 @@
 
 #include "api/result_codes.h"
 #include "base/error.h"
+#include "font/ot_errors.h"
 #include "font/ot_buffered_file.h"
 #include "platform/atomic_output.h"
 
@@ -46,7 +47,7 @@ int32_t result_for_current_exception() {
     } catch (const OT_EXCEPTION& e) {
         // -2 is an unusable directory; the other font-layer codes are objects
         // used without the stream or owner they need.
-        return e.code == -2 ? kResultFontDirectory : kResultFontObject;
+        return e.code == kOtBadDirectory ? kResultFontDirectory : kResultFontObject;
     } catch (const error& e) {
         return e.code;
     } catch (...) {

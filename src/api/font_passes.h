@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "font/ot_errors.h"
 #include "font/ot_file_stream.h"
 #include "font/ot_signing_font.h"
 

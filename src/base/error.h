@@ -16,13 +16,6 @@ struct error {
     explicit error(int32_t c) : code(c) {}
 };
 
-// Font-layer faults: -2 unusable directory, -3 no input stream, -4 table
-// without owner, -6 raw copy of a non-raw table, -7 no output stream.
-struct OT_EXCEPTION {
-    int32_t code;
-    explicit OT_EXCEPTION(int32_t c) : code(c) {}
-};
-
 // Codes shared by several layers.
 enum : int32_t {
     kErrReadPastEnd = 257,

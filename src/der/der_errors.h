@@ -5,7 +5,7 @@
 namespace fontseal {
 
 enum : int32_t {
-    kErrHeaderTooLong = -1,         // an element header longer than the capture
+    kErrHeaderTooLong = -5821,        // an element header longer than the capture
     kErrEncodeMismatch = -5803,     // size pass and write pass disagree
     kErrUnexpectedElement = -5804,  // missing, mistyped or surplus element
     kErrBadVersion = -5805,

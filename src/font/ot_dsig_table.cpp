@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/error.h"
+#include "font/ot_errors.h"
 #include "font/big_endian.h"
 #include "font/ot_font.h"
 #include "font/ot_memory_stream.h"
@@ -37,7 +38,7 @@ uint32_t OTDsigTable::computeLength() {
 }
 
 void OTDsigTable::writeTo(OTStream* stream) {
-    if (!owner()) throw OT_EXCEPTION(-4);
+    if (!owner()) throw OT_EXCEPTION(kOtNoOwner);
     OTMemoryStream image(static_cast<int32_t>(computeLength()));
     writeBE32(image, version);
     writeBE16(image, static_cast<uint16_t>(signatures.size()));
@@ -63,9 +64,9 @@ void OTDsigTable::writeTo(OTStream* stream) {
 }
 
 int32_t OTDsigTable::parse(OTStream* stream) {
-    if (!owner()) throw OT_EXCEPTION(-4);
+    if (!owner()) throw OT_EXCEPTION(kOtNoOwner);
     if (!stream) stream = owner()->input();
-    if (!stream) throw OT_EXCEPTION(-3);
+    if (!stream) throw OT_EXCEPTION(kOtNoInput);
 
     const uint32_t size = length();
     HeapBytes data(static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1)));
@@ -74,12 +75,12 @@ int32_t OTDsigTable::parse(OTStream* stream) {
         stream->seek(static_cast<int32_t>(inputOffset()), 0) !=
             static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, data.get(), static_cast<int32_t>(size)) || size < kHeaderSize) {
-        throw OT_EXCEPTION(-2);
+        throw OT_EXCEPTION(kOtBadDirectory);
     }
     const uint8_t* p = data.get();
     uint16_t count = loadBE16(p + 4);
     if (static_cast<uint64_t>(kHeaderSize) + static_cast<uint64_t>(kRecordSize) * count > size) {
-        throw OT_EXCEPTION(-2);
+        throw OT_EXCEPTION(kOtBadDirectory);
     }
 
     std::vector<DsigSignature> parsed(count);
@@ -89,7 +90,7 @@ int32_t OTDsigTable::parse(OTStream* stream) {
         uint32_t blockOffset = loadBE32(record + 8);
         if (blockLength < kBlockHeaderSize ||
             static_cast<uint64_t>(blockOffset) + blockLength > size) {
-            throw OT_EXCEPTION(-2);
+            throw OT_EXCEPTION(kOtBadDirectory);
         }
         const uint8_t* block = p + blockOffset;
         DsigSignature& s = parsed[i];
@@ -97,7 +98,7 @@ int32_t OTDsigTable::parse(OTStream* stream) {
         s.reserved1 = loadBE16(block);
         s.reserved2 = loadBE16(block + 2);
         s.length = loadBE32(block + 4);
-        if (s.length > blockLength - kBlockHeaderSize) throw OT_EXCEPTION(-2);
+        if (s.length > blockLength - kBlockHeaderSize) throw OT_EXCEPTION(kOtBadDirectory);
         s.bytes.reset(static_cast<uint8_t*>(std::malloc(s.length > 0 ? s.length : 1)));
         if (!s.bytes) throw std::bad_alloc();
         std::memcpy(s.bytes.get(), block + kBlockHeaderSize, s.length);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "font/ot_errors.h"
 #include "base/heap_bytes.h"
 #include "font/ot_table.h"
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "font/ot_errors.h"
 #include "font/big_endian.h"
 #include "font/ot_checksum.h"
 #include "font/ot_head_table.h"
@@ -62,28 +63,28 @@ void OTFont::removeTable(int32_t index) {
 }
 
 int32_t OTFont::readDirectory() {
-    if (!input_ || !input_->isOk()) throw OT_EXCEPTION(-3);
+    if (!input_ || !input_->isOk()) throw OT_EXCEPTION(kOtNoInput);
     int32_t reported = input_->size();
     uint64_t fileSize = reported > 0 ? static_cast<uint64_t>(reported) : 0;
     input_->seek(startOffset_, 0);
 
     // The version is not kept: the writer decides it from the tables.
     uint8_t header[kHeaderSize];
-    if (!readExactly(*input_, header, kHeaderSize)) throw OT_EXCEPTION(-2);
+    if (!readExactly(*input_, header, kHeaderSize)) throw OT_EXCEPTION(kOtBadDirectory);
     uint16_t numTables = loadBE16(header + 4);
-    if (numTables > kMaxTables) throw OT_EXCEPTION(-2);
+    if (numTables > kMaxTables) throw OT_EXCEPTION(kOtBadDirectory);
 
     for (uint16_t i = 0; i < numTables; ++i) {
         uint8_t record[kRecordSize];
-        if (!readExactly(*input_, record, kRecordSize)) throw OT_EXCEPTION(-2);
+        if (!readExactly(*input_, record, kRecordSize)) throw OT_EXCEPTION(kOtBadDirectory);
         std::unique_ptr<OTTable> table = createTable(reinterpret_cast<const char*>(record));
-        if (!table) throw OT_EXCEPTION(-2);
+        if (!table) throw OT_EXCEPTION(kOtBadDirectory);
         uint32_t checksum = loadBE32(record + 4);
         uint32_t offset = loadBE32(record + 8);
         uint32_t length = loadBE32(record + 12);
         // Both ends must lie in the file; summed in 64 bits so that a huge
         // length cannot wrap around to a small end.
-        if (static_cast<uint64_t>(offset) + length > fileSize) throw OT_EXCEPTION(-2);
+        if (static_cast<uint64_t>(offset) + length > fileSize) throw OT_EXCEPTION(kOtBadDirectory);
         table->setChecksum(checksum);
         table->setOffset(offset);
         table->setInputOffset(offset);
@@ -111,9 +112,9 @@ int32_t OTFont::writeFont() {
                      [](const std::unique_ptr<OTTable>& a, const std::unique_ptr<OTTable>& b) {
                          return a->tagValue() < b->tagValue();
                      });
-    if (!output_) throw OT_EXCEPTION(-7);
+    if (!output_) throw OT_EXCEPTION(kOtNoOutput);
     const int32_t count = tables_.count();
-    if (count > kMaxWritableTables) throw OT_EXCEPTION(-2);
+    if (count > kMaxWritableTables) throw OT_EXCEPTION(kOtBadDirectory);
 
     OTMemoryStream directory(kDirectoryImageCapacity);
     SearchParams params = searchParams(static_cast<uint16_t>(count));

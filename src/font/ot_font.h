@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "font/ot_errors.h"
 #include "base/grow_array.h"
 #include "font/ot_table.h"
 

@@ -1,6 +1,7 @@
 #include "font/ot_head_table.h"
 
 #include "base/error.h"
+#include "font/ot_errors.h"
 #include "font/big_endian.h"
 #include "font/ot_font.h"
 #include "font/ot_memory_stream.h"
@@ -14,15 +15,15 @@ uint32_t OTHeadTable::computeLength() {
 }
 
 int32_t OTHeadTable::parse(OTStream* stream) {
-    if (!owner()) throw OT_EXCEPTION(-4);
+    if (!owner()) throw OT_EXCEPTION(kOtNoOwner);
     if (!stream) stream = owner()->input();
-    if (!stream) throw OT_EXCEPTION(-3);
+    if (!stream) throw OT_EXCEPTION(kOtNoInput);
 
     uint8_t b[kLength];
     if (stream->seek(static_cast<int32_t>(inputOffset()), 0) !=
             static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, b, kLength)) {
-        throw OT_EXCEPTION(-2);
+        throw OT_EXCEPTION(kOtBadDirectory);
     }
     version = loadBE32(b + 0);
     fontRevision = loadBE32(b + 4);
@@ -48,7 +49,7 @@ int32_t OTHeadTable::parse(OTStream* stream) {
 }
 
 void OTHeadTable::writeTo(OTStream* stream) {
-    if (!owner()) throw OT_EXCEPTION(-4);
+    if (!owner()) throw OT_EXCEPTION(kOtNoOwner);
     OTMemoryStream image(static_cast<int32_t>(computeLength()));
     checkSumAdjustment = 0;
     writeBE32(image, version);

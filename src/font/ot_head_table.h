@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "font/ot_errors.h"
 #include "font/ot_table.h"
 
 namespace fontseal {

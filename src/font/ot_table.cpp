@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/error.h"
+#include "font/ot_errors.h"
 #include "font/ot_checksum.h"
 #include "font/ot_font.h"
 #include "font/ot_memory_stream.h"
@@ -25,15 +26,15 @@ uint32_t OTTable::computeLength() { return 0; }
 
 OTStream& OTTable::outputFor(OTStream* stream) const {
     if (!stream && owner_) stream = owner_->output();
-    if (!stream) throw OT_EXCEPTION(-7);
+    if (!stream) throw OT_EXCEPTION(kOtNoOutput);
     return *stream;
 }
 
 void OTTable::writeTo(OTStream* stream) {
-    if (!owner_) throw OT_EXCEPTION(-4);
-    if (state_ != kRaw) throw OT_EXCEPTION(-6);
+    if (!owner_) throw OT_EXCEPTION(kOtNoOwner);
+    if (state_ != kRaw) throw OT_EXCEPTION(kOtNotRaw);
     OTStream* input = owner_->input();
-    if (!input) throw OT_EXCEPTION(-3);
+    if (!input) throw OT_EXCEPTION(kOtNoInput);
     OTStream& out = outputFor(stream);
     if (length_ == 0) return;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "font/ot_errors.h"
 #include "font/ot_dsig_table.h"
 #include "font/ot_font.h"
 #include "font/ot_memory_stream.h"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "font/ot_errors.h"
 #include "font/font_layout_check.h"
 #include "font/font_test_util.h"
 #include "font/ot_font.h"

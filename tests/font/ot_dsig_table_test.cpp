@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "font/ot_errors.h"
 #include "font/font_test_util.h"
 #include "support/sfnt_support.h"
 

@@ -1,0 +1,22 @@
+// How the font layer fails: it raises OT_EXCEPTION with one of the codes
+// below for its own faults, and lets the stream faults of base/error.h
+// (short transfers) pass through as `error`.
+#pragma once
+#include <cstdint>
+
+namespace fontseal {
+
+struct OT_EXCEPTION {
+    int32_t code;
+    explicit OT_EXCEPTION(int32_t c) : code(c) {}
+};
+
+enum : int32_t {
+    kOtBadDirectory = -2,  // the table directory or a table in it is unusable
+    kOtNoInput = -3,       // a font or table read without an input stream
+    kOtNoOwner = -4,       // a table used without the font that owns it
+    kOtNotRaw = -6,        // a raw copy of a table that is not in the raw state
+    kOtNoOutput = -7,      // a font or table written without an output stream
+};
+
+}  // namespace fontseal
