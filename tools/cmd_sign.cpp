@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -177,17 +176,6 @@ int parse(int argc, char** argv, SignArgs& args) {
     return -1;
 }
 
-// An unencrypted PVK key (encrypted flag 0 in its header) needs no password;
-// anything else is asked for when no password option was given.
-bool key_needs_password(const std::string& key_path) {
-    std::ifstream in(key_path, std::ios::binary);
-    unsigned char header[16];
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return true;
-    static const unsigned char kMagic[4] = {0x1E, 0xF1, 0xB5, 0xB0};
-    if (std::memcmp(header, kMagic, 4) != 0) return true;
-    return header[12] | header[13] | header[14] | header[15];
-}
-
 int32_t sign_one(const SignArgs& args, const std::string& password, const std::string& input,
                  const std::string& output) {
     return sign_font(input.c_str(), output.c_str(), args.cert.c_str(), args.key.c_str(),
@@ -204,7 +192,7 @@ int run_sign(int argc, char** argv) {
     if (parsed >= 0) return parsed;
 
     PasswordSource source = args.password;
-    if (source.kind == PasswordSource::kNone && key_needs_password(args.key))
+    if (source.kind == PasswordSource::kNone && fontseal_key_needs_password(args.key.c_str()) != 0)
         source.kind = PasswordSource::kTerminal;
     std::string password, error;
     if (!read_password(source, args.key, password, error)) {

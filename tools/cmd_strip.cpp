@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "api/strip_font.h"
 #include "commands.h"
+#include "fontseal/fontseal.h"
 #include "result_messages.h"
 
 namespace fontseal_cli {
@@ -45,7 +45,7 @@ int run_strip(int argc, char** argv) {
         std::fprintf(stderr, "fontseal strip: expected INPUT and OUTPUT\n\n%s", kStripUsage);
         return kExitUsage;
     }
-    int32_t result = fontseal::strip_font(paths[0].c_str(), paths[1].c_str());
+    int32_t result = fontseal_strip(paths[0].c_str(), paths[1].c_str());
     if (result != 0) {
         SignFiles files{paths[0], paths[1], "", ""};
         std::fprintf(stderr, "fontseal strip: %s\n", describe_result(result, files).c_str());

@@ -1,50 +1,75 @@
 #include "result_messages.h"
 
+#include <iterator>
+
 #include "fontseal/fontseal.h"
 
 namespace fontseal_cli {
 
 namespace {
 
+// The file a message names.
+enum class Subject { kInput, kOutput, kCert, kKey, kCertAndKey };
+
+struct Explanation {
+    int32_t first;  // the public codes this line explains, first..last
+    int32_t last;
+    Subject subject;
+    const char* before;  // text before the file name
+    const char* after;   // text after it
+};
+
+// One line per public result code; the internal fault codes, which the
+// library passes through, by their documented ranges.
+const Explanation kExplanations[] = {
+    {FONTSEAL_E_INTERNAL, FONTSEAL_E_INTERNAL, Subject::kInput,
+     "internal failure while signing ", " (out of memory or a malformed structure)"},
+    {FONTSEAL_E_FONT_OBJECT, FONTSEAL_E_FONT_OBJECT, Subject::kInput,
+     "internal font-layer fault while processing ", ""},
+    {FONTSEAL_E_INPUT_OPEN, FONTSEAL_E_INPUT_OPEN, Subject::kInput, "cannot open input font ", ""},
+    {FONTSEAL_E_OUTPUT_CREATE, FONTSEAL_E_OUTPUT_CREATE, Subject::kOutput,
+     "cannot create output font ", ""},
+    {FONTSEAL_E_FONT_DIRECTORY, FONTSEAL_E_FONT_DIRECTORY, Subject::kInput, "",
+     " is not a usable font: its table directory is damaged (more than 256 tables, "
+     "or a table reaching past the end of the file)"},
+    {FONTSEAL_E_CERT_OPEN, FONTSEAL_E_CERT_OPEN, Subject::kCert, "cannot open certificate file ",
+     ""},
+    {FONTSEAL_E_NO_CERTIFICATE, FONTSEAL_E_NO_CERTIFICATE, Subject::kCert,
+     "no certificate could be read from ",
+     " (expected DER, PEM or base64, a single certificate or a PKCS#7 bundle)"},
+    {FONTSEAL_E_KEY_OPEN, FONTSEAL_E_KEY_OPEN, Subject::kKey, "cannot open private-key file ", ""},
+    {FONTSEAL_E_KEY_READ, FONTSEAL_E_KEY_READ, Subject::kKey, "cannot read private-key file ",
+     " (not a valid PVK key file)"},
+    {FONTSEAL_E_KEY_PASSWORD, FONTSEAL_E_KEY_PASSWORD, Subject::kKey,
+     "the password does not open the private-key file ", ""},
+    {FONTSEAL_E_NO_MATCHING_CERT, FONTSEAL_E_NO_MATCHING_CERT, Subject::kCertAndKey, "", ""},
+    {FONTSEAL_E_CONTENT, FONTSEAL_E_CONTENT, Subject::kInput,
+     "cannot build the content to be signed for ", ""},
+    {FONTSEAL_E_SIGN, FONTSEAL_E_SIGN, Subject::kInput, "signing failed for ", ""},
+    {FONTSEAL_E_STREAM_FIRST, FONTSEAL_E_STREAM_LAST, Subject::kOutput,
+     "cannot write output font ",
+     " completely (a file could not be read or written in full: disk full?)"},
+    {FONTSEAL_E_DATA_FIRST, FONTSEAL_E_DATA_LAST, Subject::kInput,
+     "malformed data while building the signature for ", ""},
+};
+
 std::string explain(int32_t code, const SignFiles& f) {
-    switch (code) {
-        case FONTSEAL_E_INTERNAL:
-            return "internal failure while signing " + f.input +
-                   " (out of memory or a malformed structure)";
-        case FONTSEAL_E_FONT_OBJECT:
-            return "internal font-layer fault while processing " + f.input;
-        case FONTSEAL_E_INPUT_OPEN:
-            return "cannot open input font " + f.input;
-        case FONTSEAL_E_OUTPUT_CREATE:
-            return "cannot create output font " + f.output;
-        case FONTSEAL_E_FONT_DIRECTORY:
-            return f.input +
-                   " is not a usable font: its table directory is damaged (more than 256 tables, "
-                   "or a table reaching past the end of the file)";
-        case FONTSEAL_E_CERT_OPEN:
-            return "cannot open certificate file " + f.cert;
-        case FONTSEAL_E_NO_CERTIFICATE:
-            return "no certificate could be read from " + f.cert +
-                   " (expected DER, PEM or base64, a single certificate or a PKCS#7 bundle)";
-        case FONTSEAL_E_KEY_OPEN:
-            return "cannot open private-key file " + f.key;
-        case FONTSEAL_E_KEY_READ:
-            return "cannot read private-key file " + f.key + " (not a valid PVK key file)";
-        case FONTSEAL_E_KEY_PASSWORD:
-            return "the password does not open the private-key file " + f.key;
-        case FONTSEAL_E_NO_MATCHING_CERT:
-            return "none of the certificates in " + f.cert + " belongs to the key in " + f.key;
-        case FONTSEAL_E_CONTENT:
-            return "cannot build the content to be signed for " + f.input;
-        case FONTSEAL_E_SIGN:
-            return "signing failed for " + f.input;
-        case 258:
-            return "cannot write output font " + f.output + " completely (disk full?)";
-        default:
-            if (code <= -5801 && code >= -5820)
-                return "malformed data while building the signature for " + f.input;
-            return "signing " + f.input + " failed";
+    for (const Explanation& e : kExplanations) {
+        if (code < e.first || code > e.last) continue;
+        switch (e.subject) {
+            case Subject::kInput:
+                return e.before + f.input + e.after;
+            case Subject::kOutput:
+                return e.before + f.output + e.after;
+            case Subject::kCert:
+                return e.before + f.cert + e.after;
+            case Subject::kKey:
+                return e.before + f.key + e.after;
+            case Subject::kCertAndKey:
+                return "none of the certificates in " + f.cert + " belongs to the key in " + f.key;
+        }
     }
+    return "signing " + f.input + " failed";
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 /* fontseal: digital signatures for TrueType and OpenType fonts.
  *
- * Four functions are exported. sign_font signs with a certificate file and a
- * PVK private-key file; win_sign_font signs with a certificate entry handed
- * out by a system-store signer (create_win_csp / release_win_csp).
+ * sign_font signs with a certificate file and a PVK private-key file;
+ * win_sign_font signs with a certificate entry handed out by a system-store
+ * signer (create_win_csp / release_win_csp). The library's own additions
+ * carry the prefix fontseal_.
  * Every call returns one of the result codes below; nothing is thrown or
  * logged. Calls are not reentrant: serialise them within one process. */
 #ifndef FONTSEAL_FONTSEAL_H
@@ -33,8 +34,8 @@ typedef struct fontseal_csp_cert fontseal_csp_cert;
 #endif
 
 /* Result codes of sign_font and win_sign_font. Codes not listed here are
- * internal fault codes (for instance -5803 .. -5819 from the DER layer),
- * passed through unchanged. */
+ * internal fault codes, passed through unchanged; they fall in the two
+ * ranges below. */
 enum {
     FONTSEAL_OK = 0,
     FONTSEAL_E_INTERNAL = -1,          /* out of memory, or an internal fault */
@@ -51,6 +52,15 @@ enum {
     FONTSEAL_E_CONTENT = -22,          /* the content to be signed cannot be built */
     FONTSEAL_E_SIGN = -23              /* the signer failed */
 };
+
+/* Internal fault codes: a file or stream could not be read or written
+ * completely (258 is a short write, such as a full disk)... */
+#define FONTSEAL_E_STREAM_FIRST 257
+#define FONTSEAL_E_STREAM_LAST 261
+/* ...and malformed data met while the signature was built, decoded or
+ * time-stamped, or while the key was read. */
+#define FONTSEAL_E_DATA_FIRST (-5821)
+#define FONTSEAL_E_DATA_LAST (-5801)
 
 /* Digest selector: non-zero SHA-1, zero MD5. */
 enum { FONTSEAL_DIGEST_MD5 = 0, FONTSEAL_DIGEST_SHA1 = 1 };
@@ -83,6 +93,15 @@ FONTSEAL_API fontseal_csp* create_win_csp(fontseal_csp** out);
 
 /* Destroys a signer and every entry it listed; NULL is ignored. */
 FONTSEAL_API void release_win_csp(fontseal_csp* csp);
+
+/* Writes input_path to output_path without its DSIG table, laid out exactly
+ * as the signer lays out the bytes it signs. Returns a result code above. */
+FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_path);
+
+/* Whether the private-key file at key_path is encrypted, so that a password
+ * must be asked for: 1 yes, 0 no, a negative result code when the file
+ * cannot be opened. A file of no known key form counts as needing one. */
+FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path);
 
 #ifdef __cplusplus
 }

@@ -1,7 +1,7 @@
 // The file-key route of the exported interface: certificate file and PVK key.
 #include "api/font_passes.h"
 #include "api/own_key_signing_step.h"
-#include "api/result_codes.h"
+#include "api/results.h"
 #include "api/sign_job.h"
 #include "api/cert_file_loader.h"
 #include "base/error.h"
@@ -9,6 +9,8 @@
 #include "key/pvk_reader.h"
 #include "key/rsa_key.h"
 #include "platform/file_source.h"
+
+#include <new>
 
 namespace fontseal {
 
@@ -19,23 +21,22 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const c
     GrowArray<P7Certificate> certificates;
     try {
         load_certificates(cert_path, certificates);
-    } catch (const error&) {
-        return kResultCertOpen;
+    } catch (const error& e) {
+        fail(Stage::kCertificateOpen, e.code);
     }
-    if (certificates.count() == 0) return kResultNoCertificate;
+    if (certificates.count() == 0) fail(Stage::kCertificateRead);
 
     RsaPtr key = new_rsa_key();
-    if (!key) return kResultInternal;
+    if (!key) throw std::bad_alloc();
     {
         FileSource key_file;
         try {
             key_file.open(key_path);
-        } catch (const error&) {
-            return kResultKeyOpen;
+        } catch (const error& e) {
+            fail(Stage::kKeyOpen, e.code);
         }
         int loaded = load_private_key(key_file, password, key.get());
-        if (loaded == kErrKeyPassword) return kResultKeyPassword;
-        if (loaded < 0) return kResultKeyRead;
+        if (loaded < 0) fail(Stage::kKeyRead, loaded);
     }
 
     OwnKeySigningStep step(certificates, key.get());

@@ -2,9 +2,8 @@
 
 #include <new>
 
-#include "api/result_codes.h"
+#include "api/results.h"
 #include "base/error.h"
-#include "font/ot_errors.h"
 #include "font/ot_buffered_file.h"
 #include "platform/atomic_output.h"
 
@@ -18,7 +17,7 @@ const char kDsigTag[4] = {'D', 'S', 'I', 'G'};
 OpenFont open_font_without_dsig(const char* path) {
     OpenFont open;
     open.input.reset(new OTFileStream(path, kInputFlags, 0));
-    if (!open.input->isOk()) throw error(kResultInputOpen);
+    if (!open.input->isOk()) fail(Stage::kInputOpen);
     open.font.reset(new OTSigningFont(open.input.get(), nullptr));
     open.font->readDirectory();
     // Every DSIG entry goes, should a damaged font list more than one.
@@ -28,9 +27,9 @@ OpenFont open_font_without_dsig(const char* path) {
 
 void write_font_file(OTFont& font, const char* output_path) {
     AtomicOutput target(output_path);
-    if (!target.create()) throw error(kResultOutputCreate);
+    if (!target.create()) fail(Stage::kOutputCreate);
     OTBufferedFile output(target.tempPath(), OTBufferedFile::kOutputFlags);
-    if (!output.isOk()) throw error(kResultOutputCreate);
+    if (!output.isOk()) fail(Stage::kOutputCreate);
     struct Detach {
         OTFont& font;
         ~Detach() { font.setOutput(nullptr); }
@@ -38,22 +37,7 @@ void write_font_file(OTFont& font, const char* output_path) {
     font.setOutput(&output);
     font.writeFont();
     if (!output.close()) throw error(kErrShortTransfer);
-    if (!target.commit()) throw error(kResultOutputCreate);
-}
-
-int32_t result_for_current_exception() {
-    try {
-        throw;
-    } catch (const OT_EXCEPTION& e) {
-        // -2 is an unusable directory; the other font-layer codes are objects
-        // used without the stream or owner they need.
-        return e.code == kOtBadDirectory ? kResultFontDirectory : kResultFontObject;
-    } catch (const error& e) {
-        return e.code;
-    } catch (...) {
-        // Allocation failures and array index faults have no code of their own.
-        return kResultInternal;
-    }
+    if (!target.commit()) fail(Stage::kOutputCreate);
 }
 
 }  // namespace fontseal

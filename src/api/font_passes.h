@@ -17,26 +17,14 @@ struct OpenFont {
 };
 
 // Opens `path` read-only, reads the table directory and drops any DSIG
-// table. Raises error -3 when the file cannot be opened, OT_EXCEPTION for an
-// unusable directory.
+// table. Fails at Stage::kInputOpen when the file cannot be opened; OT_EXCEPTION
+// for an unusable directory.
 OpenFont open_font_without_dsig(const char* path);
 
 // Writes `font` to `output_path` through a temporary file renamed into place
-// after a successful close. Raises error -4 when the output cannot be
-// created or put in place, error 258 when it cannot be written completely.
+// after a successful close. Fails at Stage::kOutputCreate when the output
+// cannot be created or put in place; error 258 when it cannot be written
+// completely.
 void write_font_file(OTFont& font, const char* output_path);
-
-// The result code for the exception being handled.
-int32_t result_for_current_exception();
-
-// Runs `body` and turns what it raises into a result code.
-template <class Body>
-int32_t run_with_result(Body&& body) {
-    try {
-        return body();
-    } catch (...) {
-        return result_for_current_exception();
-    }
-}
 
 }  // namespace fontseal

@@ -1,6 +1,5 @@
 #include "api/own_key_signing_step.h"
 
-#include "api/result_codes.h"
 #include "base/shared_ref.h"
 #include "sign/signed_data_builder.h"
 
@@ -12,10 +11,6 @@ int OwnKeySigningStep::sign(const uint8_t* content, int length, const SignOption
     return build_signed_data(certificates_.begin(), certificates_.count(), content, length,
                              options.useSha1, options.statement, options.programName,
                              options.moreInfoUrl, out, SharedRef<RSA>::borrowed(key_));
-}
-
-int32_t OwnKeySigningStep::failureCode(int result) const {
-    return result == kNoMatchingCertificate ? kResultNoMatchingCert : kResultSign;
 }
 
 }  // namespace fontseal

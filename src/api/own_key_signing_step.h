@@ -15,9 +15,6 @@ public:
         : certificates_(certificates), key_(key) {}
     int sign(const uint8_t* content, int length, const SignOptions& options,
              uint8_t** out) override;
-    // No matching certificate is the caller's to fix; everything else is a
-    // signing failure.
-    int32_t failureCode(int result) const override;
 
 private:
     GrowArray<P7Certificate>& certificates_;

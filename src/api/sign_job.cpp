@@ -5,7 +5,7 @@
 #include <new>
 
 #include "api/font_passes.h"
-#include "api/result_codes.h"
+#include "api/results.h"
 #include "base/error.h"
 #include "base/heap_bytes.h"
 #include "font/ot_dsig_table.h"
@@ -36,11 +36,11 @@ std::unique_ptr<OTMemoryStream> buildSignedImage(const char* input_path) {
 
 HeapBytes buildContent(OTMemoryStream& image, int32_t use_sha1, int& length) {
     int needed = build_digest_content(image.buffer(), image.size(), use_sha1, nullptr, 0);
-    if (needed < 0) throw error(kResultContent);
+    if (needed < 0) fail(Stage::kContent, needed);
     HeapBytes content(static_cast<uint8_t*>(std::malloc(needed > 0 ? needed : 1)));
     if (!content) throw std::bad_alloc();
     length = build_digest_content(image.buffer(), image.size(), use_sha1, content.get(), needed);
-    if (length < 0) throw error(kResultContent);
+    if (length < 0) fail(Stage::kContent, length);
     return content;
 }
 
@@ -49,8 +49,8 @@ HeapBytes signContent(SigningStep& signer, const uint8_t* content, int length,
     uint8_t* raw = nullptr;
     int result = signer.sign(content, length, options, &raw);
     HeapBytes signature(raw);
-    if (result < 0) throw error(signer.failureCode(result));
-    if (!signature || result == 0) throw error(kResultSign);
+    if (result < 0) fail(Stage::kSigning, result);
+    if (!signature || result == 0) fail(Stage::kSigning);
     signature_length = result;
     return signature;
 }
@@ -76,7 +76,7 @@ int32_t runJob(const char* input_path, const char* output_path, SigningStep& sig
     open.font->appendTable(std::move(table));
 
     write_font_file(*open.font, output_path);
-    return kResultOk;
+    return FONTSEAL_OK;
 }
 
 }  // namespace

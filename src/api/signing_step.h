@@ -32,8 +32,6 @@ public:
     // A negative result is a failure; *out may still hold a block to free.
     virtual int sign(const uint8_t* content, int length, const SignOptions& options,
                      uint8_t** out) = 0;
-    // The job's result code for a negative result of `sign`.
-    virtual int32_t failureCode(int result) const = 0;
 };
 
 }  // namespace fontseal

@@ -1,6 +1,5 @@
 #include "api/store_signing_step.h"
 
-#include "api/result_codes.h"
 
 namespace fontseal {
 
@@ -11,7 +10,5 @@ int StoreSigningStep::sign(const uint8_t* content, int length, const SignOptions
     return owner->sign(certificate_, content, length, options.useSha1, options.statement,
                        options.programName, options.moreInfoUrl, out);
 }
-
-int32_t StoreSigningStep::failureCode(int) const { return kResultSign; }
 
 }  // namespace fontseal

@@ -11,7 +11,6 @@ public:
     explicit StoreSigningStep(CspCert* certificate) : certificate_(certificate) {}
     int sign(const uint8_t* content, int length, const SignOptions& options,
              uint8_t** out) override;
-    int32_t failureCode(int) const override;
 
 private:
     CspCert* certificate_;

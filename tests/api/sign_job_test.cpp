@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "api/result_codes.h"
+#include "api/results.h"
 #include "api/strip_font.h"
 #include "support/sfnt_support.h"
 #include "support/test_support.h"
@@ -40,7 +40,6 @@ public:
         std::memcpy(*out, blob_.data(), blob_.size());
         return result_ ? result_ : static_cast<int>(blob_.size());
     }
-    int32_t failureCode(int) const override { return kResultSign; }
     std::vector<std::vector<uint8_t>> contents;
 
 private:
@@ -154,20 +153,20 @@ TEST_F(SignJobTest, FailuresLeaveNoOutputAndKeepAnExistingOne) {
     std::string out = dir.file("out.ttf");
     RecordingSigner failing(signatureBlob(8), -1);
     EXPECT_EQ(sign_job(testsupport::dejavuSansPath().c_str(), out.c_str(), failing, options),
-              kResultSign);
+              FONTSEAL_E_SIGN);
     EXPECT_TRUE(testsupport::listDir(dir.path()).empty());
 
     RecordingSigner signer(signatureBlob(8));
     EXPECT_EQ(sign_job(dir.file("missing.ttf").c_str(), out.c_str(), signer, options),
-              kResultInputOpen);
+              FONTSEAL_E_INPUT_OPEN);
     EXPECT_EQ(sign_job(testsupport::dejavuSansPath().c_str(), dir.file("no/dir/x.ttf").c_str(),
                        signer, options),
-              kResultOutputCreate);
+              FONTSEAL_E_OUTPUT_CREATE);
     EXPECT_TRUE(testsupport::listDir(dir.path()).empty());
 
     // A failed re-signing in place leaves the font as it was.
     testsupport::writeText(out, "not a font at all, but it is precious");
-    EXPECT_EQ(sign_job(out.c_str(), out.c_str(), signer, options), kResultFontDirectory);
+    EXPECT_EQ(sign_job(out.c_str(), out.c_str(), signer, options), FONTSEAL_E_FONT_DIRECTORY);
     std::vector<uint8_t> kept = readFile(out);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "not a font at all, but it is precious");
     EXPECT_EQ(testsupport::listDir(dir.path()), std::vector<std::string>{"out.ttf"});
@@ -197,7 +196,7 @@ TEST_F(SignJobTest, DamagedDirectoriesGiveMinusFive) {
     testsupport::writeFile(bad, font);
     RecordingSigner signer(signatureBlob(8));
     EXPECT_EQ(sign_job(bad.c_str(), dir.file("o.ttf").c_str(), signer, options),
-              kResultFontDirectory);
+              FONTSEAL_E_FONT_DIRECTORY);
     EXPECT_TRUE(signer.contents.empty());
     EXPECT_FALSE(testsupport::fileExists(dir.file("o.ttf")));
 }

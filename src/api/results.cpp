@@ -1,0 +1,53 @@
+#include "api/results.h"
+
+#include "base/error.h"
+#include "font/ot_errors.h"
+#include "key/pvk_reader.h"
+#include "sign/signed_data_builder.h"
+
+namespace fontseal {
+
+void fail(Stage stage, int32_t code) { throw StageFailure{stage, code}; }
+
+int32_t result_for(Stage stage, int32_t code) {
+    switch (stage) {
+        case Stage::kCertificateOpen:
+            return FONTSEAL_E_CERT_OPEN;
+        case Stage::kCertificateRead:
+            return FONTSEAL_E_NO_CERTIFICATE;
+        case Stage::kKeyOpen:
+            return FONTSEAL_E_KEY_OPEN;
+        case Stage::kKeyRead:
+            return code == kErrKeyPassword ? FONTSEAL_E_KEY_PASSWORD : FONTSEAL_E_KEY_READ;
+        case Stage::kInputOpen:
+            return FONTSEAL_E_INPUT_OPEN;
+        case Stage::kOutputCreate:
+            return FONTSEAL_E_OUTPUT_CREATE;
+        case Stage::kContent:
+            return FONTSEAL_E_CONTENT;
+        case Stage::kSigning:
+            // No matching certificate is the caller's to fix; anything else
+            // the signer reports is a signing failure.
+            return code == kNoMatchingCertificate ? FONTSEAL_E_NO_MATCHING_CERT : FONTSEAL_E_SIGN;
+    }
+    return FONTSEAL_E_INTERNAL;
+}
+
+int32_t result_for_current_exception() {
+    try {
+        throw;
+    } catch (const StageFailure& f) {
+        return result_for(f.stage, f.code);
+    } catch (const OT_EXCEPTION& e) {
+        // An unusable directory is the input's fault; the other font-layer
+        // codes are objects used without the stream or owner they need.
+        return e.code == kOtBadDirectory ? FONTSEAL_E_FONT_DIRECTORY : FONTSEAL_E_FONT_OBJECT;
+    } catch (const error& e) {
+        return e.code;
+    } catch (...) {
+        // Allocation failures and array index faults have no code of their own.
+        return FONTSEAL_E_INTERNAL;
+    }
+}
+
+}  // namespace fontseal
