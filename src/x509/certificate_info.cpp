@@ -12,6 +12,8 @@ namespace fontseal {
 namespace {
 
 constexpr int kScratchSize = 16384;
+// [3] of TBSCertificate.
+constexpr int kTagExtensions = 3;
 
 // The next element whole, header included, as it stands in the input.
 std::vector<uint8_t> copyElement(DerReader& reader) {
@@ -88,7 +90,7 @@ void CertificateInfo::readCertificate(DerReader& reader) {
     // Only version 3 certificates carry extensions.
     if (version > 1) {
         while (reader.peek(tag, formCode)) {
-            if (tag == 3 && formCode == 5) {
+            if (tag == kTagExtensions && formCode == kFormContextConstructed) {
                 readExtensions(reader);
                 break;
             }
