@@ -7,11 +7,6 @@
 
 namespace fontseal {
 
-namespace {
-uint32_t g_pendingBits = 0;
-int g_pendingCount = 0;
-}  // namespace
-
 MimeBase64Writer::MimeBase64Writer(const uint8_t* data, int size, const char* name)
     : data_(data), size_(data && size > 0 ? size : 0) {
     line_[0] = '\0';
@@ -41,17 +36,17 @@ const char* MimeBase64Writer::base64Line() {
     lineLength_ = 0;
     bool finished = false;
     while (lineLength_ < kLineLength) {
-        if (g_pendingCount >= 6) {
-            g_pendingCount -= 6;
-            line_[lineLength_++] = base64Letter(g_pendingBits >> g_pendingCount);
-            g_pendingBits &= (1u << g_pendingCount) - 1;
+        if (pendingCount_ >= 6) {
+            pendingCount_ -= 6;
+            line_[lineLength_++] = base64Letter(pendingBits_ >> pendingCount_);
+            pendingBits_ &= (1u << pendingCount_) - 1;
         } else if (position_ < size_) {
-            g_pendingBits = g_pendingBits << 8 | data_[position_++];
-            g_pendingCount += 8;
-        } else if (g_pendingCount > 0) {
+            pendingBits_ = pendingBits_ << 8 | data_[position_++];
+            pendingCount_ += 8;
+        } else if (pendingCount_ > 0) {
             // Complete the last character with zero bits.
-            g_pendingBits <<= 2;
-            g_pendingCount += 2;
+            pendingBits_ <<= 2;
+            pendingCount_ += 2;
         } else {
             finished = true;
             break;

@@ -2,11 +2,8 @@
 // as base64 in lines of 72 characters, the last one shorter and padded. The
 // caller adds the line ends.
 //
-// The bits read from the data but not yet emitted live in one process-wide
-// pair shared by all writers, so only one writer may run at a time. Because a
-// full line (72 characters, 54 bytes) always ends on a byte boundary, the pair
-// is empty whenever nextLine returns: a writer left unfinished cannot disturb
-// the next one.
+// Each writer keeps its own pending bits, so writers on several threads do
+// not disturb one another.
 #pragma once
 #include <cstdint>
 
@@ -44,6 +41,8 @@ private:
     char name_[kMaxName + 1];
     int lines_ = 0;
     int lineLength_ = 0;
+    uint32_t pendingBits_ = 0;
+    int pendingCount_ = 0;
 };
 
 }  // namespace fontseal
