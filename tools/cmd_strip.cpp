@@ -1,11 +1,9 @@
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "commands.h"
 #include "fontseal/fontseal.h"
-#include "result_messages.h"
 
 namespace fontseal_cli {
 
@@ -22,36 +20,22 @@ const char kStripUsage[] =
 
 }  // namespace
 
-int run_strip(int argc, char** argv) {
-    std::vector<std::string> paths;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kStripUsage, stdout);
-            return kExitOk;
-        }
-        if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
-            std::fprintf(stderr, "fontseal strip: unknown option '%s'\n\n%s", arg.c_str(),
-                         kStripUsage);
-            return kExitUsage;
-        }
-        if (arg == "--") {
-            for (++i; i < argc; ++i) paths.push_back(argv[i]);
-            break;
-        }
-        paths.push_back(arg);
-    }
-    if (paths.size() != 2) {
-        std::fprintf(stderr, "fontseal strip: expected INPUT and OUTPUT\n\n%s", kStripUsage);
-        return kExitUsage;
-    }
-    int32_t result = fontseal_strip(paths[0].c_str(), paths[1].c_str());
-    if (result != 0) {
-        SignFiles files{paths[0], paths[1], "", ""};
-        std::fprintf(stderr, "fontseal strip: %s\n", describe_result(result, files).c_str());
-        return kExitFailed;
-    }
-    return kExitOk;
+Command strip_command() {
+    return {"strip", "write a font without its DSIG table, laid out as the signer lays it out",
+            kStripUsage, [](CLI::App& app) -> std::function<int()> {
+                auto paths = std::make_shared<std::vector<std::string>>();
+                app.add_option("paths", *paths)->expected(2);
+                return [paths]() {
+                    if (paths->size() != 2)
+                        return usage_error("strip", "expected INPUT and OUTPUT");
+                    fontseal_report report{sizeof report, 0, {}};
+                    if (fontseal_strip((*paths)[0].c_str(), (*paths)[1].c_str(), &report) != 0) {
+                        std::fprintf(stderr, "fontseal strip: %s\n", report.message);
+                        return kExitFailed;
+                    }
+                    return kExitOk;
+                };
+            }};
 }
 
 }  // namespace fontseal_cli

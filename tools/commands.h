@@ -1,6 +1,10 @@
 // The subcommands of the fontseal tool. Each returns the process exit code:
 // 0 everything done, 1 a signing or stripping failed, 2 a usage error.
 #pragma once
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <string>
 
 namespace fontseal_cli {
 
@@ -8,7 +12,19 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-int run_sign(int argc, char** argv);
-int run_strip(int argc, char** argv);
+// A subcommand: its options are declared on `app` by `setup`, and `run`
+// carries it out once they are parsed.
+struct Command {
+    const char* name;
+    const char* summary;
+    const char* usage;  // the text --help prints
+    std::function<std::function<int()>(CLI::App& app)> setup;
+};
+
+Command sign_command();
+Command strip_command();
+
+// Prints "fontseal NAME: MESSAGE" and the hint to --help; returns kExitUsage.
+int usage_error(const std::string& name, const std::string& message);
 
 }  // namespace fontseal_cli

@@ -2,45 +2,90 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 
+namespace fontseal_cli {
+
+int usage_error(const std::string& name, const std::string& message) {
+    std::fprintf(stderr, "fontseal %s: %s\nTry 'fontseal %s --help'.\n", name.c_str(),
+                 message.c_str(), name.c_str());
+    return kExitUsage;
+}
+
+}  // namespace fontseal_cli
+
 namespace {
 
-const char kUsage[] =
-    "Usage: fontseal COMMAND [OPTIONS] ...\n"
-    "\n"
-    "Digitally sign TrueType and OpenType fonts (a PKCS#7 signature in a DSIG table).\n"
-    "\n"
-    "Commands:\n"
-    "  sign     sign a font, or a family of fonts, with a certificate and a PVK key\n"
-    "  strip    write a font without its DSIG table, laid out as the signer lays it out\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help     show this help, or a command's help with COMMAND --help\n"
-    "  --version      show the version\n"
-    "\n"
-    "Run 'fontseal COMMAND --help' for a command's options.\n"
-    "Exit status: 0 success, 1 a font could not be signed or written, 2 usage error.\n";
+using namespace fontseal_cli;
+
+std::string top_usage(const std::vector<Command>& commands) {
+    std::string text =
+        "Usage: fontseal COMMAND [OPTIONS] ...\n"
+        "\n"
+        "Digitally sign TrueType and OpenType fonts (a PKCS#7 signature in a DSIG table).\n"
+        "\n"
+        "Commands:\n";
+    for (const Command& c : commands) {
+        std::string name = c.name;
+        text += "  " + name + std::string(9 - name.size(), ' ') + c.summary + "\n";
+    }
+    text +=
+        "\n"
+        "Options:\n"
+        "  -h, --help     show this help, or a command's help with COMMAND --help\n"
+        "  --version      show the version\n"
+        "\n"
+        "Run 'fontseal COMMAND --help' for a command's options.\n"
+        "Exit status: 0 success, 1 a font could not be signed or written, 2 usage error.\n";
+    return text;
+}
+
+int run_command(const Command& command, int argc, char** argv) {
+    CLI::App app{command.summary, std::string("fontseal ") + command.name};
+    // Our own help texts, not the parser's generated ones.
+    app.set_help_flag();
+    bool help = false;
+    app.add_flag("-h,--help", help);
+    std::function<int()> run = command.setup(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (help) {
+            std::fputs(command.usage, stdout);
+            return kExitOk;
+        }
+        return usage_error(command.name, e.what());
+    }
+    if (help) {
+        std::fputs(command.usage, stdout);
+        return kExitOk;
+    }
+    return run();
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<Command> commands = {sign_command(), strip_command()};
+    const std::string usage = top_usage(commands);
     if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return fontseal_cli::kExitUsage;
+        std::fputs(usage.c_str(), stderr);
+        return kExitUsage;
     }
-    std::string command = argv[1];
-    if (command == "-h" || command == "--help" || command == "help") {
-        std::fputs(kUsage, stdout);
-        return fontseal_cli::kExitOk;
+    std::string name = argv[1];
+    if (name == "-h" || name == "--help" || name == "help") {
+        std::fputs(usage.c_str(), stdout);
+        return kExitOk;
     }
-    if (command == "--version") {
+    if (name == "--version") {
         std::puts("fontseal " FONTSEAL_VERSION);
-        return fontseal_cli::kExitOk;
+        return kExitOk;
     }
-    if (command == "sign") return fontseal_cli::run_sign(argc - 1, argv + 1);
-    if (command == "strip") return fontseal_cli::run_strip(argc - 1, argv + 1);
-    std::fprintf(stderr, "fontseal: unknown command '%s'\n\n%s", command.c_str(), kUsage);
-    return fontseal_cli::kExitUsage;
+    for (const Command& command : commands) {
+        if (name == command.name) return run_command(command, argc - 1, argv + 1);
+    }
+    std::fprintf(stderr, "fontseal: unknown command '%s'\n\n%s", name.c_str(), usage.c_str());
+    return kExitUsage;
 }

@@ -1,6 +1,7 @@
 #include "password.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -70,12 +71,24 @@ bool read_password(const PasswordSource& source, const std::string& key_path, st
             return true;
         }
         case PasswordSource::kFile: {
+            // A pipe is welcome (--password-file <(pass show key)); a
+            // directory would read as an empty password and be taken for a
+            // wrong one.
+            struct stat st;
+            if (::stat(source.name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                error = "cannot read password file " + source.name + ": it is a directory";
+                return false;
+            }
             std::ifstream in(source.name, std::ios::binary);
             if (!in) {
                 error = "cannot read password file " + source.name + ": " + std::strerror(errno);
                 return false;
             }
             std::getline(in, password);
+            if (in.bad()) {
+                error = "cannot read password file " + source.name;
+                return false;
+            }
             strip_line_end(password);
             return true;
         }
@@ -83,6 +96,13 @@ bool read_password(const PasswordSource& source, const std::string& key_path, st
             return read_from_terminal(key_path, password, error);
     }
     return false;
+}
+
+bool terminal_available() {
+    int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
 }
 
 void wipe(std::string& secret) {

@@ -14,6 +14,9 @@ struct PasswordSource {
 bool read_password(const PasswordSource& source, const std::string& key_path, std::string& password,
                    std::string& error);
 
+// Whether there is a controlling terminal to ask on.
+bool terminal_available();
+
 // Overwrites a string's characters before it is released.
 void wipe(std::string& secret);
 

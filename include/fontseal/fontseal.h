@@ -9,6 +9,7 @@
 #ifndef FONTSEAL_FONTSEAL_H
 #define FONTSEAL_FONTSEAL_H
 
+#include <stddef.h>
 #include <stdint.h>
 #ifndef __cplusplus
 #include <uchar.h>
@@ -94,14 +95,68 @@ FONTSEAL_API fontseal_csp* create_win_csp(fontseal_csp** out);
 /* Destroys a signer and every entry it listed; NULL is ignored. */
 FONTSEAL_API void release_win_csp(fontseal_csp* csp);
 
+/* ---- The library's own entry points (fontseal_*) ------------------------
+ *
+ * Unlike the four functions above they keep no process-wide state: any
+ * number of them may run at once on different threads. Each request and
+ * report starts with its own size (set it to sizeof the struct), so fields
+ * can be added at the end without breaking hosts; a field left zero means
+ * its default. */
+
+/* Further result codes of the fontseal_* entry points. */
+enum {
+    FONTSEAL_E_KEY_TYPE = -12,    /* the key cannot sign fonts (only RSA keys can) */
+    FONTSEAL_E_KEY_FORMAT = -13,  /* the key file is of no known form */
+    FONTSEAL_E_REQUEST = -14      /* the request is malformed (a required field is missing) */
+};
+
+/* Digest algorithms of a request. Zero is the default, SHA-256. */
+enum {
+    FONTSEAL_HASH_DEFAULT = 0,
+    FONTSEAL_HASH_SHA256 = 1,
+    FONTSEAL_HASH_SHA384 = 2,
+    FONTSEAL_HASH_SHA512 = 3,
+    FONTSEAL_HASH_SHA1 = 4,
+    FONTSEAL_HASH_MD5 = 5
+};
+
+/* What every fontseal_* call reports besides its result. */
+typedef struct fontseal_report {
+    uint32_t size;      /* sizeof(fontseal_report), set by the caller */
+    int32_t result;     /* the call's result code, also returned */
+    char message[512];  /* one line naming the file, the problem and the code;
+                           empty on success */
+} fontseal_report;
+
+typedef struct fontseal_sign_request {
+    uint32_t size;              /* sizeof(fontseal_sign_request) */
+    const char* input_path;     /* required */
+    const char* output_path;    /* required; may equal input_path */
+    const char* cert_path;      /* certificates: DER, PEM (every certificate of
+                                   the file, in order), base64, PKCS#7 bundle;
+                                   NULL when the key file carries them (PKCS#12) */
+    const char* key_path;       /* PVK, PEM PKCS#1 or PKCS#8, DER PKCS#8, PKCS#12 */
+    const char* password;       /* password bytes, password_length of them; */
+    size_t password_length;     /* NULL: no password */
+    int32_t digest;             /* FONTSEAL_HASH_*; 0: SHA-256 */
+    int32_t statement;          /* FONTSEAL_STATEMENT_*; 0: from the certificate */
+    const char* program_name;   /* UTF-8, or NULL */
+    const char* more_info_url;  /* or NULL */
+} fontseal_sign_request;
+
+/* Signs request->input_path into request->output_path. Returns the result
+ * code and, when report is not NULL, fills it. */
+FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* request, fontseal_report* report);
+
 /* Writes input_path to output_path without its DSIG table, laid out exactly
- * as the signer lays out the bytes it signs. Returns a result code above. */
-FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_path);
+ * as the signer lays out the bytes it signs. report may be NULL. */
+FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_path,
+                                    fontseal_report* report);
 
 /* Whether the private-key file at key_path is encrypted, so that a password
- * must be asked for: 1 yes, 0 no, a negative result code when the file
- * cannot be opened. A file of no known key form counts as needing one. */
-FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path);
+ * must be asked for: 1 yes, 0 no, or a negative result code (the file cannot
+ * be opened, or is of no known form) with report filled. */
+FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path, fontseal_report* report);
 
 #ifdef __cplusplus
 }

@@ -1,26 +1,37 @@
-// The file-key route of the exported interface: certificate file and PVK key.
-#include "api/font_passes.h"
+// The file-key route: a certificate file and a private-key file, through the
+// original export and through the request-based one.
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "api/cert_file_loader.h"
+#include "api/messages.h"
 #include "api/own_key_signing_step.h"
 #include "api/results.h"
 #include "api/sign_job.h"
-#include "api/cert_file_loader.h"
 #include "base/error.h"
+#include "base/utf16.h"
 #include "fontseal/fontseal.h"
 #include "key/pvk_reader.h"
 #include "key/rsa_key.h"
+#include "key/secure_bytes.h"
 #include "platform/file_source.h"
-
-#include <new>
 
 namespace fontseal {
 
 namespace {
 
-int32_t sign_with_files(const char* input_path, const char* output_path, const char* cert_path,
-                        const char* key_path, const char* password, const SignOptions& options) {
+struct KeyFiles {
+    const char* certPath;
+    const char* keyPath;
+    const char* password;  // NUL-terminated, or null
+};
+
+int32_t sign_with_files(const char* input_path, const char* output_path, const KeyFiles& files,
+                        const SignOptions& options) {
     GrowArray<P7Certificate> certificates;
     try {
-        load_certificates(cert_path, certificates);
+        load_certificates(files.certPath, certificates);
     } catch (const error& e) {
         fail(Stage::kCertificateOpen, e.code);
     }
@@ -31,17 +42,19 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const c
     {
         FileSource key_file;
         try {
-            key_file.open(key_path);
+            key_file.open(files.keyPath);
         } catch (const error& e) {
             fail(Stage::kKeyOpen, e.code);
         }
-        int loaded = load_private_key(key_file, password, key.get());
+        int loaded = load_private_key(key_file, files.password, key.get());
         if (loaded < 0) fail(Stage::kKeyRead, loaded);
     }
 
     OwnKeySigningStep step(certificates, key.get());
     return sign_job(input_path, output_path, step, options);
 }
+
+const char* text_or_empty(const char* text) { return text ? text : ""; }
 
 }  // namespace
 
@@ -55,7 +68,53 @@ extern "C" FONTSEAL_API int32_t sign_font(const char* input_path, const char* ou
     const fontseal::SignOptions options(use_sha1, statement, program_name, more_info_url,
                                         timestamp_url);
     return fontseal::run_with_result([&] {
-        return fontseal::sign_with_files(input_path, output_path, cert_path, key_path, password,
-                                         options);
+        return fontseal::sign_with_files(input_path, output_path,
+                                         {cert_path, key_path, password}, options);
     });
+}
+
+extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* request,
+                                              fontseal_report* report) {
+    using namespace fontseal;
+    if (!request || request->size < sizeof(fontseal_sign_request) || !request->input_path ||
+        !request->output_path || !request->key_path || !request->cert_path) {
+        CallFiles files;
+        if (request && request->size >= sizeof(fontseal_sign_request))
+            files = {text_or_empty(request->input_path), text_or_empty(request->output_path), "",
+                     ""};
+        return fill_report(report, FONTSEAL_E_REQUEST, files);
+    }
+    const fontseal_sign_request& r = *request;
+    const CallFiles files{r.input_path, r.output_path, text_or_empty(r.cert_path), r.key_path};
+    int32_t result = run_with_result([&]() -> int32_t {
+        SignOptions options;
+        switch (r.digest) {
+            case FONTSEAL_HASH_SHA1:
+                options.useSha1 = 1;
+                break;
+            case FONTSEAL_HASH_MD5:
+                options.useSha1 = 0;
+                break;
+            default:
+                return FONTSEAL_E_REQUEST;
+        }
+        options.statement = r.statement;
+        std::u16string program_name;
+        if (r.program_name && !utf8_to_utf16(r.program_name, program_name))
+            return FONTSEAL_E_REQUEST;
+        options.programName = r.program_name ? program_name.c_str() : nullptr;
+        options.moreInfoUrl = r.more_info_url;
+        // The key readers take a NUL-terminated password; the copy is wiped.
+        SecureBytes password;
+        if (r.password) {
+            password.assign(reinterpret_cast<const uint8_t*>(r.password),
+                            reinterpret_cast<const uint8_t*>(r.password) + r.password_length);
+            password.push_back(0);
+        }
+        const char* password_text =
+            r.password ? reinterpret_cast<const char*>(password.data()) : nullptr;
+        return sign_with_files(r.input_path, r.output_path,
+                               {r.cert_path, r.key_path, password_text}, options);
+    });
+    return fill_report(report, result, files);
 }

@@ -1,21 +1,27 @@
-// The library's own entry points for its tool and hosts: what the signing
-// calls need around them, kept here so a host never parses our files itself.
+// The library's own entry points around signing: what its tool and hosts
+// need so that none of them parses our files itself.
 #include <cstdint>
 #include <cstring>
 
+#include "api/messages.h"
 #include "api/results.h"
 #include "api/strip_font.h"
 #include "base/error.h"
 #include "fontseal/fontseal.h"
 #include "platform/file_source.h"
 
-extern "C" FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_path) {
-    return fontseal::strip_font(input_path, output_path);
+extern "C" FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_path,
+                                               fontseal_report* report) {
+    using namespace fontseal;
+    const CallFiles files{input_path ? input_path : "", output_path ? output_path : "", "", ""};
+    return fill_report(report, strip_font(input_path, output_path), files);
 }
 
-extern "C" FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path) {
+extern "C" FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path,
+                                                            fontseal_report* report) {
     using namespace fontseal;
-    return run_with_result([&]() -> int32_t {
+    const CallFiles files{"", "", "", key_path ? key_path : ""};
+    int32_t result = run_with_result([&]() -> int32_t {
         FileSource file;
         try {
             file.open(key_path);
@@ -30,4 +36,5 @@ extern "C" FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path
         if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return 1;
         return (header[12] | header[13] | header[14] | header[15]) != 0 ? 1 : 0;
     });
+    return result < 0 ? fill_report(report, result, files) : result;
 }

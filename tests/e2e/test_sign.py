@@ -341,7 +341,7 @@ class CliTest(SignTest):
                 self.dir, DEJAVU, os.path.join(FIX.dir, "DejaVuSans.ttf"))
         self.assertEqual(r.returncode, 2)
         self.assertIn("DejaVuSans.ttf", r.stderr)
-        self.assertEqual(cli("sign", "--cert", "c", "--key", "k", "--digest", "sha256",
+        self.assertEqual(cli("sign", "--cert", "c", "--key", "k", "--digest", "sha3-256",
                              DEJAVU, self.path("o.ttf")).returncode, 2)
         r = cli("sign", "--help")
         self.assertEqual(r.returncode, 0)

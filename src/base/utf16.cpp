@@ -1,6 +1,6 @@
-#include "utf16.h"
+#include "base/utf16.h"
 
-namespace fontseal_cli {
+namespace fontseal {
 
 bool utf8_to_utf16(const std::string& in, std::u16string& out) {
     out.clear();
@@ -44,4 +44,4 @@ bool utf8_to_utf16(const std::string& in, std::u16string& out) {
     return true;
 }
 
-}  // namespace fontseal_cli
+}  // namespace fontseal

@@ -1,10 +1,10 @@
-#include "result_messages.h"
+#include "api/messages.h"
 
-#include <iterator>
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 
-#include "fontseal/fontseal.h"
-
-namespace fontseal_cli {
+namespace fontseal {
 
 namespace {
 
@@ -39,7 +39,13 @@ const Explanation kExplanations[] = {
      " (expected DER, PEM or base64, a single certificate or a PKCS#7 bundle)"},
     {FONTSEAL_E_KEY_OPEN, FONTSEAL_E_KEY_OPEN, Subject::kKey, "cannot open private-key file ", ""},
     {FONTSEAL_E_KEY_READ, FONTSEAL_E_KEY_READ, Subject::kKey, "cannot read private-key file ",
-     " (not a valid PVK key file)"},
+     " (it is damaged or truncated)"},
+    {FONTSEAL_E_KEY_TYPE, FONTSEAL_E_KEY_TYPE, Subject::kKey, "the key in ",
+     " cannot sign fonts: only RSA keys can"},
+    {FONTSEAL_E_KEY_FORMAT, FONTSEAL_E_KEY_FORMAT, Subject::kKey, "",
+     " is not a private-key file in any known form (PVK, PEM, PKCS#8 or PKCS#12)"},
+    {FONTSEAL_E_REQUEST, FONTSEAL_E_REQUEST, Subject::kInput, "malformed request for ",
+     " (a required field is missing)"},
     {FONTSEAL_E_KEY_PASSWORD, FONTSEAL_E_KEY_PASSWORD, Subject::kKey,
      "the password does not open the private-key file ", ""},
     {FONTSEAL_E_NO_MATCHING_CERT, FONTSEAL_E_NO_MATCHING_CERT, Subject::kCertAndKey, "", ""},
@@ -53,7 +59,7 @@ const Explanation kExplanations[] = {
      "malformed data while building the signature for ", ""},
 };
 
-std::string explain(int32_t code, const SignFiles& f) {
+std::string explain(int32_t code, const CallFiles& f) {
     for (const Explanation& e : kExplanations) {
         if (code < e.first || code > e.last) continue;
         switch (e.subject) {
@@ -74,8 +80,20 @@ std::string explain(int32_t code, const SignFiles& f) {
 
 }  // namespace
 
-std::string describe_result(int32_t code, const SignFiles& files) {
+std::string describe_result(int32_t code, const CallFiles& files) {
     return explain(code, files) + " (code " + std::to_string(code) + ")";
 }
 
-}  // namespace fontseal_cli
+int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files) {
+    if (!report || report->size < offsetof(fontseal_report, result) + sizeof report->result)
+        return code;
+    report->result = code;
+    if (report->size < sizeof(fontseal_report)) return code;
+    std::string text = code == FONTSEAL_OK ? std::string() : describe_result(code, files);
+    size_t n = std::min(text.size(), sizeof report->message - 1);
+    std::memcpy(report->message, text.data(), n);
+    report->message[n] = '\0';
+    return code;
+}
+
+}  // namespace fontseal

@@ -1,10 +1,10 @@
-// Program names arrive as UTF-8 arguments and go to the library as 16-bit text.
+// Program names arrive as UTF-8 and go into signatures as 16-bit text.
 #pragma once
 #include <string>
 
-namespace fontseal_cli {
+namespace fontseal {
 
 // Converts UTF-8 to UTF-16 code units. Returns false on malformed input.
 bool utf8_to_utf16(const std::string& in, std::u16string& out);
 
-}  // namespace fontseal_cli
+}  // namespace fontseal

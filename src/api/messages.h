@@ -1,0 +1,26 @@
+// What each public result means to the person who made the call: one line
+// that names the file concerned, the problem and the code.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "fontseal/fontseal.h"
+
+namespace fontseal {
+
+// The files of a call, as its caller named them; any may be empty.
+struct CallFiles {
+    std::string input;
+    std::string output;
+    std::string cert;
+    std::string key;
+};
+
+std::string describe_result(int32_t code, const CallFiles& files);
+
+// Stores `code` and, for a failure, its description in `report` (which may
+// be null or shorter than the current struct: only the fields its size
+// covers are written). Returns `code`.
+int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files);
+
+}  // namespace fontseal
