@@ -1,13 +1,14 @@
 // The file-key route of the exported interface: certificate file and PVK key.
+#include <utility>
+
+#include "api/cert_file_loader.h"
 #include "api/font_passes.h"
 #include "api/own_key_signing_step.h"
 #include "api/result_codes.h"
 #include "api/sign_job.h"
-#include "api/cert_file_loader.h"
 #include "base/error.h"
 #include "fontseal/fontseal.h"
 #include "key/pvk_reader.h"
-#include "key/rsa_key.h"
 #include "platform/file_source.h"
 
 namespace fontseal {
@@ -24,8 +25,7 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const c
     }
     if (certificates.count() == 0) return kResultNoCertificate;
 
-    RsaPtr key = new_rsa_key();
-    if (!key) return kResultInternal;
+    EvpPkeyPtr key;
     {
         FileSource key_file;
         try {
@@ -33,12 +33,13 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const c
         } catch (const error&) {
             return kResultKeyOpen;
         }
-        int loaded = load_private_key(key_file, password, key.get());
+        int loaded = load_private_key(key_file, password, key);
         if (loaded == kErrKeyPassword) return kResultKeyPassword;
         if (loaded < 0) return kResultKeyRead;
     }
 
-    OwnKeySigningStep step(certificates, key.get());
+    const EvpSigningKey signing_key(std::move(key));
+    OwnKeySigningStep step(certificates, signing_key);
     return sign_job(input_path, output_path, step, options);
 }
 
