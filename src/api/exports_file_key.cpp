@@ -2,6 +2,7 @@
 // original export and through the request-based one.
 #include <cstring>
 #include <new>
+#include <utility>
 #include <string>
 
 #include "api/cert_file_loader.h"
@@ -13,7 +14,6 @@
 #include "base/utf16.h"
 #include "fontseal/fontseal.h"
 #include "key/pvk_reader.h"
-#include "key/rsa_key.h"
 #include "key/secure_bytes.h"
 #include "platform/file_source.h"
 
@@ -37,8 +37,7 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const K
     }
     if (certificates.count() == 0) fail(Stage::kCertificateRead);
 
-    RsaPtr key = new_rsa_key();
-    if (!key) throw std::bad_alloc();
+    EvpPkeyPtr key;
     {
         FileSource key_file;
         try {
@@ -46,11 +45,12 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const K
         } catch (const error& e) {
             fail(Stage::kKeyOpen, e.code);
         }
-        int loaded = load_private_key(key_file, files.password, key.get());
+        int loaded = load_private_key(key_file, files.password, key);
         if (loaded < 0) fail(Stage::kKeyRead, loaded);
     }
 
-    OwnKeySigningStep step(certificates, key.get());
+    const EvpSigningKey signing_key(std::move(key));
+    OwnKeySigningStep step(certificates, signing_key);
     return sign_job(input_path, output_path, step, options);
 }
 

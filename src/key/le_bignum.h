@@ -17,6 +17,8 @@ using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
 // A new number from `length` bytes, least significant first; leading zero
 // bytes at the high end are harmless and length 0 gives zero. Returns null
 // when memory runs out (or for a negative length). The caller frees it.
-BIGNUM* bn_from_le_bytes(const uint8_t* bytes, int length);
+// A `secret` number is flagged so that copies OpenSSL makes of it (the
+// parameters a key is built from) are wiped when they are freed.
+BIGNUM* bn_from_le_bytes(const uint8_t* bytes, int length, bool secret = false);
 
 }  // namespace fontseal

@@ -3,9 +3,11 @@
 // exponent, then n, p, q, d mod (p-1), d mod (q-1), q^-1 mod p and d, each a
 // little-endian integer.
 #pragma once
-#include <openssl/rsa.h>
+#include <openssl/types.h>
 
 #include <cstdint>
+
+#include "key/evp_signing_key.h"
 
 namespace fontseal {
 
@@ -17,9 +19,11 @@ constexpr uint32_t kBlobMarkerEnd = kBlobClearPrefix + 4;
 // True when the four bytes at `at` spell "RSA2".
 bool is_private_key_marker(const uint8_t* at);
 
-// Fills `key` with all eight components of a plain blob of `length` bytes.
-// Fails, leaving `key` as it was, when the blob is too short for the
-// components its bit length announces or memory runs out.
-bool key_from_private_blob(const uint8_t* blob, uint32_t length, RSA* key);
+// An RSA key with all eight components of a plain blob of `length` bytes,
+// made in `library` (null: the default context). Null when the blob is too
+// short for the components its bit length announces, or the key cannot be
+// built (memory).
+EvpPkeyPtr key_from_private_blob(const uint8_t* blob, uint32_t length,
+                                 OSSL_LIB_CTX* library = nullptr);
 
 }  // namespace fontseal

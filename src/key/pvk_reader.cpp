@@ -72,7 +72,7 @@ void append_exact(ByteSource& stream, uint32_t count, SecureBytes& out) {
     }
 }
 
-int load(ByteSource& stream, const char* password, RSA* key) {
+int load(ByteSource& stream, const char* password, EvpPkeyPtr& key, OSSL_LIB_CTX* library) {
     const std::size_t password_length = password ? std::strlen(password) : 0;
 
     PvkHeader header;
@@ -89,7 +89,8 @@ int load(ByteSource& stream, const char* password, RSA* key) {
     // could only ever report a wrong password.
     if (header.encrypted == 0 && blob_length >= kBlobMarkerEnd &&
         is_private_key_marker(blob.data() + kBlobClearPrefix)) {
-        return key_from_private_blob(blob.data(), blob_length, key) ? 0 : kErrKeyBlob;
+        key = key_from_private_blob(blob.data(), blob_length, library);
+        return key ? 0 : kErrKeyBlob;
     }
 
     if (header.salt_length == 0 && password_length == 0) return kErrKeyFile;
@@ -104,14 +105,42 @@ int load(ByteSource& stream, const char* password, RSA* key) {
         return kErrKeyPassword;
     }
     std::copy(plain.begin(), plain.end(), blob.begin() + kBlobClearPrefix);
-    return key_from_private_blob(blob.data(), blob_length, key) ? 0 : kErrKeyBlob;
+    key = key_from_private_blob(blob.data(), blob_length, library);
+    return key ? 0 : kErrKeyBlob;
+}
+
+int needsPassword(ByteSource& stream) {
+    PvkHeader header;
+    if (!read_header(stream, header) || !lengths_fit(stream, header)) return kErrKeyFile;
+    if (header.encrypted != 0 || header.blob_length < kBlobMarkerEnd) return 1;
+    SecureBytes skipped;
+    append_exact(stream, header.salt_length, skipped);
+    uint8_t start[kBlobMarkerEnd];
+    stream.read(start, kBlobMarkerEnd);
+    return is_private_key_marker(start + kBlobClearPrefix) ? 0 : 1;
 }
 
 }  // namespace
 
-int load_private_key(ByteSource& stream, const char* password, RSA* key) {
+int load_private_key(ByteSource& stream, const char* password, EvpPkeyPtr& key,
+                     OSSL_LIB_CTX* library) {
+    key.reset();
     try {
-        return load(stream, password, key);
+        const int result = load(stream, password, key, library);
+        if (result != 0) key.reset();
+        return result;
+    } catch (const error&) {
+        key.reset();
+        return kErrKeyFile;
+    } catch (const std::bad_alloc&) {
+        key.reset();
+        return kErrKeyFile;
+    }
+}
+
+int pvk_needs_password(ByteSource& stream) {
+    try {
+        return needsPassword(stream);
     } catch (const error&) {
         return kErrKeyFile;
     } catch (const std::bad_alloc&) {

@@ -1,29 +1,29 @@
 // Reading a password-protected private-key file (PVK layout) into an RSA key.
 #pragma once
-#include <openssl/rsa.h>
+#include <openssl/types.h>
 
 #include <cstdint>
 
 #include "base/byte_stream.h"
+#include "key/evp_signing_key.h"
+#include "key/key_errors.h"
 
 namespace fontseal {
 
-enum : int32_t {
-    // Not a key file, a header field out of range, a file that ends early, or
-    // no salt and no password to derive a key from.
-    kErrKeyFile = -5818,
-    // The plain blob is too short for its components, or memory ran out
-    // while the key was built.
-    kErrKeyBlob = -5819,
-    // Neither key strength decrypts the blob: a wrong password.
-    kErrKeyPassword = -5820,
-};
+// The first four bytes of every PVK file, as they appear in the file.
+constexpr uint8_t kPvkMagicBytes[4] = {0x1E, 0xF1, 0xB5, 0xB0};
 
-// Reads the key file from the start of `stream` and fills `key` (created and
-// owned by the caller, e.g. with new_rsa_key()) with all eight components.
+// Reads the key file from the start of `stream` into `key`, an RSA key with
+// all eight components made in `library` (null: the default context).
 // `password` is NUL-terminated; null counts as empty, and files stored in
-// clear need none. Returns 0 on success, else one of the codes above, with
-// `key` left without components.
-int load_private_key(ByteSource& stream, const char* password, RSA* key);
+// clear need none. Returns 0 on success, else kErrKeyFile, kErrKeyBlob or
+// kErrKeyPassword, with `key` empty.
+int load_private_key(ByteSource& stream, const char* password, EvpPkeyPtr& key,
+                     OSSL_LIB_CTX* library = nullptr);
+
+// Whether the key file at the start of `stream` needs a password: 1 when its
+// blob is encrypted, 0 when it is stored in clear, kErrKeyFile when the
+// header cannot be read.
+int pvk_needs_password(ByteSource& stream);
 
 }  // namespace fontseal

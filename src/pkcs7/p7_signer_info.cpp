@@ -1,26 +1,20 @@
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include "pkcs7/p7_signer_info.h"
 
-#include <openssl/err.h>
-#include <openssl/md5.h>
-#include <openssl/rsa.h>
-#include <openssl/sha.h>
+#include <openssl/evp.h>
 
-#include <cstdlib>
-#include <memory>
 #include <new>
+#include <vector>
 
-#include "x509/certificate_info.h"
-#include "der/der_null.h"
+#include "base/error.h"
+#include "base/memory_stream.h"
 #include "der/counting_sink.h"
 #include "der/der_errors.h"
 #include "der/der_header.h"
+#include "der/der_null.h"
 #include "der/der_sequence.h"
 #include "der/p7_algorithm_id.h"
-#include "base/error.h"
-#include "base/heap_bytes.h"
-#include "base/memory_stream.h"
 #include "sign/digest_content.h"
+#include "x509/certificate_info.h"
 
 namespace fontseal {
 
@@ -56,10 +50,9 @@ void P7SignerInfo::digestBytes(const uint8_t* data, int length, uint8_t* digest)
         data = kEmpty;
         length = 0;
     }
-    if (useSha1_) {
-        SHA1(data, static_cast<size_t>(length), digest);
-    } else {
-        MD5(data, static_cast<size_t>(length), digest);
+    if (!EVP_Digest(data, static_cast<size_t>(length), digest, nullptr,
+                    useSha1_ ? EVP_sha1() : EVP_md5(), nullptr)) {
+        throw error(kErrSignatureFailed);
     }
 }
 
@@ -121,7 +114,7 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
     P7AlgorithmId encryption(kOidRsaEncryption);
     size += encryption.encode(sink);
 
-    const int signatureSize = RSA_size(key_.get());
+    const int signatureSize = key_->signatureSize();
     if (signatureSize <= 0) throw error(kErrSignatureFailed);
     if (sink) {
         auto* algorithmId = new DerSequence(kTagSequence, kFormConstructed);
@@ -134,16 +127,13 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
         MemoryStream digestInfoBytes(digestInfo.encode(nullptr), 0);
         digestInfo.encode(&digestInfoBytes);
 
-        HeapBytes signature(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(signatureSize))));
-        if (!signature) throw std::bad_alloc();
-        int signedLength = RSA_private_encrypt(digestInfoBytes.position(), digestInfoBytes.data(),
-                                               signature.get(), key_.get(), RSA_PKCS1_PADDING);
-        if (signedLength < 0) {
-            ERR_clear_error();
+        std::vector<uint8_t> signature;
+        if (!key_->signDigestInfo(digestInfoBytes.data(), digestInfoBytes.position(), signature) ||
+            signature.size() != static_cast<size_t>(signatureSize)) {
             throw error(kErrSignatureFailed);
         }
-        size += writeHeader(sink, kTagOctetString, kFormUniversal, signedLength) + signedLength;
-        sink->write(signature.get(), signedLength);
+        size += writeHeader(sink, kTagOctetString, kFormUniversal, signatureSize) + signatureSize;
+        sink->write(signature.data(), signatureSize);
     } else {
         size +=
             writeHeader(nullptr, kTagOctetString, kFormUniversal, signatureSize) + signatureSize;

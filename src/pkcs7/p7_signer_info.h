@@ -1,23 +1,21 @@
-// The SignerInfo of a signature made with the publisher's own RSA key. It is
+// The SignerInfo of a signature made with the publisher's own key. It is
 // signed while it is written: every write pass digests the content and the
 // authenticated attributes afresh and signs the result.
 #pragma once
-#include <openssl/types.h>
-
 #include <cstdint>
 
-#include "der/oids.h"
-#include "der/der_raw.h"
-#include "pkcs7/p7_content_info.h"
-#include "pkcs7/p7_signer_info_base.h"
 #include "base/grow_array.h"
 #include "base/shared_ref.h"
+#include "der/der_raw.h"
+#include "der/oids.h"
+#include "key/signing_key.h"
 #include "pkcs7/p7_attribute.h"
-#include "sign/rsa_ref.h"
+#include "pkcs7/p7_content_info.h"
+#include "pkcs7/p7_signer_info_base.h"
 
 namespace fontseal {
 
-// Raised when the RSA private-key operation fails (for instance a modulus
+// Raised when the key's private operation fails (for instance a modulus
 // too short for the DigestInfo) or there is no key to sign with.
 constexpr int32_t kErrSignatureFailed = -5814;
 
@@ -28,7 +26,8 @@ public:
 
     // issuer and serial: complete DER elements (tag -1), usually borrowing
     // the signer certificate's bytes. useSha1 non-zero: SHA-1, else MD5.
-    P7SignerInfo(const SharedRef<P7ContentInfo>& content, const SharedRef<RSA>& key,
+    // `key` is not owned and must outlive every encode.
+    P7SignerInfo(const SharedRef<P7ContentInfo>& content, const SigningKey* key,
                  const SharedRef<DerRaw>& issuer, const SharedRef<DerRaw>& serial, int useSha1)
         : content_(content), key_(key), issuer_(issuer), serial_(serial), useSha1_(useSha1) {}
     P7SignerInfo(const P7SignerInfo&) = delete;
@@ -38,7 +37,7 @@ public:
     int digestKind() const override { return useSha1_ ? kDigestSha1 : kDigestMd5; }
     // The whole SignerInfo SEQUENCE. With a sink the content is digested and
     // the signature made; without one only the size is computed. Raises
-    // -5803 when the two disagree, kErrSignatureFailed when RSA fails.
+    // -5803 when the two disagree, kErrSignatureFailed when the key fails.
     int encode(ByteSink* sink) override;
 
     // Written in list order, followed by contentType and messageDigest,
@@ -54,7 +53,7 @@ private:
     void digestBytes(const uint8_t* data, int length, uint8_t* digest) const;
 
     SharedRef<P7ContentInfo> content_;
-    SharedRef<RSA> key_;
+    const SigningKey* key_;
     SharedRef<DerRaw> issuer_;
     SharedRef<DerRaw> serial_;
     AttributeList authenticated_{16, 0xDF};

@@ -30,13 +30,13 @@ SharedRef<P7SignedData> assemble(P7Certificate* certificates, int count,
                                  const CertificateInfo& signer, const uint8_t* content,
                                  int content_length, int use_sha1, int statement,
                                  const char16_t* program_name, const char* more_info_url,
-                                 const SharedRef<RSA>& key) {
+                                 const SigningKey& key) {
     SharedRef<P7ContentInfo> contentInfo(new P7ContentInfo());
     contentInfo->setContentType(kOidIndirectData);
     contentInfo->setContent(content, content_length, kTagSequence, kFormConstructed, false);
 
     auto* signerInfo =
-        new P7SignerInfo(contentInfo, key, borrowedElement(signer.issuer(), signer.issuerLength()),
+        new P7SignerInfo(contentInfo, &key, borrowedElement(signer.issuer(), signer.issuerLength()),
                          borrowedElement(signer.serial(), signer.serialLength()), use_sha1);
     SharedRef<DerValue> signerInfoRef(signerInfo);
     auto& attributes = signerInfo->authenticatedAttributes();
@@ -61,8 +61,8 @@ SharedRef<P7SignedData> assemble(P7Certificate* certificates, int count,
 
 int build_signed_data(P7Certificate* certificates, int count, const uint8_t* content,
                       int content_length, int use_sha1, int statement, const char16_t* program_name,
-                      const char* more_info_url, uint8_t** out, SharedRef<RSA> key) {
-    int signer = find_signer(certificates, count, key.get());
+                      const char* more_info_url, uint8_t** out, const SigningKey& key) {
+    int signer = find_signer(certificates, count, key);
     if (signer < 0) return kNoMatchingCertificate;
     if (!out || content_length < 0 || (!content && content_length > 0)) {
         return kSignedDataEncodingFailed;

@@ -1,13 +1,11 @@
 // Builds and signs the PKCS#7 SignedData of a font signature with the
-// publisher's own RSA key and certificates.
+// publisher's own key and certificates.
 #pragma once
-#include <openssl/types.h>
-
 #include <cstdint>
 
-#include "x509/p7_certificate.h"
 #include "base/shared_ref.h"
-#include "sign/rsa_ref.h"
+#include "key/signing_key.h"
+#include "x509/p7_certificate.h"
 
 namespace fontseal {
 
@@ -20,10 +18,9 @@ constexpr int kSignedDataEncodingFailed = -5802;
 // order. program_name (NUL-terminated 16-bit units) and more_info_url may be
 // null. Returns the length of the DER blob stored in *out (malloc'd, the
 // caller frees it); kNoMatchingCertificate or kSignedDataEncodingFailed,
-// with *out untouched, on failure. The key reference is released before
-// returning.
+// with *out untouched, on failure. The key stays the caller's.
 int build_signed_data(P7Certificate* certificates, int count, const uint8_t* content,
                       int content_length, int use_sha1, int statement, const char16_t* program_name,
-                      const char* more_info_url, uint8_t** out, SharedRef<RSA> key);
+                      const char* more_info_url, uint8_t** out, const SigningKey& key);
 
 }  // namespace fontseal

@@ -1,14 +1,18 @@
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include "sign/signer_selection.h"
 
 #include <openssl/bn.h>
-#include <openssl/rsa.h>
+
+#include <memory>
 
 #include "key/le_bignum.h"
 
 namespace fontseal {
 
 namespace {
+
+BnPtr fromBigEndian(const std::vector<uint8_t>& bytes) {
+    return BnPtr(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
+}
 
 bool equalsNumber(const uint8_t* littleEndian, int length, const BIGNUM* number) {
     BnPtr value(bn_from_le_bytes(littleEndian, length));
@@ -17,16 +21,18 @@ bool equalsNumber(const uint8_t* littleEndian, int length, const BIGNUM* number)
 
 }  // namespace
 
-int find_signer(const P7Certificate* certificates, int count, const RSA* key) {
-    if (!certificates || !key) return -1;
-    const BIGNUM* modulus = nullptr;
-    const BIGNUM* exponent = nullptr;
-    RSA_get0_key(key, &modulus, &exponent, nullptr);
+int find_signer(const P7Certificate* certificates, int count, const SigningKey& key) {
+    if (!certificates) return -1;
+    RsaPublicKey publicKey;
+    if (!key.publicKey(publicKey)) return -1;
+    BnPtr modulus = fromBigEndian(publicKey.modulus);
+    BnPtr exponent = fromBigEndian(publicKey.exponent);
+    if (!modulus || !exponent) return -1;
     for (int i = 0; i < count; ++i) {
         const CertificateInfo* info = certificates[i].info().get();
         if (!info) continue;
-        if (equalsNumber(info->exponent(), info->exponentLength(), exponent) &&
-            equalsNumber(info->modulus(), info->modulusLength(), modulus)) {
+        if (equalsNumber(info->exponent(), info->exponentLength(), exponent.get()) &&
+            equalsNumber(info->modulus(), info->modulusLength(), modulus.get())) {
             return i;
         }
     }

@@ -1,14 +1,13 @@
 // Finding the certificate that belongs to a private key.
 #pragma once
-#include <openssl/types.h>
-
+#include "key/signing_key.h"
 #include "x509/p7_certificate.h"
 
 namespace fontseal {
 
 // Index of the first of `count` certificates whose RSA modulus and public
-// exponent equal the key's, or -1. Entries without extracted fields never
-// match.
-int find_signer(const P7Certificate* certificates, int count, const RSA* key);
+// exponent equal the key's, or -1 (also when the key cannot give its public
+// half). Entries without extracted fields never match.
+int find_signer(const P7Certificate* certificates, int count, const SigningKey& key);
 
 }  // namespace fontseal

@@ -1,15 +1,14 @@
 // The blob layout and number conversion on hand-made inputs, where every
 // component's value is known in advance.
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include "key/private_key_blob.h"
 
 #include <gtest/gtest.h>
-#include <openssl/rsa.h>
+#include <openssl/core_names.h>
 
 #include <vector>
 
 #include "key/le_bignum.h"
-#include "key/rsa_key.h"
+#include "support/key_support.h"
 
 namespace fontseal {
 namespace {
@@ -45,39 +44,33 @@ std::vector<uint8_t> tinyBlob() {
 }
 
 TEST(PrivateKeyBlob, PlacesEveryComponent) {
-    RsaPtr key = new_rsa_key();
     const std::vector<uint8_t> blob = tinyBlob();
-    ASSERT_TRUE(key_from_private_blob(blob.data(), static_cast<uint32_t>(blob.size()), key.get()));
-    const BIGNUM *n, *e, *d, *p, *q, *dmp1, *dmq1, *iqmp;
-    RSA_get0_key(key.get(), &n, &e, &d);
-    RSA_get0_factors(key.get(), &p, &q);
-    RSA_get0_crt_params(key.get(), &dmp1, &dmq1, &iqmp);
-    EXPECT_EQ("1234", hexOf(n));
-    EXPECT_EQ("010001", hexOf(e));
-    EXPECT_EQ("5678", hexOf(d));
-    EXPECT_EQ("0B", hexOf(p));
-    EXPECT_EQ("0D", hexOf(q));
-    EXPECT_EQ("03", hexOf(dmp1));
-    EXPECT_EQ("05", hexOf(dmq1));
-    EXPECT_EQ("07", hexOf(iqmp));
+    EvpPkeyPtr key = key_from_private_blob(blob.data(), static_cast<uint32_t>(blob.size()));
+    ASSERT_TRUE(key);
+    auto component = [&](const char* name) {
+        return hexOf(testsupport::keyComponent(key.get(), name).get());
+    };
+    EXPECT_EQ("1234", component(OSSL_PKEY_PARAM_RSA_N));
+    EXPECT_EQ("010001", component(OSSL_PKEY_PARAM_RSA_E));
+    EXPECT_EQ("5678", component(OSSL_PKEY_PARAM_RSA_D));
+    EXPECT_EQ("0B", component(OSSL_PKEY_PARAM_RSA_FACTOR1));
+    EXPECT_EQ("0D", component(OSSL_PKEY_PARAM_RSA_FACTOR2));
+    EXPECT_EQ("03", component(OSSL_PKEY_PARAM_RSA_EXPONENT1));
+    EXPECT_EQ("05", component(OSSL_PKEY_PARAM_RSA_EXPONENT2));
+    EXPECT_EQ("07", component(OSSL_PKEY_PARAM_RSA_COEFFICIENT1));
 }
 
 TEST(PrivateKeyBlob, ShortBlobsLeaveTheKeyEmpty) {
     const std::vector<uint8_t> blob = tinyBlob();
     for (uint32_t length : {0u, 19u, 20u, 28u}) {
         SCOPED_TRACE(length);
-        RsaPtr key = new_rsa_key();
-        EXPECT_FALSE(key_from_private_blob(blob.data(), length, key.get()));
-        const BIGNUM *n, *e, *d;
-        RSA_get0_key(key.get(), &n, &e, &d);
-        EXPECT_TRUE(!n && !e && !d);
+        EXPECT_FALSE(key_from_private_blob(blob.data(), length));
     }
     // A bit length whose component widths overflow 32 bits is still just too long.
     std::vector<uint8_t> huge = blob;
     huge[12] = huge[13] = huge[14] = huge[15] = 0xFF;
-    RsaPtr key = new_rsa_key();
-    EXPECT_FALSE(key_from_private_blob(huge.data(), static_cast<uint32_t>(huge.size()), key.get()));
-    EXPECT_FALSE(key_from_private_blob(blob.data(), 29, nullptr));
+    EXPECT_FALSE(key_from_private_blob(huge.data(), static_cast<uint32_t>(huge.size())));
+    EXPECT_FALSE(key_from_private_blob(nullptr, 29));
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 
 #include "base/memory_stream.h"
 #include "key/pvk_reader.h"
-#include "key/rsa_key.h"
 #include "support/key_support.h"
 #include "support/test_support.h"
 
@@ -45,10 +44,10 @@ const Bytes& strongFile() {
 
 template <class Source>
 void expectCheapFailure(const Bytes& bytes, size_t limit) {
-    RsaPtr key = new_rsa_key();
+    EvpPkeyPtr key;
     Source stream(bytes);
     g_largestRequest = 0;
-    EXPECT_EQ(kErrKeyFile, load_private_key(stream, "secret", key.get()));
+    EXPECT_EQ(kErrKeyFile, load_private_key(stream, "secret", key));
     EXPECT_LT(g_largestRequest.load(), limit);
 }
 
@@ -62,10 +61,10 @@ TEST(PvkLimits, ForgedLengthsFailWithoutLargeAllocations) {
     ASSERT_EQ(16u, testsupport::getLe32(good, 16));
     {
         // The probe does see the reader's own buffers when the lengths are genuine.
-        RsaPtr key = new_rsa_key();
+        EvpPkeyPtr key;
         SizedSource stream(good);
         g_largestRequest = 0;
-        EXPECT_EQ(kErrKeyPassword, load_private_key(stream, "wrong", key.get()));
+        EXPECT_EQ(kErrKeyPassword, load_private_key(stream, "wrong", key));
         EXPECT_GE(g_largestRequest.load(), 596u);
     }
 

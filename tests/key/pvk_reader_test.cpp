@@ -1,13 +1,12 @@
 // Key files written by openssl, loaded by the reader and compared with what
 // openssl's own PEM reader makes of the same key.
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include "key/pvk_reader.h"
 
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/rc4.h>
-#include <openssl/rsa.h>
-#include <openssl/sha.h>
+#include <openssl/provider.h>
 
 #include <cstdio>
 #include <map>
@@ -16,7 +15,7 @@
 #include <vector>
 
 #include "base/memory_stream.h"
-#include "key/rsa_key.h"
+#include "key/evp_signing_key.h"
 #include "platform/file_source.h"
 #include "support/key_support.h"
 #include "support/test_support.h"
@@ -42,63 +41,51 @@ const PvkKeySet& keys(int bits) {
     return cache[bits] = testsupport::makePvkKeys(dir, "k" + std::to_string(bits), bits, kPassword);
 }
 
-RsaPtr readPem(const std::string& path) {
+EvpPkeyPtr readPem(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) return nullptr;
-    return RsaPtr(PEM_read_RSAPrivateKey(file.get(), nullptr, nullptr, nullptr));
+    return EvpPkeyPtr(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
 }
 
 // Compares all eight components; an absent component never matches.
-::testing::AssertionResult sameKey(const RSA* expected, const RSA* actual) {
-    const BIGNUM *en, *ee, *ed, *ep, *eq, *edp, *edq, *eiq;
-    const BIGNUM *an, *ae, *ad, *ap, *aq, *adp, *adq, *aiq;
-    RSA_get0_key(expected, &en, &ee, &ed);
-    RSA_get0_factors(expected, &ep, &eq);
-    RSA_get0_crt_params(expected, &edp, &edq, &eiq);
-    RSA_get0_key(actual, &an, &ae, &ad);
-    RSA_get0_factors(actual, &ap, &aq);
-    RSA_get0_crt_params(actual, &adp, &adq, &aiq);
-    const BIGNUM* pairs[8][2] = {{en, an}, {ee, ae},   {ed, ad},   {ep, ap},
-                                 {eq, aq}, {edp, adp}, {edq, adq}, {eiq, aiq}};
+::testing::AssertionResult sameKey(const EVP_PKEY* expected, const EVP_PKEY* actual) {
     static const char* names[8] = {"n", "e", "d", "p", "q", "dmp1", "dmq1", "iqmp"};
     for (int i = 0; i < 8; ++i) {
-        if (!pairs[i][0] || !pairs[i][1] || BN_cmp(pairs[i][0], pairs[i][1]) != 0) {
+        testsupport::BnValue want =
+            testsupport::keyComponent(expected, testsupport::kRsaComponents[i]);
+        testsupport::BnValue have =
+            testsupport::keyComponent(actual, testsupport::kRsaComponents[i]);
+        if (!want || !have || BN_cmp(want.get(), have.get()) != 0) {
             return ::testing::AssertionFailure() << "component " << names[i] << " differs";
         }
     }
     return ::testing::AssertionSuccess();
 }
 
-bool isEmpty(const RSA* key) {
-    const BIGNUM *n, *e, *d, *p, *q, *dmp1, *dmq1, *iqmp;
-    RSA_get0_key(key, &n, &e, &d);
-    RSA_get0_factors(key, &p, &q);
-    RSA_get0_crt_params(key, &dmp1, &dmq1, &iqmp);
-    return !n && !e && !d && !p && !q && !dmp1 && !dmq1 && !iqmp;
-}
-
-// Loads from memory; the key must stay empty whenever loading fails.
-int loadBytes(const Bytes& bytes, const char* password, RsaPtr* out = nullptr) {
-    RsaPtr key = new_rsa_key();
+// Loads from memory; no key may be left behind whenever loading fails.
+int loadBytes(const Bytes& bytes, const char* password, EvpPkeyPtr* out = nullptr) {
+    EvpPkeyPtr key;
     MemoryStream stream(bytes.data(), static_cast<int>(bytes.size()));
-    const int result = load_private_key(stream, password, key.get());
-    EXPECT_TRUE(result == 0 || isEmpty(key.get())) << "failure " << result << " left components";
+    const int result = load_private_key(stream, password, key);
+    EXPECT_TRUE(result == 0 ? key != nullptr : key == nullptr)
+        << "result " << result << " with key " << key.get();
     if (out) *out = std::move(key);
     return result;
 }
 
 int loadUnsized(const Bytes& bytes, const char* password) {
-    RsaPtr key = new_rsa_key();
+    EvpPkeyPtr key;
     testsupport::UnsizedSource stream(bytes);
-    const int result = load_private_key(stream, password, key.get());
-    EXPECT_TRUE(result == 0 || isEmpty(key.get())) << "failure " << result << " left components";
+    const int result = load_private_key(stream, password, key);
+    EXPECT_TRUE(result == 0 ? key != nullptr : key == nullptr)
+        << "result " << result << " with key " << key.get();
     return result;
 }
 
-int loadFile(const std::string& path, const char* password, RsaPtr* out) {
-    RsaPtr key = new_rsa_key();
+int loadFile(const std::string& path, const char* password, EvpPkeyPtr* out) {
+    EvpPkeyPtr key;
     FileSource stream(path.c_str());
-    const int result = load_private_key(stream, password, key.get());
+    const int result = load_private_key(stream, password, key);
     *out = std::move(key);
     return result;
 }
@@ -109,9 +96,9 @@ TEST(PvkReader, LoadsEveryFormAtSeveralSizes) {
     for (int bits : {1024, 1536, 2048, 3072}) {
         SCOPED_TRACE(bits);
         const PvkKeySet& set = keys(bits);
-        RsaPtr expected = readPem(set.pem);
+        EvpPkeyPtr expected = readPem(set.pem);
         ASSERT_TRUE(expected);
-        RsaPtr key;
+        EvpPkeyPtr key;
         ASSERT_EQ(0, loadFile(set.strong, kPassword, &key));
         EXPECT_TRUE(sameKey(expected.get(), key.get()));
         // The 128-bit key cannot decrypt this one; only the 40-bit retry can.
@@ -138,9 +125,9 @@ TEST(PvkReader, BitLengthsNotMultipleOf16UseRoundedUpWidths) {
     for (int bits : {1025, 1032}) {
         SCOPED_TRACE(bits);
         const PvkKeySet& set = keys(bits);
-        RsaPtr expected = readPem(set.pem);
+        EvpPkeyPtr expected = readPem(set.pem);
         ASSERT_TRUE(expected);
-        RsaPtr key;
+        EvpPkeyPtr key;
         ASSERT_EQ(0, loadFile(set.strong, kPassword, &key));
         EXPECT_TRUE(sameKey(expected.get(), key.get()));
         ASSERT_EQ(0, loadFile(set.none, nullptr, &key));
@@ -220,6 +207,25 @@ TEST(PvkReader, BlobTooShortForItsComponents) {
     EXPECT_EQ(kErrKeyBlob, loadBytes(tiny, kPassword));
 }
 
+// RC4 as OpenSSL's legacy provider has it, in a library context of its own.
+void rc4InPlace(const uint8_t key[16], uint8_t* bytes, size_t length) {
+    std::unique_ptr<OSSL_LIB_CTX, void (*)(OSSL_LIB_CTX*)> library(OSSL_LIB_CTX_new(),
+                                                                   &OSSL_LIB_CTX_free);
+    ASSERT_TRUE(library);
+    OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(library.get(), "legacy");
+    ASSERT_NE(legacy, nullptr);
+    EVP_CIPHER* rc4 = EVP_CIPHER_fetch(library.get(), "RC4", nullptr);
+    ASSERT_NE(rc4, nullptr);
+    EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+    int out = 0;
+    EXPECT_EQ(1, EVP_EncryptInit_ex2(context, rc4, key, nullptr, nullptr));
+    EXPECT_EQ(1, EVP_EncryptUpdate(context, bytes, &out, bytes, static_cast<int>(length)));
+    EXPECT_EQ(static_cast<size_t>(out), length);
+    EVP_CIPHER_CTX_free(context);
+    EVP_CIPHER_free(rc4);
+    OSSL_PROVIDER_unload(legacy);
+}
+
 // The file's header with the given salt and a blob whose body is RC4-encrypted
 // under SHA-1 of salt and password, cut to `keyBytes` digest bytes.
 Bytes encryptClearFile(const Bytes& clear, const Bytes& salt, const std::string& password,
@@ -228,12 +234,11 @@ Bytes encryptClearFile(const Bytes& clear, const Bytes& salt, const std::string&
     Bytes blob(clear.begin() + kHeaderSize + clearSalt, clear.end());
     Bytes material = salt;
     material.insert(material.end(), password.begin(), password.end());
-    uint8_t rc4Key[20] = {};
-    SHA1(material.data(), material.size(), rc4Key);
+    uint8_t rc4Key[EVP_MAX_MD_SIZE] = {};
+    EXPECT_EQ(1,
+              EVP_Digest(material.data(), material.size(), rc4Key, nullptr, EVP_sha1(), nullptr));
     std::fill(rc4Key + keyBytes, rc4Key + 16, 0);
-    RC4_KEY state;
-    RC4_set_key(&state, 16, rc4Key);
-    RC4(&state, blob.size() - 8, blob.data() + 8, blob.data() + 8);
+    rc4InPlace(rc4Key, blob.data() + 8, blob.size() - 8);
 
     Bytes out(clear.begin(), clear.begin() + kHeaderSize);
     testsupport::setLe32(out, kEncryptedFlag, 1);
@@ -246,11 +251,11 @@ Bytes encryptClearFile(const Bytes& clear, const Bytes& salt, const std::string&
 TEST(PvkReader, SaltlessFileDerivesTheKeyFromThePasswordAlone) {
     const PvkKeySet& set = keys(1024);
     const Bytes clear = fileBytes(set.none);
-    RsaPtr expected = readPem(set.pem);
+    EvpPkeyPtr expected = readPem(set.pem);
     for (int keyBytes : {16, 5}) {
         SCOPED_TRACE(keyBytes);
         const Bytes bytes = encryptClearFile(clear, {}, "pw", keyBytes);
-        RsaPtr key;
+        EvpPkeyPtr key;
         ASSERT_EQ(0, loadBytes(bytes, "pw", &key));
         EXPECT_TRUE(sameKey(expected.get(), key.get()));
         EXPECT_EQ(kErrKeyPassword, loadBytes(bytes, "px"));
@@ -260,7 +265,7 @@ TEST(PvkReader, SaltlessFileDerivesTheKeyFromThePasswordAlone) {
     }
     // The same construction with a salt agrees with what openssl writes.
     const Bytes salted = encryptClearFile(clear, Bytes(16, 0xA5), kPassword, 16);
-    RsaPtr key;
+    EvpPkeyPtr key;
     ASSERT_EQ(0, loadBytes(salted, kPassword, &key));
     EXPECT_TRUE(sameKey(expected.get(), key.get()));
 }
@@ -282,14 +287,15 @@ TEST(PvkReader, EncryptedFlagDecidesOnlyWhetherAClearBlobIsTrusted) {
 
 TEST(PvkReader, LoadedKeyMakesSignaturesOpensslVerifies) {
     const PvkKeySet& set = keys(2048);
-    RsaPtr key;
-    ASSERT_EQ(0, loadFile(set.weak, kPassword, &key));
+    EvpPkeyPtr loaded;
+    ASSERT_EQ(0, loadFile(set.weak, kPassword, &loaded));
+    const EvpSigningKey key(std::move(loaded));
     const std::string message = "font digest stand-in, 20+ bytes";
-    Bytes signature(RSA_size(key.get()));
-    const int length = RSA_private_encrypt(static_cast<int>(message.size()),
-                                           reinterpret_cast<const uint8_t*>(message.data()),
-                                           signature.data(), key.get(), RSA_PKCS1_PADDING);
-    ASSERT_EQ(256, length);
+    Bytes signature;
+    ASSERT_TRUE(key.signDigestInfo(reinterpret_cast<const uint8_t*>(message.data()),
+                                   static_cast<int>(message.size()), signature));
+    ASSERT_EQ(256u, signature.size());
+    ASSERT_EQ(256, key.signatureSize());
 
     testsupport::TempDir dir;
     testsupport::writeFile(dir.file("sig.bin"), signature);

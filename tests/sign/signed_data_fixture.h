@@ -2,23 +2,21 @@
 // certificates of every code-signing purpose, and a helper that signs some
 // data the way the signing job does and keeps the blob as a file.
 #pragma once
-#ifndef OPENSSL_SUPPRESS_DEPRECATED
-#define OPENSSL_SUPPRESS_DEPRECATED
-#endif
-#include <openssl/rsa.h>
+#include <openssl/evp.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "der/der_reader.h"
-#include "x509/p7_certificate.h"
 #include "base/grow_array.h"
 #include "base/memory_stream.h"
+#include "der/der_reader.h"
+#include "key/evp_signing_key.h"
 #include "sign/digest_content.h"
 #include "sign/signed_data_builder.h"
 #include "support/signing_support.h"
 #include "support/test_support.h"
+#include "x509/p7_certificate.h"
 
 namespace signtest {
 
@@ -29,10 +27,14 @@ constexpr const char* kEkuIndividual = "extendedKeyUsage=1.3.6.1.4.1.311.2.1.21"
 constexpr const char* kEkuCommercial = "extendedKeyUsage=1.3.6.1.4.1.311.2.1.22";
 constexpr const char* kEkuGeneric = "extendedKeyUsage=codeSigning";
 
-struct RsaDeleter {
-    void operator()(RSA* key) const { RSA_free(key); }
-};
-using RsaKey = std::unique_ptr<RSA, RsaDeleter>;
+using fontseal::EvpPkeyPtr;
+using fontseal::EvpSigningKey;
+
+// A signing key over a copy of the reference to `key`.
+inline EvpSigningKey signingKeyFor(EVP_PKEY* key) {
+    EVP_PKEY_up_ref(key);
+    return EvpSigningKey(EvpPkeyPtr(key));
+}
 
 // Made once per test binary: generating keys is the slow part.
 struct SigningWorld {
@@ -45,7 +47,7 @@ struct SigningWorld {
     std::string genericPem = pki.makeCert("generic", keyPem, 12, kEkuGeneric);
     std::string individualPem = pki.makeCert("individual", keyPem, 13, kEkuIndividual);
     std::string commercialPem = pki.makeCert("commercial", keyPem, 14, kEkuCommercial);
-    RsaKey key{testsupport::readPemKey(keyPem)};
+    EvpPkeyPtr key{testsupport::readPemKey(keyPem)};
     int blobs = 0;
 
     static SigningWorld& get() {
@@ -76,7 +78,7 @@ inline void loadCertificates(const std::vector<std::string>& pems,
 
 struct SignRequest {
     std::vector<std::string> certificates;
-    RSA* key = nullptr;  // default: the publisher key
+    EVP_PKEY* key = nullptr;  // default: the publisher key
     Bytes data = Bytes(1000, 0x5A);
     int useSha1 = 1;
     int statement = 2;
@@ -102,12 +104,11 @@ inline SignedBlob sign(const SignRequest& request) {
                                    signedBlob.content.data(), size);
     fontseal::GrowArray<fontseal::P7Certificate> list;
     loadCertificates(request.certificates, list);
-    RSA* key = request.key ? request.key : world.key.get();
+    const EvpSigningKey key = signingKeyFor(request.key ? request.key : world.key.get());
     uint8_t* out = nullptr;
-    signedBlob.result =
-        fontseal::build_signed_data(list.begin(), list.count(), signedBlob.content.data(), size,
-                                    request.useSha1, request.statement, request.programName,
-                                    request.url, &out, fontseal::SharedRef<RSA>::borrowed(key));
+    signedBlob.result = fontseal::build_signed_data(
+        list.begin(), list.count(), signedBlob.content.data(), size, request.useSha1,
+        request.statement, request.programName, request.url, &out, key);
     const std::string stem = world.dir.file("blob" + std::to_string(++world.blobs));
     signedBlob.path = stem + ".p7";
     signedBlob.contentPath = stem + ".content";

@@ -1,5 +1,4 @@
 // The blob's structure and attribute bytes, as `openssl asn1parse` splits it.
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
 #include <string>
@@ -46,7 +45,7 @@ std::vector<Bytes> attributesOf(const Asn1Tree& tree) {
     return result;
 }
 
-int rsaSize() { return RSA_size(SigningWorld::get().key.get()); }
+int rsaSize() { return EVP_PKEY_get_size(SigningWorld::get().key.get()); }
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 // Which certificate signs, what happens when none can, and the writer's
 // handling of signer infos that the builder itself never makes.
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,7 +18,7 @@ using testsupport::unhex;
 namespace {
 
 // A certificate for a public key made in memory.
-std::string certificateForKey(const std::string& name, const RSA* key, int serial,
+std::string certificateForKey(const std::string& name, const EVP_PKEY* key, int serial,
                               const char* extensions = kEkuCommercial) {
     SigningWorld& world = SigningWorld::get();
     const std::string publicPem = world.dir.file(name + ".pub.pem");
@@ -39,12 +38,14 @@ TEST(SignedDataSigner, FirstMatchingCertificateSignsAndAllAreCarried) {
     const std::string otherKey = world.pki.makeKey("other");
     const std::string other = world.pki.makeCert("other", otherKey, 31, kEkuCommercial);
     // The publisher's modulus with another exponent is not the publisher's key.
-    RsaKey sameModulus(RSA_new());
-    const BIGNUM* n = nullptr;
-    RSA_get0_key(world.key.get(), &n, nullptr, nullptr);
+    BIGNUM* n = nullptr;
+    ASSERT_EQ(EVP_PKEY_get_bn_param(world.key.get(), "n", &n), 1);
     BIGNUM* three = BN_new();
     BN_set_word(three, 3);
-    RSA_set0_key(sameModulus.get(), BN_dup(n), three, nullptr);
+    EvpPkeyPtr sameModulus(testsupport::rsaKeyFromNumbers(n, three));
+    BN_free(n);
+    BN_free(three);
+    ASSERT_TRUE(sameModulus);
     const std::string exponent3 = certificateForKey("exponent3", sameModulus.get(), 32);
 
     struct Case {
@@ -85,7 +86,8 @@ TEST(SignedDataSigner, NoMatchingCertificateLeavesOutUntouched) {
     Bytes content(81, 0x30);
     uint8_t sentinel = 0;
     uint8_t* out = &sentinel;
-    auto key = [&] { return fontseal::SharedRef<RSA>::borrowed(world.key.get()); };
+    const EvpSigningKey signingKey = signingKeyFor(world.key.get());
+    auto key = [&]() -> const EvpSigningKey& { return signingKey; };
     EXPECT_EQ(fontseal::build_signed_data(list.begin(), list.count(), content.data(), 81, 1, 2,
                                           u"abc", "x", &out, key()),
               fontseal::kNoMatchingCertificate);
@@ -116,8 +118,8 @@ TEST(SignedDataSigner, ModulusTooShortForTheDigestInfo) {
     int serial = 50;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits, sha1 " + std::to_string(c.useSha1));
-        RsaKey key(testsupport::makeSmallKey(c.bits));
-        ASSERT_EQ(RSA_size(key.get()), c.bits / 8);
+        EvpPkeyPtr key(testsupport::makeSmallKey(c.bits));
+        ASSERT_EQ(EVP_PKEY_get_size(key.get()), c.bits / 8);
         const std::string pem =
             certificateForKey("small" + std::to_string(serial), key.get(), serial);
         ++serial;
@@ -165,10 +167,12 @@ struct SignerParts {
         content->setContent(bytes.data(), int(bytes.size()), 16, 1, false);
     }
 
+    EvpSigningKey key = signingKeyFor(SigningWorld::get().key.get());
+
     fontseal::P7SignerInfo* signer(int useSha1) {
         const fontseal::CertificateInfo& info = *certificates[0].info();
         return new fontseal::P7SignerInfo(
-            content, fontseal::SharedRef<RSA>::borrowed(SigningWorld::get().key.get()),
+            content, &key,
             fontseal::SharedRef<fontseal::DerRaw>(
                 new fontseal::DerRaw(info.issuer(), info.issuerLength(), false)),
             fontseal::SharedRef<fontseal::DerRaw>(

@@ -1,12 +1,10 @@
 // Blobs checked by `openssl smime -verify`: the signature, the message
 // digest and the certificate chain, and that tampering is noticed.
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "key/pvk_reader.h"
-#include "key/rsa_key.h"
 #include "platform/file_source.h"
 #include "signed_data_fixture.h"
 #include "support/key_support.h"
@@ -54,7 +52,8 @@ TEST(SignedDataVerify, OpensslAcceptsAndNoticesTampering) {
         EXPECT_FALSE(opensslVerifies(s.path, flipped(inner, long(contentLength) / 2)));
         EXPECT_FALSE(opensslVerifies(s.path, flipped(inner, 1)));
         EXPECT_FALSE(opensslVerifies(flipped(s.path, 1), inner));
-        EXPECT_FALSE(opensslVerifies(flipped(s.path, 1 + RSA_size(world.key.get())), inner));
+        EXPECT_FALSE(
+            opensslVerifies(flipped(s.path, 1 + EVP_PKEY_get_size(world.key.get())), inner));
         size_t attributes = tree.child(layout.signerInfo, 3);
         size_t url = tree[attributes].offset + 2;  // inside the publisher info
         while (url + 1 < tree[attributes].end() && !(s.blob[url] == 'n' && s.blob[url + 1] == 't'))
@@ -79,10 +78,11 @@ TEST(SignedDataVerify, ChainCheckNeedsTheIssuingCa) {
         opensslVerifies(s.path, s.contentPath, "-CAfile '" + otherPki.caPem + "' -purpose any"));
 }
 
-// The signature keeps RSA_size bytes also when its first byte is zero.
+// The signature keeps the modulus length also when its first byte is zero.
 TEST(SignedDataVerify, SignatureWithLeadingZeroKeepsItsLength) {
     SigningWorld& world = SigningWorld::get();
-    const int rsaSize = RSA_size(world.key.get());
+    const int rsaSize = EVP_PKEY_get_size(world.key.get());
+    const EvpSigningKey key = signingKeyFor(world.key.get());
     fontseal::GrowArray<fontseal::P7Certificate> list;
     loadCertificates({world.commercialPem}, list);
     Bytes data(64, 0);
@@ -94,9 +94,8 @@ TEST(SignedDataVerify, SignatureWithLeadingZeroKeepsItsLength) {
                                                  int(content.size())),
                   81);
         uint8_t* out = nullptr;
-        int length = fontseal::build_signed_data(
-            list.begin(), list.count(), content.data(), 81, 1, 2, nullptr, nullptr, &out,
-            fontseal::SharedRef<RSA>::borrowed(world.key.get()));
+        int length = fontseal::build_signed_data(list.begin(), list.count(), content.data(), 81, 1,
+                                                 2, nullptr, nullptr, &out, key);
         ASSERT_GT(length, rsaSize);
         if (out[length - rsaSize] == 0) blob.assign(out, out + length);
         std::free(out);
@@ -118,9 +117,9 @@ TEST(SignedDataVerify, KeyReadFromPvkFile) {
     SigningWorld& world = SigningWorld::get();
     testsupport::PvkKeySet keys = testsupport::makePvkKeys(world.dir, "pvk", 1024, "secret");
     const std::string pem = world.pki.makeCert("pvk-cert", keys.pem, 21, kEkuCommercial);
-    fontseal::RsaPtr key = fontseal::new_rsa_key();
+    EvpPkeyPtr key;
     fontseal::FileSource file(keys.strong.c_str());
-    ASSERT_EQ(fontseal::load_private_key(file, "secret", key.get()), 0);
+    ASSERT_EQ(fontseal::load_private_key(file, "secret", key), 0);
 
     SignRequest request;
     request.certificates = {world.commercialPem, pem};
@@ -131,22 +130,24 @@ TEST(SignedDataVerify, KeyReadFromPvkFile) {
         opensslVerifies(s.path, s.contentPath, "-CAfile '" + world.pki.caPem + "' -purpose any"));
 }
 
-// A reference that owns its key releases it with RSA_free when the call is
-// done (the leak check run shows it); the caller's borrowed key survives.
+// The key stays the caller's: the call neither frees nor changes it (the
+// leak check run shows nothing is lost), and it signs again afterwards.
 TEST(SignedDataVerify, OwnedKeyReferenceIsReleased) {
     SigningWorld& world = SigningWorld::get();
     fontseal::GrowArray<fontseal::P7Certificate> list;
     loadCertificates({world.commercialPem}, list);
     Bytes content(81, 0x30);
-    for (bool matching : {true, false}) {
-        RSA* copy = matching ? RSAPrivateKey_dup(world.key.get()) : testsupport::makeSmallKey(512);
-        ASSERT_NE(copy, nullptr);
-        uint8_t* out = nullptr;
-        int length =
-            fontseal::build_signed_data(list.begin(), list.count(), content.data(), 81, 1, 2,
-                                        nullptr, nullptr, &out, fontseal::SharedRef<RSA>(copy));
-        EXPECT_EQ(length > 0, matching);
-        std::free(out);
+    for (bool matching : {true, false, true}) {
+        const EvpSigningKey key(
+            EvpPkeyPtr(matching ? EVP_PKEY_dup(world.key.get()) : testsupport::makeSmallKey(512)));
+        ASSERT_NE(key.get(), nullptr);
+        for (int round = 0; round < 2; ++round) {
+            uint8_t* out = nullptr;
+            int length = fontseal::build_signed_data(list.begin(), list.count(), content.data(), 81,
+                                                     1, 2, nullptr, nullptr, &out, key);
+            EXPECT_EQ(length > 0, matching);
+            std::free(out);
+        }
     }
-    EXPECT_EQ(RSA_size(world.key.get()), 128);
+    EXPECT_EQ(EVP_PKEY_get_size(world.key.get()), 128);
 }

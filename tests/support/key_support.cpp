@@ -1,5 +1,9 @@
 #include "support/key_support.h"
 
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+
 #include <cstring>
 #include <stdexcept>
 
@@ -34,6 +38,19 @@ PvkKeySet makePvkKeys(const TempDir& dir, const std::string& stem, int bits,
     openssl(toPvk + "-pvk-weak -out '" + set.weak + "'");
     openssl(toPvk + "-pvk-none -out '" + set.none + "'");
     return set;
+}
+
+void BnClearFree::operator()(BIGNUM* bn) const { BN_clear_free(bn); }
+
+const char* const kRsaComponents[8] = {
+    OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,           OSSL_PKEY_PARAM_RSA_D,
+    OSSL_PKEY_PARAM_RSA_FACTOR1,   OSSL_PKEY_PARAM_RSA_FACTOR2,     OSSL_PKEY_PARAM_RSA_EXPONENT1,
+    OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
+
+BnValue keyComponent(const EVP_PKEY* key, const char* name) {
+    BIGNUM* value = nullptr;
+    if (!key || EVP_PKEY_get_bn_param(key, name, &value) != 1) return nullptr;
+    return BnValue(value);
 }
 
 uint32_t getLe32(const std::vector<uint8_t>& bytes, size_t offset) {

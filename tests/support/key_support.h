@@ -2,7 +2,10 @@
 // (128-bit RC4, 40-bit RC4, unencrypted), and a byte source that cannot tell
 // its length, as a network or pipe reader would be.
 #pragma once
+#include <openssl/types.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,17 @@ struct PvkKeySet {
 // std::runtime_error when openssl fails.
 PvkKeySet makePvkKeys(const TempDir& dir, const std::string& stem, int bits,
                       const std::string& password);
+
+struct BnClearFree {
+    void operator()(BIGNUM* bn) const;
+};
+using BnValue = std::unique_ptr<BIGNUM, BnClearFree>;
+
+// The eight RSA components by their OpenSSL parameter names: n, e, d, p, q,
+// d mod (p-1), d mod (q-1), q^-1 mod p.
+extern const char* const kRsaComponents[8];
+// One component of `key`, or null when it has none.
+BnValue keyComponent(const EVP_PKEY* key, const char* name);
 
 // Little-endian 32-bit field access for editing key-file headers.
 uint32_t getLe32(const std::vector<uint8_t>& bytes, size_t offset);

@@ -1,14 +1,17 @@
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include "support/signing_support.h"
 
 #include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
 #include <openssl/pem.h>
-#include <openssl/rsa.h>
 
 #include <cstdio>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 namespace {
@@ -68,32 +71,77 @@ std::string TestPki::makeCert(const std::string& name, const std::string& keyPem
     return pem;
 }
 
-RSA* readPemKey(const std::string& path) {
+EVP_PKEY* readPemKey(const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "r");
     if (!file) throw std::runtime_error("cannot open " + path);
-    RSA* key = PEM_read_RSAPrivateKey(file, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
     std::fclose(file);
-    if (!key) throw std::runtime_error("no RSA key in " + path);
+    if (!key || !EVP_PKEY_is_a(key, "RSA")) {
+        EVP_PKEY_free(key);
+        throw std::runtime_error("no RSA key in " + path);
+    }
     return key;
 }
 
-void writePublicKey(const RSA* key, const std::string& path) {
+void writePublicKey(const EVP_PKEY* key, const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "w");
     if (!file) throw std::runtime_error("cannot create " + path);
-    int ok = PEM_write_RSA_PUBKEY(file, key);
+    int ok = PEM_write_PUBKEY(file, key);
     std::fclose(file);
     if (!ok) throw std::runtime_error("cannot write " + path);
 }
 
-RSA* makeSmallKey(int bits) {
+namespace {
+
+struct ParamBuildDeleter {
+    void operator()(OSSL_PARAM_BLD* build) const { OSSL_PARAM_BLD_free(build); }
+};
+struct ParamsDeleter {
+    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
+};
+struct PkeyCtxDeleter {
+    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
+};
+
+// A key from named numbers; a private key when the private exponent is among them.
+EVP_PKEY* keyFromParams(const std::vector<std::pair<const char*, const BIGNUM*>>& numbers) {
+    std::unique_ptr<OSSL_PARAM_BLD, ParamBuildDeleter> build(OSSL_PARAM_BLD_new());
+    bool isPrivate = false;
+    for (const auto& number : numbers) {
+        if (!OSSL_PARAM_BLD_push_BN(build.get(), number.first, number.second)) return nullptr;
+        isPrivate |= std::string(number.first) == OSSL_PKEY_PARAM_RSA_D;
+    }
+    std::unique_ptr<OSSL_PARAM, ParamsDeleter> params(OSSL_PARAM_BLD_to_param(build.get()));
+    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDeleter> context(
+        EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    EVP_PKEY* key = nullptr;
+    if (!params || !context || EVP_PKEY_fromdata_init(context.get()) <= 0 ||
+        EVP_PKEY_fromdata(context.get(), &key, isPrivate ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY,
+                          params.get()) <= 0) {
+        return nullptr;
+    }
+    return key;
+}
+
+}  // namespace
+
+EVP_PKEY* rsaKeyFromNumbers(const BIGNUM* n, const BIGNUM* e, const BIGNUM* d) {
+    std::vector<std::pair<const char*, const BIGNUM*>> numbers = {{OSSL_PKEY_PARAM_RSA_N, n},
+                                                                  {OSSL_PKEY_PARAM_RSA_E, e}};
+    if (d) numbers.push_back({OSSL_PKEY_PARAM_RSA_D, d});
+    return keyFromParams(numbers);
+}
+
+EVP_PKEY* makeSmallKey(int bits) {
     std::unique_ptr<BN_CTX, void (*)(BN_CTX*)> ctx(BN_CTX_new(), BN_CTX_free);
     for (int attempt = 0; attempt < 100; ++attempt) {
         Bn p(BN_new()), q(BN_new()), n(BN_new()), e(BN_new()), d(BN_new());
         Bn p1(BN_new()), q1(BN_new()), phi(BN_new()), dp(BN_new()), dq(BN_new()), qinv(BN_new());
         BN_set_word(e.get(), 65537);
         // Primes with their top two bits set, so n has exactly `bits` bits.
-        if (!BN_generate_prime_ex(p.get(), bits / 2, 0, nullptr, nullptr, nullptr) ||
-            !BN_generate_prime_ex(q.get(), bits - bits / 2, 0, nullptr, nullptr, nullptr)) {
+        if (!BN_generate_prime_ex2(p.get(), bits / 2, 0, nullptr, nullptr, nullptr, ctx.get()) ||
+            !BN_generate_prime_ex2(q.get(), bits - bits / 2, 0, nullptr, nullptr, nullptr,
+                                   ctx.get())) {
             continue;
         }
         if (BN_cmp(p.get(), q.get()) == 0) continue;
@@ -106,11 +154,15 @@ RSA* makeSmallKey(int bits) {
         BN_mod(dp.get(), d.get(), p1.get(), ctx.get());
         BN_mod(dq.get(), d.get(), q1.get(), ctx.get());
         if (!BN_mod_inverse(qinv.get(), q.get(), p.get(), ctx.get())) continue;
-        RSA* key = RSA_new();
-        RSA_set0_key(key, n.release(), e.release(), d.release());
-        RSA_set0_factors(key, p.release(), q.release());
-        RSA_set0_crt_params(key, dp.release(), dq.release(), qinv.release());
-        return key;
+        EVP_PKEY* key = keyFromParams({{OSSL_PKEY_PARAM_RSA_N, n.get()},
+                                       {OSSL_PKEY_PARAM_RSA_E, e.get()},
+                                       {OSSL_PKEY_PARAM_RSA_D, d.get()},
+                                       {OSSL_PKEY_PARAM_RSA_FACTOR1, p.get()},
+                                       {OSSL_PKEY_PARAM_RSA_FACTOR2, q.get()},
+                                       {OSSL_PKEY_PARAM_RSA_EXPONENT1, dp.get()},
+                                       {OSSL_PKEY_PARAM_RSA_EXPONENT2, dq.get()},
+                                       {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, qinv.get()}});
+        if (key) return key;
     }
     throw std::runtime_error("no small key");
 }

@@ -35,13 +35,16 @@ struct TestPki {
 // Runs `openssl <arguments>`; throws std::runtime_error with its output on failure.
 void openssl(const std::string& arguments);
 
-// An RSA private key read from PEM (traditional or PKCS#8); the caller frees it.
-RSA* readPemKey(const std::string& path);
+// A private key read from PEM (traditional or PKCS#8); the caller frees it.
+EVP_PKEY* readPemKey(const std::string& path);
 // Writes the public half of `key` as PEM.
-void writePublicKey(const RSA* key, const std::string& path);
+void writePublicKey(const EVP_PKEY* key, const std::string& path);
 // A key with a modulus of exactly `bits` bits, made in memory: the openssl
 // tool refuses keys below 512 bits.
-RSA* makeSmallKey(int bits);
+EVP_PKEY* makeSmallKey(int bits);
+// An RSA key of the given public numbers only, or with a private exponent
+// too when `d` is given; the other components are left out. Null on failure.
+EVP_PKEY* rsaKeyFromNumbers(const BIGNUM* n, const BIGNUM* e, const BIGNUM* d = nullptr);
 
 // One element as `openssl asn1parse` lists it.
 struct Asn1Node {

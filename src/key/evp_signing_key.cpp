@@ -1,0 +1,64 @@
+#include "key/evp_signing_key.h"
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+
+namespace fontseal {
+namespace {
+
+struct PkeyCtxFree {
+    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
+};
+using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
+
+struct BnFreePublic {
+    void operator()(BIGNUM* bn) const { BN_free(bn); }
+};
+
+bool bigEndian(const EVP_PKEY* key, const char* name, std::vector<uint8_t>& out) {
+    BIGNUM* raw = nullptr;
+    if (!EVP_PKEY_get_bn_param(key, name, &raw)) return false;
+    std::unique_ptr<BIGNUM, BnFreePublic> number(raw);
+    out.resize(static_cast<size_t>(BN_num_bytes(number.get())));
+    return BN_bn2bin(number.get(), out.data()) == static_cast<int>(out.size());
+}
+
+}  // namespace
+
+void EvpPkeyFree::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+
+bool EvpSigningKey::publicKey(RsaPublicKey& out) const {
+    if (!key_ || !EVP_PKEY_is_a(key_.get(), "RSA")) return false;
+    const bool ok = bigEndian(key_.get(), OSSL_PKEY_PARAM_RSA_N, out.modulus) &&
+                    bigEndian(key_.get(), OSSL_PKEY_PARAM_RSA_E, out.exponent);
+    ERR_clear_error();
+    return ok;
+}
+
+int EvpSigningKey::signatureSize() const { return key_ ? EVP_PKEY_get_size(key_.get()) : 0; }
+
+bool EvpSigningKey::signDigestInfo(const uint8_t* digestInfo, int length,
+                                   std::vector<uint8_t>& signature) const {
+    const int size = signatureSize();
+    if (!key_ || size <= 0 || length < 0 || (!digestInfo && length > 0)) return false;
+    // No digest is set on the context, so the input is padded as it stands:
+    // the DigestInfo is already the caller's.
+    PkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(library_.get(), key_.get(), nullptr));
+    size_t written = static_cast<size_t>(size);
+    signature.assign(written, 0);
+    const bool ok = context && EVP_PKEY_sign_init(context.get()) > 0 &&
+                    EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) > 0 &&
+                    EVP_PKEY_sign(context.get(), signature.data(), &written, digestInfo,
+                                  static_cast<size_t>(length)) > 0 &&
+                    written == static_cast<size_t>(size);
+    if (!ok) {
+        ERR_clear_error();
+        signature.clear();
+    }
+    return ok;
+}
+
+}  // namespace fontseal
