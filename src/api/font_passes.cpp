@@ -4,20 +4,19 @@
 
 #include "api/result_codes.h"
 #include "base/error.h"
-#include "font/ot_errors.h"
 #include "font/ot_buffered_file.h"
+#include "font/ot_errors.h"
 #include "platform/atomic_output.h"
 
 namespace fontseal {
 
 namespace {
-constexpr int kInputFlags = 0x8000;  // binary, read-only
 const char kDsigTag[4] = {'D', 'S', 'I', 'G'};
 }  // namespace
 
 OpenFont open_font_without_dsig(const char* path) {
     OpenFont open;
-    open.input.reset(new OTFileStream(path, kInputFlags, 0));
+    open.input.reset(new OTFileStream(path, OpenMode::kRead));
     if (!open.input->isOk()) throw error(kResultInputOpen);
     open.font.reset(new OTSigningFont(open.input.get(), nullptr));
     open.font->readDirectory();
@@ -29,7 +28,7 @@ OpenFont open_font_without_dsig(const char* path) {
 void write_font_file(OTFont& font, const char* output_path) {
     AtomicOutput target(output_path);
     if (!target.create()) throw error(kResultOutputCreate);
-    OTBufferedFile output(target.tempPath(), OTBufferedFile::kOutputFlags);
+    OTBufferedFile output(target.tempPath(), OpenMode::kCreateReadWrite);
     if (!output.isOk()) throw error(kResultOutputCreate);
     struct Detach {
         OTFont& font;
