@@ -5,18 +5,18 @@
 #include "api/results.h"
 #include "base/error.h"
 #include "font/ot_buffered_file.h"
+#include "font/ot_errors.h"
 #include "platform/atomic_output.h"
 
 namespace fontseal {
 
 namespace {
-constexpr int kInputFlags = 0x8000;  // binary, read-only
 const char kDsigTag[4] = {'D', 'S', 'I', 'G'};
 }  // namespace
 
 OpenFont open_font_without_dsig(const char* path) {
     OpenFont open;
-    open.input.reset(new OTFileStream(path, kInputFlags, 0));
+    open.input.reset(new OTFileStream(path, OpenMode::kRead));
     if (!open.input->isOk()) fail(Stage::kInputOpen);
     open.font.reset(new OTSigningFont(open.input.get(), nullptr));
     open.font->readDirectory();
@@ -28,7 +28,7 @@ OpenFont open_font_without_dsig(const char* path) {
 void write_font_file(OTFont& font, const char* output_path) {
     AtomicOutput target(output_path);
     if (!target.create()) fail(Stage::kOutputCreate);
-    OTBufferedFile output(target.tempPath(), OTBufferedFile::kOutputFlags);
+    OTBufferedFile output(target.tempPath(), OpenMode::kCreateReadWrite);
     if (!output.isOk()) fail(Stage::kOutputCreate);
     struct Detach {
         OTFont& font;

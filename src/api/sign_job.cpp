@@ -29,7 +29,7 @@ std::unique_ptr<OTMemoryStream> buildSignedImage(const char* input_path) {
     open.font->writeFont();
     open.font->setOutput(nullptr);
     static const uint8_t kFlags[2] = {0x00, 0x01};
-    image->seek(image->size(), 0);
+    image->seek(image->size(), SeekOrigin::kBegin);
     if (image->write(kFlags, 2) != 2 || !image->isOk()) throw std::bad_alloc();
     return image;
 }

@@ -7,8 +7,8 @@
 
 namespace fontseal {
 
-OTBufferedFile::OTBufferedFile(const char* path, int flags) : flags_(flags) {
-    handle_ = rt_open(path, flags, kOutputMode);
+OTBufferedFile::OTBufferedFile(const char* path, OpenMode mode) : mode_(mode) {
+    handle_ = rt_open(path, mode);
     if (handle_ < 0) {
         handle_ = -1;
         error_ = 1;
@@ -31,11 +31,11 @@ OTBufferedFile::~OTBufferedFile() {
 void OTBufferedFile::flush() {
     if (!dirty_) return;
     dirty_ = false;
-    if (rt_lseek(handle_, static_cast<long>(windowStart()), 0) < 0 ||
+    if (rt_lseek(handle_, static_cast<long>(windowStart()), SeekOrigin::kBegin) < 0 ||
         rt_write(handle_, window_.get(), static_cast<unsigned>(valid_)) != valid_) {
         error_ = 1;
     }
-    rt_lseek(handle_, position_, 0);
+    rt_lseek(handle_, position_, SeekOrigin::kBegin);
 }
 
 void OTBufferedFile::loadWindow(int64_t target) {
@@ -44,7 +44,7 @@ void OTBufferedFile::loadWindow(int64_t target) {
     // A write-only file cannot be read back: the window starts empty and
     // only ever holds bytes written through it.
     if (writeOnly()) return;
-    if (rt_lseek(handle_, static_cast<long>(target), 0) < 0) {
+    if (rt_lseek(handle_, static_cast<long>(target), SeekOrigin::kBegin) < 0) {
         error_ = 1;
         return;
     }
@@ -80,7 +80,7 @@ int32_t OTBufferedFile::write(const void* buffer, int32_t count) {
     }
     flush();
     int written = -1;
-    if (rt_lseek(handle_, position_, 0) >= 0) {
+    if (rt_lseek(handle_, position_, SeekOrigin::kBegin) >= 0) {
         written = rt_write(handle_, buffer, static_cast<unsigned>(count));
     }
     if (written < count) error_ = 1;
@@ -100,7 +100,7 @@ int32_t OTBufferedFile::read(void* buffer, int32_t count) {
     if (count > kWindowSize) {
         flush();
         int n = -1;
-        if (rt_lseek(handle_, position_, 0) >= 0) {
+        if (rt_lseek(handle_, position_, SeekOrigin::kBegin) >= 0) {
             n = rt_read(handle_, buffer, static_cast<unsigned>(count));
         }
         if (n < 0) {
@@ -120,9 +120,11 @@ int32_t OTBufferedFile::read(void* buffer, int32_t count) {
     return n;
 }
 
-int32_t OTBufferedFile::seek(int32_t offset, int32_t origin) {
+int32_t OTBufferedFile::seek(int32_t offset, SeekOrigin origin) {
     if (handle_ < 0) return 0;
-    int64_t base = origin == 1 ? position_ : origin == 2 ? knownSize_ : 0;
+    int64_t base = origin == SeekOrigin::kCurrent ? position_
+                   : origin == SeekOrigin::kEnd   ? knownSize_
+                                                  : 0;
     int64_t target = std::clamp<int64_t>(base + offset, 0, knownSize_);
     moveWindow(target, false);
     position_ = static_cast<int32_t>(target);

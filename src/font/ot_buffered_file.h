@@ -15,20 +15,16 @@ public:
     // A target within this many bytes of the end of the valid window data
     // reloads the window, so reads just past it are served from the file.
     static constexpr int32_t kReloadMargin = 512;
-    // Binary, create, truncate, read-write: how the output font is opened.
-    static constexpr int kOutputFlags = 0x8302;
-    static constexpr int kOutputMode = 0x180;
-
-    // Opens `path` with `flags` and owner read/write permission. A failed
-    // open sets the error indicator to 1.
-    OTBufferedFile(const char* path, int flags);
+    // Opens `path` in `mode` (a created file is readable and writable by its
+    // owner only). A failed open sets the error indicator to 1.
+    OTBufferedFile(const char* path, OpenMode mode);
     // Closes the handle without flushing: call close() after the last write.
     ~OTBufferedFile() override;
 
     int32_t write(const void* buffer, int32_t count) override;
     int32_t read(void* buffer, int32_t count) override;
     // The target is clamped to 0 .. the known size.
-    int32_t seek(int32_t offset, int32_t origin) override;
+    int32_t seek(int32_t offset, SeekOrigin origin) override;
     int32_t tell() override { return handle_ < 0 ? 0 : position_; }
     int32_t size() override { return handle_ < 0 ? 0 : knownSize_; }
     // Flushes and closes. False when this flush, the close or any earlier
@@ -36,14 +32,14 @@ public:
     bool close() override;
 
 private:
-    bool writeOnly() const { return (flags_ & 1) != 0; }
+    bool writeOnly() const { return isWriteOnly(mode_); }
     int64_t windowStart() const { return static_cast<int64_t>(position_) - windowOffset_; }
     void moveWindow(int64_t target, bool force);
     void flush();
     void loadWindow(int64_t target);
 
     int handle_ = -1;
-    int flags_ = 0;
+    OpenMode mode_;
     std::unique_ptr<uint8_t[]> window_;
     int32_t position_ = 0;
     int32_t knownSize_ = 0;

@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "base/error.h"
-#include "font/ot_errors.h"
 #include "font/big_endian.h"
+#include "font/ot_errors.h"
 #include "font/ot_font.h"
 #include "font/ot_memory_stream.h"
 #include "font/ot_stream_io.h"
@@ -72,7 +72,7 @@ int32_t OTDsigTable::parse(OTStream* stream) {
     HeapBytes data(static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1)));
     if (!data) throw std::bad_alloc();
     if (size > INT32_MAX ||
-        stream->seek(static_cast<int32_t>(inputOffset()), 0) !=
+        stream->seek(static_cast<int32_t>(inputOffset()), SeekOrigin::kBegin) !=
             static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, data.get(), static_cast<int32_t>(size)) || size < kHeaderSize) {
         throw OT_EXCEPTION(kOtBadDirectory);

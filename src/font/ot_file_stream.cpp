@@ -4,8 +4,8 @@
 
 namespace fontseal {
 
-OTFileStream::OTFileStream(const char* path, int flags, int mode) {
-    handle_ = rt_open(path, flags, mode);
+OTFileStream::OTFileStream(const char* path, OpenMode mode) {
+    handle_ = rt_open(path, mode);
     if (handle_ < 0) error_ = handle_;
 }
 
@@ -23,7 +23,7 @@ int32_t OTFileStream::read(void* buffer, int32_t count) {
     return rt_read(handle_, buffer, static_cast<unsigned>(count));
 }
 
-int32_t OTFileStream::seek(int32_t offset, int32_t origin) {
+int32_t OTFileStream::seek(int32_t offset, SeekOrigin origin) {
     if (handle_ < 0) return 0;
     return static_cast<int32_t>(rt_lseek(handle_, offset, origin));
 }

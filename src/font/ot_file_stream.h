@@ -9,14 +9,13 @@ namespace fontseal {
 
 class OTFileStream : public OTStream {
 public:
-    // Flags and mode are the runtime's values (0x8000, 0 for the input font).
     // A failed open leaves the negative handle in the error indicator.
-    OTFileStream(const char* path, int flags, int mode);
+    OTFileStream(const char* path, OpenMode mode);
     ~OTFileStream() override;
 
     int32_t write(const void* buffer, int32_t count) override;
     int32_t read(void* buffer, int32_t count) override;
-    int32_t seek(int32_t offset, int32_t origin) override;
+    int32_t seek(int32_t offset, SeekOrigin origin) override;
     int32_t tell() override;
     int32_t size() override;
     bool close() override;

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "base/error.h"
-#include "font/ot_errors.h"
 #include "font/big_endian.h"
 #include "font/ot_checksum.h"
+#include "font/ot_errors.h"
 #include "font/ot_head_table.h"
 #include "font/ot_memory_stream.h"
 #include "font/ot_stream.h"
@@ -27,7 +27,7 @@ constexpr int32_t kDirectoryImageCapacity = 4096;
 constexpr int32_t kMaxWritableTables = 4095;
 
 void seekExactly(OTStream& stream, int32_t offset) {
-    if (stream.seek(offset, 0) != offset) throw error(kErrShortTransfer);
+    if (stream.seek(offset, SeekOrigin::kBegin) != offset) throw error(kErrShortTransfer);
 }
 
 }  // namespace
@@ -66,7 +66,7 @@ int32_t OTFont::readDirectory() {
     if (!input_ || !input_->isOk()) throw OT_EXCEPTION(kOtNoInput);
     int32_t reported = input_->size();
     uint64_t fileSize = reported > 0 ? static_cast<uint64_t>(reported) : 0;
-    input_->seek(startOffset_, 0);
+    input_->seek(startOffset_, SeekOrigin::kBegin);
 
     // The version is not kept: the writer decides it from the tables.
     uint8_t header[kHeaderSize];
@@ -150,7 +150,7 @@ int32_t OTFont::writeFont() {
         position = static_cast<uint32_t>(end + padding);
     }
 
-    directory.seek(kHeaderSize, 0);
+    directory.seek(kHeaderSize, SeekOrigin::kBegin);
     uint32_t sum = 0;
     for (const std::unique_ptr<OTTable>& table : tables_) {
         writeExactly(directory, table->tag(), 4);

@@ -1,8 +1,8 @@
 #include "font/ot_head_table.h"
 
 #include "base/error.h"
-#include "font/ot_errors.h"
 #include "font/big_endian.h"
+#include "font/ot_errors.h"
 #include "font/ot_font.h"
 #include "font/ot_memory_stream.h"
 #include "font/ot_stream_io.h"
@@ -20,7 +20,7 @@ int32_t OTHeadTable::parse(OTStream* stream) {
     if (!stream) throw OT_EXCEPTION(kOtNoInput);
 
     uint8_t b[kLength];
-    if (stream->seek(static_cast<int32_t>(inputOffset()), 0) !=
+    if (stream->seek(static_cast<int32_t>(inputOffset()), SeekOrigin::kBegin) !=
             static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, b, kLength)) {
         throw OT_EXCEPTION(kOtBadDirectory);

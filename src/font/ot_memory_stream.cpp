@@ -51,9 +51,11 @@ int32_t OTMemoryStream::read(void* buffer, int32_t count) {
     return n;
 }
 
-int32_t OTMemoryStream::seek(int32_t offset, int32_t origin) {
+int32_t OTMemoryStream::seek(int32_t offset, SeekOrigin origin) {
     if (error_ != 0) return 0;
-    int64_t base = origin == 1 ? position_ : origin == 2 ? size_ : 0;
+    int64_t base = origin == SeekOrigin::kCurrent ? position_
+                   : origin == SeekOrigin::kEnd   ? size_
+                                                  : 0;
     int64_t target = std::clamp<int64_t>(base + offset, 0, capacity_);
     position_ = static_cast<int32_t>(target);
     return position_;

@@ -23,7 +23,7 @@ public:
     int32_t read(void* buffer, int32_t count) override;
     // The target is clamped to 0 .. capacity, so a seek to size() always
     // lands at the end and a following write appends.
-    int32_t seek(int32_t offset, int32_t origin) override;
+    int32_t seek(int32_t offset, SeekOrigin origin) override;
     int32_t tell() override { return position_; }
     int32_t size() override { return size_; }
     bool close() override { return isOk(); }

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/file_modes.h"
+
 namespace fontseal {
 
 class OTStream {
@@ -14,8 +16,7 @@ public:
     virtual int32_t write(const void* buffer, int32_t count) = 0;
     // Reads up to `count` bytes at the current position; returns the count read.
     virtual int32_t read(void* buffer, int32_t count) = 0;
-    // Origin 0 from the start, 1 from the current position, 2 from the end.
-    virtual int32_t seek(int32_t offset, int32_t origin) = 0;
+    virtual int32_t seek(int32_t offset, SeekOrigin origin) = 0;
     virtual int32_t tell() = 0;
     virtual int32_t size() = 0;
     // Finishes the stream (flushes and closes a file). Returns false when the

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "base/error.h"
-#include "font/ot_errors.h"
 #include "font/ot_checksum.h"
+#include "font/ot_errors.h"
 #include "font/ot_font.h"
 #include "font/ot_memory_stream.h"
 #include "font/ot_stream_io.h"
@@ -39,7 +39,8 @@ void OTTable::writeTo(OTStream* stream) {
     if (length_ == 0) return;
 
     uint8_t chunk[kCopyChunk];
-    if (input->seek(static_cast<int32_t>(inputOffset_), 0) != static_cast<int32_t>(inputOffset_)) {
+    if (input->seek(static_cast<int32_t>(inputOffset_), SeekOrigin::kBegin) !=
+        static_cast<int32_t>(inputOffset_)) {
         throw error(kErrShortTransfer);
     }
     uint32_t left = length_;
@@ -58,7 +59,7 @@ void OTTable::emit(OTMemoryStream& image, OTStream* stream) {
     // The image is padded to whole words and never shorter than the length
     // recorded for the table.
     int64_t wanted = static_cast<int64_t>(length_);
-    image.seek(image.size(), 0);
+    image.seek(image.size(), SeekOrigin::kBegin);
     if (image.size() < wanted) writeZeros(image, static_cast<int32_t>(wanted - image.size()));
     writeZeros(image, (4 - image.size() % 4) % 4);
     checksum_ = otChecksum(image.buffer(), length_);

@@ -9,16 +9,16 @@ namespace fontseal {
 
 void FileSource::open(const char* path) {
     close();
-    handle_ = rt_open(path, RT_O_BINARY | RT_O_RDONLY, 0);
+    handle_ = rt_open(path, OpenMode::kRead);
     if (handle_ < 0) throw error(kErrCannotOpen);
-    long end = rt_lseek(handle_, 0, 2);
+    long end = rt_lseek(handle_, 0, SeekOrigin::kEnd);
     if (end < 0 || end > INT_MAX) {
         // Certificate and key files are small; anything past 2 GiB cannot be one.
         close();
         throw error(kErrCannotOpen);
     }
     size_ = static_cast<int>(end);
-    rt_lseek(handle_, 0, 0);
+    rt_lseek(handle_, 0, SeekOrigin::kBegin);
     position_ = 0;
 }
 

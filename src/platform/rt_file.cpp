@@ -7,6 +7,8 @@
 
 #include <climits>
 
+#include "platform/rt_crt.h"
+
 namespace fontseal {
 
 namespace {
@@ -39,7 +41,34 @@ mode_t posixMode(int mode) {
     return out;
 }
 
+struct RuntimeOpen {
+    int flags;
+    int mode;
+};
+
+RuntimeOpen runtimeOpen(OpenMode mode) {
+    const int ownerOnly = RT_S_IREAD | RT_S_IWRITE;
+    switch (mode) {
+        case OpenMode::kReadWrite:
+            return {RT_O_BINARY | RT_O_RDWR, 0};
+        case OpenMode::kWriteOnly:
+            return {RT_O_BINARY | RT_O_WRONLY, 0};
+        case OpenMode::kCreateReadWrite:
+            return {RT_O_BINARY | RT_O_CREAT | RT_O_TRUNC | RT_O_RDWR, ownerOnly};
+        case OpenMode::kCreateWriteOnly:
+            return {RT_O_BINARY | RT_O_CREAT | RT_O_TRUNC | RT_O_WRONLY, ownerOnly};
+        case OpenMode::kRead:
+            break;
+    }
+    return {RT_O_BINARY | RT_O_RDONLY, 0};
+}
+
 }  // namespace
+
+int rt_open(const char* path, OpenMode mode) {
+    RuntimeOpen open = runtimeOpen(mode);
+    return rt_open(path, open.flags, open.mode);
+}
 
 int rt_open(const char* path, int flags, int mode) {
     if (!path) return -1;
@@ -90,14 +119,16 @@ int rt_write(int handle, const void* buffer, unsigned count) {
                     [](int h, const char* p, size_t n) { return ::write(h, p, n); });
 }
 
-long rt_lseek(int handle, long offset, int origin) {
+long rt_lseek(int handle, long offset, SeekOrigin origin) {
     if (handle < 0) return -1;
-    int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+    int whence = origin == SeekOrigin::kCurrent ? SEEK_CUR
+                 : origin == SeekOrigin::kEnd   ? SEEK_END
+                                                : SEEK_SET;
     off_t r = ::lseek(handle, static_cast<off_t>(offset), whence);
     return r < 0 ? -1 : static_cast<long>(r);
 }
 
-long rt_tell(int handle) { return rt_lseek(handle, 0, 1); }
+long rt_tell(int handle) { return rt_lseek(handle, 0, SeekOrigin::kCurrent); }
 
 long rt_filelength(int handle) { return rt_fstat_size(handle); }
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "base/error.h"
-#include "font/ot_errors.h"
 #include "font/ot_dsig_table.h"
+#include "font/ot_errors.h"
 #include "font/ot_font.h"
 #include "font/ot_memory_stream.h"
 #include "font/ot_signing_font.h"
@@ -128,7 +128,7 @@ TEST(DirectoryFuzz, MutatedFontsAreRejectedOrWrittenWellFormed) {
         std::vector<uint8_t> font = mutate(base[rng() % base.size()], rng);
         OTMemoryStream input(0);
         if (!font.empty()) input.write(font.data(), static_cast<int32_t>(font.size()));
-        input.seek(0, 0);
+        input.seek(0, SeekOrigin::kBegin);
         OTMemoryStream output(0x1000);
         OTSigningFont signing(&input, &output);
         try {
@@ -158,7 +158,7 @@ TEST(DirectoryFuzz, MutatedFontsAreRejectedOrWrittenWellFormed) {
             heads += std::memcmp(signing.table(i).tag(), "head", 4) == 0;
         OTMemoryStream again(0);
         again.write(out.data(), static_cast<int32_t>(out.size()));
-        again.seek(0, 0);
+        again.seek(0, SeekOrigin::kBegin);
         OTMemoryStream output2(0);
         OTFont plain(&again, &output2);
         ASSERT_EQ(plain.readDirectory(), signing.tableCount()) << "iteration " << iteration;

@@ -22,7 +22,7 @@ using Edit = std::function<void(OTSigningFont&)>;
 // A memory stream holding `bytes`, positioned at 0, usable as font input.
 inline void fill(OTMemoryStream& stream, const std::vector<uint8_t>& bytes) {
     if (!bytes.empty()) stream.write(bytes.data(), static_cast<int32_t>(bytes.size()));
-    stream.seek(0, 0);
+    stream.seek(0, SeekOrigin::kBegin);
 }
 
 inline std::vector<uint8_t> contents(OTMemoryStream& stream) {
@@ -44,9 +44,9 @@ inline std::vector<uint8_t> rewrite(const std::vector<uint8_t>& font, const Edit
 // The path the signing job takes: file input, buffered file output.
 inline void rewriteFile(const std::string& inPath, const std::string& outPath,
                         const Edit& edit = {}) {
-    OTFileStream in(inPath.c_str(), 0x8000, 0);
+    OTFileStream in(inPath.c_str(), OpenMode::kRead);
     ASSERT_TRUE(in.isOk());
-    OTBufferedFile out(outPath.c_str(), OTBufferedFile::kOutputFlags);
+    OTBufferedFile out(outPath.c_str(), OpenMode::kCreateReadWrite);
     ASSERT_TRUE(out.isOk());
     OTSigningFont f(&in, &out);
     f.readDirectory();

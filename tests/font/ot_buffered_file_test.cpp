@@ -12,7 +12,7 @@
 namespace fontseal {
 namespace {
 
-constexpr int kFlags = OTBufferedFile::kOutputFlags;
+constexpr OpenMode kFlags = OpenMode::kCreateReadWrite;
 
 // A plain model of the file: what every byte should be after the writes.
 struct Model {
@@ -45,7 +45,7 @@ void writeBoth(OTBufferedFile& f, Model& m, const std::vector<uint8_t>& data) {
 
 void seekBoth(OTBufferedFile& f, Model& m, long target) {
     size_t want = m.seek(target);
-    ASSERT_EQ(f.seek(static_cast<int32_t>(target), 0), static_cast<int32_t>(want));
+    ASSERT_EQ(f.seek(static_cast<int32_t>(target), SeekOrigin::kBegin), static_cast<int32_t>(want));
     ASSERT_EQ(f.tell(), static_cast<int32_t>(want));
 }
 
@@ -78,9 +78,9 @@ TEST(OTBufferedFile, SeekBeyondKnownSizeStopsThere) {
     OTBufferedFile f(path.c_str(), kFlags);
     std::vector<uint8_t> data = pattern(1000, 3);
     f.write(data.data(), 1000);
-    EXPECT_EQ(f.seek(5000, 0), 1000);
-    EXPECT_EQ(f.seek(-3, 0), 0);
-    EXPECT_EQ(f.seek(10, 2), 1000);
+    EXPECT_EQ(f.seek(5000, SeekOrigin::kBegin), 1000);
+    EXPECT_EQ(f.seek(-3, SeekOrigin::kBegin), 0);
+    EXPECT_EQ(f.seek(10, SeekOrigin::kEnd), 1000);
     const uint8_t tail[2] = {7, 7};
     f.write(tail, 2);
     ASSERT_TRUE(f.close());
@@ -96,15 +96,15 @@ TEST(OTBufferedFile, ExistingBytesAroundARewriteSurvive) {
     testsupport::writeFile(path, before);
     {
         // Read-write without truncation: the window is filled from the file.
-        OTBufferedFile f(path.c_str(), 0x8002);
+        OTBufferedFile f(path.c_str(), OpenMode::kReadWrite);
         ASSERT_TRUE(f.isOk());
         EXPECT_EQ(f.size(), 200000);
-        EXPECT_EQ(f.seek(150000, 0), 150000);
+        EXPECT_EQ(f.seek(150000, SeekOrigin::kBegin), 150000);
         const uint8_t four[4] = {1, 2, 3, 4};
         f.write(four, 4);
         std::copy(four, four + 4, before.begin() + 150000);
         uint8_t back[8];
-        EXPECT_EQ(f.seek(149998, 0), 149998);
+        EXPECT_EQ(f.seek(149998, SeekOrigin::kBegin), 149998);
         EXPECT_EQ(f.read(back, 8), 8);
         EXPECT_TRUE(std::equal(back, back + 8, before.begin() + 149998));
         ASSERT_TRUE(f.close());
@@ -119,20 +119,20 @@ TEST(OTBufferedFile, SeekKeepsTheWindowUpTo512BytesBeforeItsEnd) {
     std::string path = dir.file("margin.bin");
     std::vector<uint8_t> original = pattern(200000, 5);
     testsupport::writeFile(path, original);
-    OTBufferedFile f(path.c_str(), 0x8002);
+    OTBufferedFile f(path.c_str(), OpenMode::kReadWrite);
     ASSERT_TRUE(f.isOk());
     std::vector<uint8_t> changed = original;
     for (size_t at : {1000, 65024, 65025}) changed[at] = static_cast<uint8_t>(~original[at]);
     testsupport::writeFile(path, changed);
 
     uint8_t b = 0;
-    EXPECT_EQ(f.seek(1000, 0), 1000);
+    EXPECT_EQ(f.seek(1000, SeekOrigin::kBegin), 1000);
     ASSERT_EQ(f.read(&b, 1), 1);
     EXPECT_EQ(b, original[1000]);
-    EXPECT_EQ(f.seek(65024, 0), 65024);
+    EXPECT_EQ(f.seek(65024, SeekOrigin::kBegin), 65024);
     ASSERT_EQ(f.read(&b, 1), 1);
     EXPECT_EQ(b, original[65024]);
-    EXPECT_EQ(f.seek(65025, 0), 65025);
+    EXPECT_EQ(f.seek(65025, SeekOrigin::kBegin), 65025);
     ASSERT_EQ(f.read(&b, 1), 1);
     EXPECT_EQ(b, changed[65025]);
     EXPECT_TRUE(f.close());
@@ -174,7 +174,7 @@ TEST(OTBufferedFile, FailedOpenAndClosedFile) {
 TEST(OTBufferedFile, CloseReportsAFailedFinalFlush) {
     if (!testsupport::fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     // Writes into the window succeed; the flush at close cannot.
-    OTBufferedFile f("/dev/full", 0x8001);
+    OTBufferedFile f("/dev/full", OpenMode::kWriteOnly);
     ASSERT_TRUE(f.isOk());
     const uint8_t b[16] = {};
     EXPECT_EQ(f.write(b, 16), 16);
@@ -186,7 +186,7 @@ TEST(OTBufferedFile, WriteOnlyFileHoldsWhatWasWritten) {
     testsupport::TempDir dir;
     std::string path = dir.file("wo.bin");
     Model m;
-    OTBufferedFile f(path.c_str(), 0x8301);
+    OTBufferedFile f(path.c_str(), OpenMode::kCreateWriteOnly);
     ASSERT_TRUE(f.isOk());
     for (uint32_t i = 0; i < 40; ++i) writeBoth(f, m, pattern(3000 + i, i));
     seekBoth(f, m, 10);

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "base/error.h"
-#include "font/ot_errors.h"
 #include "font/font_layout_check.h"
 #include "font/font_test_util.h"
+#include "font/ot_errors.h"
 #include "font/ot_font.h"
 #include "font/ot_head_table.h"
 #include "support/sfnt_support.h"
@@ -255,7 +255,7 @@ TEST(OTFontDirectory, MissingStreamsOwnerOrRawDataRaise) {
     EXPECT_EQ(code([&] { orphanHead.writeTo(&output); }), -4);
     EXPECT_EQ(code([&] { orphanHead.parse(&input); }), -4);
 
-    OTFileStream missing("/nonexistent/font.ttf", 0x8000, 0);
+    OTFileStream missing("/nonexistent/font.ttf", OpenMode::kRead);
     OTFont unopened(&missing);
     EXPECT_EQ(code([&] { unopened.readDirectory(); }), -3);
 }
@@ -266,7 +266,7 @@ TEST(OTFontDirectory, InputThatShrinksUnderTheCopyIsAShortTransfer) {
     std::vector<uint8_t> in =
         buildSfnt({{"head", testsupport::sampleHead()}, {"name", bytesOf(5000, 1)}});
     testsupport::writeFile(path, in);
-    OTFileStream input(path.c_str(), 0x8000, 0);
+    OTFileStream input(path.c_str(), OpenMode::kRead);
     OTFont font(&input);
     font.readDirectory();
     ASSERT_EQ(truncate(path.c_str(), 200), 0);

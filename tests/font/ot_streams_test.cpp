@@ -23,7 +23,7 @@ TEST(OTMemoryStream, LargeWriteGrowsByItsOwnLength) {
     OTMemoryStream s(100);
     std::vector<uint8_t> bytes(5000);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
-    s.seek(50, 0);
+    s.seek(50, SeekOrigin::kBegin);
     ASSERT_EQ(s.write(bytes.data(), 5000), 5000);
     EXPECT_EQ(s.capacity(), 100 + 5000);
     EXPECT_EQ(s.size(), 5050);
@@ -35,8 +35,8 @@ TEST(OTMemoryStream, SeekToSizeOfFullStreamAppends) {
     const uint8_t eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_EQ(s.write(eight, 8), 8);
     ASSERT_EQ(s.size(), s.capacity());
-    s.seek(2, 0);
-    EXPECT_EQ(s.seek(s.size(), 0), 8);
+    s.seek(2, SeekOrigin::kBegin);
+    EXPECT_EQ(s.seek(s.size(), SeekOrigin::kBegin), 8);
     const uint8_t tail[2] = {0x00, 0x01};
     ASSERT_EQ(s.write(tail, 2), 2);
     ASSERT_EQ(s.size(), 10);
@@ -46,10 +46,10 @@ TEST(OTMemoryStream, SeekToSizeOfFullStreamAppends) {
 
 TEST(OTMemoryStream, SeekClampsToCapacityAndGapReadsAsZero) {
     OTMemoryStream s(16);
-    EXPECT_EQ(s.seek(-5, 0), 0);
-    EXPECT_EQ(s.seek(1000, 0), 16);
+    EXPECT_EQ(s.seek(-5, SeekOrigin::kBegin), 0);
+    EXPECT_EQ(s.seek(1000, SeekOrigin::kBegin), 16);
     const uint8_t one = 0x7F;
-    s.seek(6, 0);
+    s.seek(6, SeekOrigin::kBegin);
     s.write(&one, 1);
     EXPECT_EQ(s.size(), 7);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(s.buffer()[i], 0) << i;
@@ -60,7 +60,7 @@ TEST(OTMemoryStream, ReadStopsAtSizeNotCapacity) {
     OTMemoryStream s(64);
     const uint8_t data[5] = {9, 8, 7, 6, 5};
     s.write(data, 5);
-    s.seek(3, 0);
+    s.seek(3, SeekOrigin::kBegin);
     uint8_t out[10] = {};
     EXPECT_EQ(s.read(out, 10), 2);
     EXPECT_EQ(out[0], 6);
@@ -79,23 +79,23 @@ TEST(OTMemoryStream, ZeroCapacityStillGrows) {
 
 TEST(OTFileStream, MissingFileIsNotOkAndTransfersNothing) {
     testsupport::TempDir dir;
-    OTFileStream s(dir.file("absent.ttf").c_str(), 0x8000, 0);
+    OTFileStream s(dir.file("absent.ttf").c_str(), OpenMode::kRead);
     EXPECT_FALSE(s.isOk());
     EXPECT_LT(s.errorCode(), 0);
     uint8_t b[4];
     EXPECT_EQ(s.read(b, 4), 0);
     EXPECT_EQ(s.write(b, 4), 0);
-    EXPECT_EQ(s.seek(2, 0), 0);
+    EXPECT_EQ(s.seek(2, SeekOrigin::kBegin), 0);
 }
 
 TEST(OTFileStream, ReadsSeeksAndReportsSize) {
     testsupport::TempDir dir;
     std::string path = dir.file("f.bin");
     testsupport::writeFile(path, {10, 11, 12, 13, 14, 15});
-    OTFileStream s(path.c_str(), 0x8000, 0);
+    OTFileStream s(path.c_str(), OpenMode::kRead);
     ASSERT_TRUE(s.isOk());
     EXPECT_EQ(s.size(), 6);
-    EXPECT_EQ(s.seek(4, 0), 4);
+    EXPECT_EQ(s.seek(4, SeekOrigin::kBegin), 4);
     uint8_t b[4] = {};
     EXPECT_EQ(s.read(b, 4), 2);
     EXPECT_EQ(b[0], 14);

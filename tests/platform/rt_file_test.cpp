@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/rt_crt.h"
 #include "support/test_support.h"
 
 namespace fontseal {
@@ -31,24 +32,24 @@ TEST(RtOpen, CreateTruncateReadWriteWithOwnerPermissions) {
     Umask mask(022);
     testsupport::TempDir dir;
     std::string path = dir.file("out");
-    int h = rt_open(path.c_str(), 0x8302, 0x180);
+    int h = rt_open(path.c_str(), OpenMode::kCreateReadWrite);
     ASSERT_GE(h, 0);
     EXPECT_EQ(permissions(path), 0600u);
     EXPECT_EQ(rt_write(h, "abcdef", 6), 6);
     EXPECT_EQ(rt_tell(h), 6);
-    EXPECT_EQ(rt_lseek(h, 1, 0), 1);
+    EXPECT_EQ(rt_lseek(h, 1, SeekOrigin::kBegin), 1);
     char buf[8] = {};
     EXPECT_EQ(rt_read(h, buf, 8), 5);
     EXPECT_EQ(std::string(buf, 5), "bcdef");
     EXPECT_EQ(rt_read(h, buf, 8), 0);
-    EXPECT_EQ(rt_lseek(h, -2, 2), 4);
-    EXPECT_EQ(rt_lseek(h, 1, 1), 5);
+    EXPECT_EQ(rt_lseek(h, -2, SeekOrigin::kEnd), 4);
+    EXPECT_EQ(rt_lseek(h, 1, SeekOrigin::kCurrent), 5);
     EXPECT_EQ(rt_filelength(h), 6);
     EXPECT_EQ(rt_fstat_size(h), 6);
     EXPECT_EQ(rt_close(h), 0);
 
     // Opening again with the same flags truncates.
-    h = rt_open(path.c_str(), 0x8302, 0x180);
+    h = rt_open(path.c_str(), OpenMode::kCreateReadWrite);
     ASSERT_GE(h, 0);
     EXPECT_EQ(rt_filelength(h), 0);
     EXPECT_EQ(rt_close(h), 0);
@@ -65,7 +66,7 @@ TEST(RtOpen, BinaryAloneIsReadOnly) {
     testsupport::TempDir dir;
     std::string path = dir.file("in");
     testsupport::writeText(path, "xyz");
-    int h = rt_open(path.c_str(), 0x8000, 0);
+    int h = rt_open(path.c_str(), OpenMode::kRead);
     ASSERT_GE(h, 0);
     EXPECT_EQ(rt_write(h, "q", 1), -1);
     char buf[3];
@@ -84,7 +85,7 @@ TEST(RtOpen, AppendExclusiveAndKeep) {
     EXPECT_EQ(rt_open(path.c_str(), RT_O_BINARY | RT_O_RDWR | RT_O_CREAT | RT_O_EXCL, 0x180), -1);
     int h = rt_open(path.c_str(), RT_O_BINARY | RT_O_WRONLY | RT_O_APPEND, 0);
     ASSERT_GE(h, 0);
-    rt_lseek(h, 0, 0);
+    rt_lseek(h, 0, SeekOrigin::kBegin);
     EXPECT_EQ(rt_write(h, "de", 2), 2);
     EXPECT_EQ(rt_close(h), 0);
     // Without the truncate flag the content stays.
@@ -102,7 +103,7 @@ TEST(RtOpen, DirectoriesAndBadHandlesFail) {
     char buf[1];
     EXPECT_EQ(rt_read(-1, buf, 1), -1);
     EXPECT_EQ(rt_write(-1, buf, 1), -1);
-    EXPECT_EQ(rt_lseek(-1, 0, 0), -1);
+    EXPECT_EQ(rt_lseek(-1, 0, SeekOrigin::kBegin), -1);
     EXPECT_EQ(rt_filelength(-1), -1);
     EXPECT_EQ(rt_close(-1), -1);
 }
