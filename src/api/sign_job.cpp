@@ -11,6 +11,7 @@
 #include "font/ot_dsig_table.h"
 #include "font/ot_memory_stream.h"
 #include "sign/digest_content.h"
+#include "timestamp/timestamp_signature.h"
 
 namespace fontseal {
 
@@ -67,6 +68,14 @@ int32_t runJob(const char* input_path, const char* output_path, SigningStep& sig
     int signature_length = 0;
     HeapBytes signature =
         signContent(signer, content.get(), content_length, options, signature_length);
+    // Without a time stamp (no URL, or none to be had) the plain signature stays.
+    uint8_t* stamped = nullptr;
+    int stamped_length =
+        timestamp_signature(signature.get(), signature_length, &stamped, options.timestampUrl);
+    if (stamped_length > 0) {
+        signature.reset(stamped);
+        signature_length = stamped_length;
+    }
     content.reset();
     image.reset();
 

@@ -1,0 +1,110 @@
+// The counter-signature protocol: the server signs the signature value as
+// PKCS#7 data, and its signer info is the time stamp.
+#ifndef OPENSSL_SUPPRESS_DEPRECATED
+#define OPENSSL_SUPPRESS_DEPRECATED
+#endif
+#include <openssl/md5.h>
+#include <openssl/sha.h>
+
+#include <cstring>
+
+#include "base/error.h"
+#include "base/heap_bytes.h"
+#include "base/memory_stream.h"
+#include "codec/mime_base64_reader.h"
+#include "der/der_header.h"
+#include "der/der_raw.h"
+#include "der/der_reader.h"
+#include "der/oids.h"
+#include "pkcs7/p7_attribute.h"
+#include "pkcs7/p7_read_signer_info.h"
+#include "pkcs7/p7_signed_data.h"
+#include "timestamp/timestamp_request.h"
+#include "timestamp/timestamp_signature.h"
+
+namespace fontseal {
+
+namespace {
+
+// The messageDigest of the reply signer's authenticated attributes must be
+// the digest of what was sent: a server that signed anything else has not
+// time-stamped this signature, and its counter-signature would never verify.
+bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int length) {
+    const SharedRef<DerValue>& attributes = signer.authenticatedAttributes();
+    if (!attributes || attributes->typeCode() != kTypeRaw) return false;
+    static const uint8_t kEmpty[1] = {0};
+    if (!data || length <= 0) {
+        data = kEmpty;
+        length = 0;
+    }
+    uint8_t expected[SHA_DIGEST_LENGTH];
+    int expectedLength = 0;
+    if (signer.digestKind() == kDigestSha1) {
+        SHA1(data, static_cast<size_t>(length), expected);
+        expectedLength = SHA_DIGEST_LENGTH;
+    } else {
+        MD5(data, static_cast<size_t>(length), expected);
+        expectedLength = MD5_DIGEST_LENGTH;
+    }
+
+    auto* raw = static_cast<DerRaw*>(attributes.get());
+    MemoryStream bytes(raw->data(), raw->length());
+    DerReader reader(bytes);
+    try {
+        reader.expect(0, kFormContextConstructed);
+        reader.enter();
+        int tag = 0, formCode = 0;
+        while (reader.peek(tag, formCode)) {
+            reader.expect(kTagSequence, kFormConstructed);
+            reader.enter();
+            DerOid type;
+            reader.readOid(type);
+            if (type.equals(kOidMessageDigestAttribute)) {
+                reader.expect(kTagSet, kFormConstructed);
+                reader.enter();
+                reader.expect(kTagOctetString, kFormUniversal);
+                uint8_t value[SHA_DIGEST_LENGTH];
+                if (reader.readOctets(nullptr, 0) != expectedLength) return false;
+                reader.readOctets(value, sizeof value);
+                return std::memcmp(value, expected, static_cast<size_t>(expectedLength)) == 0;
+            }
+            reader.leave();
+        }
+    } catch (const error&) {
+    }
+    return false;
+}
+
+bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
+                              const TransferOptions& transfer, TimeStampToken& token) {
+    TimeStampRequest request(subject.signature, subject.length, true);
+    if (!post_timestamp_request(request, url, transfer)) return false;
+
+    uint8_t* decoded = nullptr;
+    const int count = decode_mime_base64(request.reply(), &decoded);
+    HeapBytes bytes(decoded);
+    if (count <= 0 || !bytes) return false;
+
+    MemoryStream stream(bytes.get(), count);
+    DerReader reader(stream);
+    P7SignedData reply;
+    if (!reply.decodeFrom(reader) || reply.signerInfos().count() != 1) return false;
+    const SharedRef<DerValue>& signerInfo = reply.signerInfos()[0];
+    if (signerInfo->typeCode() != kTypeReadSignerInfo ||
+        !countersigns(*static_cast<P7ReadSignerInfo*>(signerInfo.get()), subject.signature,
+                      subject.length))
+        return false;
+
+    // The reply's values are captured copies: they outlive the decoded bytes.
+    for (auto& certificate : reply.certificates()) token.certificates.append() = certificate;
+    auto* counterSignature = new P7Attribute(kOidCounterSignature);
+    token.attribute.reset(counterSignature);
+    counterSignature->add(signerInfo);
+    return true;
+}
+
+}  // namespace
+
+const TimestampProtocol kCounterSignatureProtocol = {obtain_counter_signature};
+
+}  // namespace fontseal

@@ -1,0 +1,29 @@
+// The HTTP exchange with a time-stamp server: one POST of the request text,
+// the whole reply body back.
+#pragma once
+#include <cstdint>
+
+#include "platform/internet.h"
+#include "timestamp/timestamp_request.h"
+
+namespace fontseal {
+
+struct TransferOptions {
+    uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
+    // The whole exchange, connection included.
+    uint32_t transferTimeoutMs = kDefaultTransferTimeoutMs;
+    // A longer reply is no time stamp: real replies are a few kilobytes.
+    int32_t maxReplyBytes = 4 * 1024 * 1024;
+    // PEM file of trusted certificate authorities for https; null: the
+    // system's.
+    const char* caFile = nullptr;
+};
+
+// Posts the base64 request text of `request` to `url` with HTTP/1.0 (TLS for
+// an https URL). True when a reply with a Content-Type header was read whole,
+// whatever its status: the request then holds the body plus a NUL as its
+// reply. False, with the reply untouched, for any failure on the way.
+bool post_timestamp_request(TimeStampRequest& request, const char* url,
+                            const TransferOptions& options = TransferOptions());
+
+}  // namespace fontseal

@@ -1,0 +1,56 @@
+// Time-stamping a finished signature blob: the signer's signature value goes
+// to a time-stamp server, and what comes back is merged into the blob as an
+// unauthenticated attribute of the signer, together with the server's
+// certificates that the blob lacks.
+#pragma once
+#include <cstdint>
+
+#include "base/grow_array.h"
+#include "base/shared_ref.h"
+#include "der/der_value.h"
+#include "timestamp/timestamp_post.h"
+
+namespace fontseal {
+
+// What is to be time-stamped.
+struct TimeStampSubject {
+    const uint8_t* signature;  // the content of the signer's encryptedDigest
+    int length;
+    int digestKind;  // the signer's digest algorithm (kDigestMd5 / kDigestSha1)
+};
+
+// What a protocol hands back for the merge.
+struct TimeStampToken {
+    // The attribute that becomes the signer's only unauthenticated attribute.
+    SharedRef<DerValue> attribute;
+    // Certificates the server sent; those the blob lacks are appended to it.
+    GrowArray<SharedRef<DerValue>> certificates{16, 0xDF};
+};
+
+// One way of asking a server for a time stamp. Another protocol is one more
+// such entry; the decoding of the blob and the merge stay shared.
+struct TimestampProtocol {
+    // True with `token` filled when the server at `url` returned a usable time
+    // stamp for `subject`. Never raises for anything the server does.
+    bool (*obtain)(const TimeStampSubject& subject, const char* url,
+                   const TransferOptions& transfer, TimeStampToken& token);
+};
+
+// The server counter-signs the signature value: a base64 request of type
+// 1.3.6.1.4.1.311.3.2.1, a base64 PKCS#7 SignedData reply whose one signer
+// info becomes a counterSignature (1.2.840.113549.1.9.6) attribute.
+extern const TimestampProtocol kCounterSignatureProtocol;
+
+// Reads the blob (a ContentInfo of type signedData with exactly one signer),
+// asks the server at `url` for a time stamp and encodes the blob again into a
+// malloc'd block stored in *out, with the time stamp when one was had and
+// unchanged otherwise. Returns that block's length, or -1 (nothing stored in
+// *out) for a null URL, a blob that cannot be read, or an encoding failure.
+// A null URL never touches the network.
+int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
+                            const char* url);
+int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
+                            const char* url, const TimestampProtocol& protocol,
+                            const TransferOptions& transfer);
+
+}  // namespace fontseal

@@ -1,0 +1,440 @@
+"""Time-stamp servers for the tests: loopback only, an ephemeral port, keys and
+certificates made with openssl at start-up, replies made by openssl.
+
+Two protocols on one port, told apart by the request's Content-Type:
+  * application/timestamp-query: RFC 3161, answered by `openssl ts -reply`;
+  * anything else: the counter-signature protocol. The body is base64 of
+    SEQUENCE { OID 1.3.6.1.4.1.311.3.2.1, ContentInfo { data, [0] OCTET STRING } };
+    the answer is the base64 of a PKCS#7 SignedData made by `openssl smime -sign`
+    over the OCTET STRING's content (signed attributes contentType,
+    signingTime, messageDigest), Content-Type application/octet-stream.
+
+Faults and options are chosen per request by path segments of the URL, so one
+server serves every case: /fault=NAME, /delay=SECONDS, /pad=BYTES. Faults:
+  status500        a 500 reply with an HTML body
+  no-content-type  a good time stamp, but no Content-Type header
+  not-base64       a body that is not base64
+  two-signers      a SignedData with two signer infos (same data, two keys)
+  oversize         a good time stamp padded with line ends past 4 MiB
+  hang             no answer at all; the connection is closed after
+                   `hang_seconds` (or when the server stops)
+  wrong-nonce      RFC 3161: the reply carries another nonce
+  wrong-imprint    RFC 3161: the reply stamps another message imprint;
+                   counter-signature: the reply signs other data
+pad=N pads a good reply with line ends to exactly N bytes.
+
+In-process use:
+    with TsaServer(workdir) as server:
+        url = server.url("/ts")          # or server.url("/fault=hang")
+        ...
+        server.last_request              # dict, see Handler._record
+Run as a program (for the C++ tests): prints the port on the first line of
+its output, then serves until its standard input closes, SIGTERM, or
+--lifetime seconds have passed.
+"""
+import argparse
+import base64
+import http.server
+import json
+import os
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+REQUEST_TYPE = bytes.fromhex("060A2B060104018237030201")  # OID 1.3.6.1.4.1.311.3.2.1
+OVERSIZE = 4 * 1024 * 1024 + 1
+MAX_REQUEST = 1024 * 1024
+MAX_DELAY = 60.0
+
+TS_CONFIG = """
+[tsa]
+default_tsa = tsa_config
+[tsa_config]
+dir = {dir}
+serial = {dir}/tsaserial
+crypto_device = builtin
+signer_cert = {dir}/tsa.pem
+certs = {dir}/tsa-ca.pem
+signer_key = {dir}/tsa.key
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.4146.2.3
+digests = sha1, sha256, sha384, sha512
+accuracy = secs:1
+ordering = yes
+tsa_name = no
+ess_cert_id_chain = no
+ess_cert_id_alg = sha1
+"""
+
+CERT_CONFIG = """
+[req]
+distinguished_name = dn
+prompt = no
+[dn]
+CN = {cn}
+O = Fontseal Test Time Stamps
+[ca]
+basicConstraints = critical,CA:TRUE
+keyUsage = keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[tsa]
+basicConstraints = CA:FALSE
+keyUsage = digitalSignature, nonRepudiation
+extendedKeyUsage = critical,timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[tls]
+basicConstraints = CA:FALSE
+keyUsage = digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = IP:127.0.0.1, DNS:localhost
+"""
+
+
+def _openssl(*args, data=None):
+    r = subprocess.run(["openssl"] + list(args), input=data, capture_output=True, timeout=60)
+    if r.returncode != 0:
+        raise RuntimeError("openssl %s: %s" % (args[0], r.stderr.decode(errors="replace")))
+    return r.stdout
+
+
+class TsaPki:
+    """The server's certificates in `directory`: a CA (tsa-ca), the
+    time-stamping certificate it issued (tsa, extendedKeyUsage critical
+    timeStamping), a second one for two-signer replies (tsa2) and a TLS
+    server certificate for 127.0.0.1 (tls). `ca_serial`: the CA certificate's
+    serial number as openssl takes it (decimal or 0x hex)."""
+
+    def __init__(self, directory, ca_serial=None):
+        self.dir = directory
+        p = lambda name: os.path.join(directory, name)
+        self.ca, self.ca_key = p("tsa-ca.pem"), p("tsa-ca.key")
+        self.cert, self.key = p("tsa.pem"), p("tsa.key")
+        self.cert2, self.key2 = p("tsa2.pem"), p("tsa2.key")
+        self.tls_cert, self.tls_key = p("tls.pem"), p("tls.key")
+        self.ts_config = p("ts.cnf")
+        if os.path.exists(self.ts_config):
+            return
+        os.makedirs(directory, exist_ok=True)
+        conf = p("cert.cnf")
+        with open(conf, "w") as f:
+            f.write(CERT_CONFIG.format(cn="Fontseal Test TSA CA"))
+        args = ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", self.ca_key,
+                "-out", self.ca, "-days", "30", "-config", conf, "-extensions", "ca"]
+        if ca_serial is not None:
+            args += ["-set_serial", str(ca_serial)]
+        _openssl(*args)
+        for name, ext, serial in (("tsa", "tsa", 1001), ("tsa2", "tsa", 1002),
+                                  ("tls", "tls", 1003)):
+            with open(conf, "w") as f:
+                f.write(CERT_CONFIG.format(cn="Fontseal Test " + name))
+            _openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", p(name + ".key"),
+                     "-out", p(name + ".csr"), "-config", conf)
+            _openssl("x509", "-req", "-in", p(name + ".csr"), "-CA", self.ca, "-CAkey",
+                     self.ca_key, "-set_serial", str(serial), "-out", p(name + ".pem"),
+                     "-days", "30", "-extfile", conf, "-extensions", ext)
+        with open(p("tsaserial"), "w") as f:
+            f.write("01\n")
+        with open(self.ts_config, "w") as f:
+            f.write(TS_CONFIG.format(dir=directory))
+
+
+def _der_header(data, pos):
+    """(header length, content length) of the DER element at pos."""
+    first = data[pos + 1]
+    if first < 0x80:
+        return 2, first
+    count = first & 0x7F
+    return 2 + count, int.from_bytes(data[pos + 2:pos + 2 + count], "big")
+
+
+def _der_children(data, pos):
+    """[(tag, start, header length, content length)] inside the element at pos."""
+    h, length = _der_header(data, pos)
+    out, p, end = [], pos + h, pos + h + length
+    while p < end:
+        ch, cl = _der_header(data, p)
+        out.append((data[p], p, ch, cl))
+        p += ch + cl
+    return out
+
+
+def counter_signature_data(request):
+    """The data of a counter-signature request, or None when it is not one."""
+    try:
+        top = _der_children(request, 0)
+        if request[0] != 0x30 or len(top) != 2:
+            return None
+        oid = request[top[0][1]:top[0][1] + top[0][2] + top[0][3]]
+        if oid != REQUEST_TYPE:
+            return None
+        inner = _der_children(request, top[1][1])
+        explicit = _der_children(request, inner[1][1])
+        tag, start, h, length = explicit[0]
+        if tag != 0x04:
+            return None
+        return request[start + h:start + h + length]
+    except (IndexError, ValueError):
+        return None
+
+
+def _flip_last_content_byte(data, element):
+    tag, start, h, length = element
+    out = bytearray(data)
+    out[start + h + length - 1] ^= 0x01
+    return bytes(out)
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+    server_version = "FontsealTestTSA/1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_POST(self):
+        owner = self.server.owner
+        length = int(self.headers.get("Content-Length") or 0)
+        if length < 0 or length > MAX_REQUEST:
+            return self._reply(413, b"too large", "text/plain")
+        body = self.rfile.read(length)
+        self._record(body)
+        options = {}
+        for segment in self.path.split("?")[0].split("/"):
+            if "=" in segment:
+                key, value = segment.split("=", 1)
+                options[key] = value
+        options = dict(owner.defaults, **options)
+        fault = options.get("fault")
+        delay = min(float(options.get("delay", 0)), MAX_DELAY)
+        if delay > 0:
+            owner.stopping.wait(delay)
+        if fault == "hang":
+            owner.stopping.wait(owner.hang_seconds)
+            self.close_connection = True
+            return
+        if self.headers.get("Content-Type", "").lower() == "application/timestamp-query":
+            return self._rfc3161(body, fault)
+        return self._counter_signature(body, fault, options)
+
+    def _record(self, body):
+        request = {
+            "request_line": self.requestline,
+            "method": self.command,
+            "path": self.path,
+            "version": self.request_version,
+            "headers": [[k, v] for k, v in self.headers.items()],
+            "body": body,
+        }
+        self.server.owner.record(request)
+
+    def _reply(self, status, body, content_type):
+        self.send_response(status)
+        if content_type:
+            self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def _counter_signature(self, body, fault, options):
+        owner = self.server.owner
+        if fault == "status500":
+            return self._reply(500, b"<html><body>Internal Server Error</body></html>\r\n",
+                               "text/html")
+        if fault == "not-base64":
+            return self._reply(200, b"<html>this is no time stamp</html>\r\n",
+                               "application/octet-stream")
+        try:
+            request = base64.b64decode(b"".join(body.split()), validate=True)
+        except ValueError:
+            return self._reply(400, b"request is not base64", "text/plain")
+        data = counter_signature_data(request)
+        if data is None:
+            return self._reply(400, b"not a time-stamp request", "text/plain")
+        if fault == "wrong-imprint":
+            data = bytes([data[0] ^ 0x01]) + data[1:] if data else b"\x01"
+        signed = owner.counter_sign(data, two_signers=(fault == "two-signers"))
+        text = b"\r\n".join(base64.b64encode(signed)[i:i + 64]
+                            for i in range(0, len(base64.b64encode(signed)), 64))
+        pad = OVERSIZE if fault == "oversize" else int(options.get("pad", 0))
+        if pad > len(text):
+            text += b"\r\n" * ((pad - len(text)) // 2) + b"\n" * ((pad - len(text)) % 2)
+        self._reply(200, text, None if fault == "no-content-type" else "application/octet-stream")
+
+    def _rfc3161(self, query, fault):
+        owner = self.server.owner
+        try:
+            fields = _der_children(query, 0)
+            if fault == "wrong-imprint":
+                imprint = _der_children(query, fields[1][1])
+                query = _flip_last_content_byte(query, imprint[1])
+            elif fault == "wrong-nonce":
+                nonces = [f for f in fields[2:] if f[0] == 0x02]
+                if nonces:
+                    query = _flip_last_content_byte(query, nonces[0])
+        except (IndexError, ValueError):
+            return self._reply(400, b"not a time-stamp query", "text/plain")
+        try:
+            reply = owner.rfc3161_reply(query)
+        except RuntimeError as e:
+            return self._reply(400, str(e).encode(), "text/plain")
+        if fault == "status500":
+            return self._reply(500, b"<html>Internal Server Error</html>", "text/html")
+        self._reply(200, reply, None if fault == "no-content-type"
+                    else "application/timestamp-reply")
+
+
+class _Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    block_on_close = False
+    allow_reuse_address = False
+
+    def finish_request(self, request, client_address):
+        # TLS handshakes run in the request's own thread, so one stuck client
+        # cannot hold up the others.
+        if self.owner.tls_context is not None:
+            request.settimeout(30)
+            try:
+                request = self.owner.tls_context.wrap_socket(request, server_side=True)
+            except (ssl.SSLError, OSError):
+                return
+        super().finish_request(request, client_address)
+
+
+class TsaServer:
+    """One server on 127.0.0.1 and an ephemeral port.
+
+    workdir: where the certificates are made (reused when already there).
+    tls: serve https with the `tls` certificate (trust pki.ca to accept it).
+    extra_certs: PEM files added to every counter-signature reply.
+    defaults: options used when the request's path names none, e.g.
+        {"fault": "hang"}.
+    hang_seconds: how long a hanging request holds its connection.
+    """
+
+    def __init__(self, workdir, tls=False, extra_certs=(), defaults=None, hang_seconds=10.0,
+                 ca_serial=None, record_file=None):
+        self.pki = TsaPki(workdir, ca_serial)
+        self.extra_certs = list(extra_certs)
+        self.defaults = dict(defaults or {})
+        self.hang_seconds = float(hang_seconds)
+        self.record_file = record_file
+        self.stopping = threading.Event()
+        self.requests = []
+        self._lock = threading.Lock()
+        self._openssl_lock = threading.Lock()
+        self.tls_context = None
+        if tls:
+            self.tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls_context.load_cert_chain(self.pki.tls_cert, self.pki.tls_key)
+        self._httpd = None
+        self._thread = None
+
+    @property
+    def port(self):
+        return self._httpd.server_address[1]
+
+    def url(self, path="/"):
+        scheme = "https" if self.tls_context else "http"
+        return "%s://127.0.0.1:%d%s" % (scheme, self.port, path)
+
+    @property
+    def last_request(self):
+        with self._lock:
+            return self.requests[-1] if self.requests else None
+
+    def record(self, request):
+        with self._lock:
+            self.requests.append(request)
+            if self.record_file:
+                saved = dict(request, body=base64.b64encode(request["body"]).decode())
+                tmp = self.record_file + ".tmp"
+                with open(tmp, "w") as f:
+                    json.dump(saved, f)
+                os.replace(tmp, self.record_file)
+
+    def start(self):
+        self._httpd = _Server(("127.0.0.1", 0), Handler)
+        self._httpd.owner = self
+        self._thread = threading.Thread(target=self._httpd.serve_forever,
+                                        kwargs={"poll_interval": 0.1}, daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        self.stopping.set()
+        if self._httpd:
+            self._httpd.shutdown()
+            self._httpd.server_close()
+            self._thread.join(10)
+            self._httpd = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def counter_sign(self, data, two_signers=False):
+        """DER of a ContentInfo(signedData) over `data`, made by openssl."""
+        pki = self.pki
+        with tempfile.TemporaryDirectory(prefix="tsa-") as tmp:
+            src = os.path.join(tmp, "data.bin")
+            with open(src, "wb") as f:
+                f.write(data)
+            chain = os.path.join(tmp, "chain.pem")
+            with open(chain, "wb") as f:
+                for pem in [pki.ca] + self.extra_certs:
+                    with open(pem, "rb") as g:
+                        f.write(g.read())
+            args = ["smime", "-sign", "-binary", "-nodetach", "-nosmimecap", "-md", "sha1",
+                    "-signer", pki.cert, "-inkey", pki.key]
+            if two_signers:
+                args += ["-signer", pki.cert2, "-inkey", pki.key2]
+            return _openssl(*(args + ["-certfile", chain, "-in", src, "-outform", "DER"]))
+
+    def rfc3161_reply(self, query):
+        """DER of a TimeStampResp for the query, made by openssl ts."""
+        with self._openssl_lock, tempfile.TemporaryDirectory(prefix="tsa-") as tmp:
+            q = os.path.join(tmp, "query.tsq")
+            with open(q, "wb") as f:
+                f.write(query)
+            return _openssl("ts", "-reply", "-config", self.pki.ts_config, "-queryfile", q,
+                            "-chain", self.pki.ca)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--dir", required=True, help="directory for keys and certificates")
+    parser.add_argument("--tls", action="store_true")
+    parser.add_argument("--extra-cert", action="append", default=[])
+    parser.add_argument("--fault")
+    parser.add_argument("--hang-seconds", type=float, default=10.0)
+    parser.add_argument("--record", help="file that receives the last request as JSON")
+    parser.add_argument("--lifetime", type=float, default=600.0)
+    args = parser.parse_args()
+    defaults = {"fault": args.fault} if args.fault else {}
+    server = TsaServer(args.dir, tls=args.tls, extra_certs=args.extra_cert, defaults=defaults,
+                       hang_seconds=args.hang_seconds, record_file=args.record).start()
+    done = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *a: done.set())
+
+    def watch_stdin():
+        try:
+            sys.stdin.buffer.read()
+        finally:
+            done.set()
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+    print(server.port, flush=True)
+    done.wait(args.lifetime)
+    server.stop()
+
+
+if __name__ == "__main__":
+    main()
