@@ -9,6 +9,7 @@
 #include "base/error.h"
 #include "fontseal/fontseal.h"
 #include "platform/file_source.h"
+#include "platform/temp_files.h"
 
 extern "C" FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_path,
                                                fontseal_report* report) {
@@ -37,4 +38,8 @@ extern "C" FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path
         return (header[12] | header[13] | header[14] | header[15]) != 0 ? 1 : 0;
     });
     return result < 0 ? fill_report(report, result, files) : result;
+}
+
+extern "C" FONTSEAL_API void fontseal_remove_temporaries(void) {
+    fontseal::temp_files_remove_all();
 }
