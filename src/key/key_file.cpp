@@ -1,9 +1,8 @@
 #include "key/key_file.h"
 
-#include <openssl/bio.h>
+#include <openssl/decoder.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
@@ -25,8 +24,8 @@ namespace {
 // Far beyond any key file, chain included; a larger file is not one.
 constexpr int kMaxKeyFileSize = 4 * 1024 * 1024;
 
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
+struct DecoderFree {
+    void operator()(OSSL_DECODER_CTX* decoder) const { OSSL_DECODER_CTX_free(decoder); }
 };
 struct Pkcs12Free {
     void operator()(PKCS12* p12) const { PKCS12_free(p12); }
@@ -70,6 +69,7 @@ struct PemScan {
     bool pem = false;        // some "-----BEGIN " line
     bool key = false;        // a block whose label ends in "PRIVATE KEY"
     bool encrypted = false;  // that block is encrypted (PKCS#8 or PEM headers)
+    size_t keyStart = 0;     // where that block's BEGIN line starts
 };
 
 PemScan scan_pem(const SecureBytes& bytes) {
@@ -87,6 +87,7 @@ PemScan scan_pem(const SecureBytes& bytes) {
         if (name.size() >= kKey.size() &&
             name.compare(name.size() - kKey.size(), kKey.size(), kKey) == 0) {
             scan.key = true;
+            scan.keyStart = static_cast<size_t>(at - text);
             static const std::string kProcType = "Proc-Type: 4,ENCRYPTED";
             static const std::string kEnd = "-----END ";
             const char* blockEnd = std::search(dashes, end, kEnd.begin(), kEnd.end());
@@ -98,15 +99,6 @@ PemScan scan_pem(const SecureBytes& bytes) {
         at = std::search(dashes, end, kBegin.begin(), kBegin.end());
     }
     return scan;
-}
-
-// Hands OpenSSL the caller's password; never asks anyone for one.
-int password_callback(char* buffer, int size, int, void* user) {
-    const char* password = static_cast<const char*>(user);
-    const size_t length = password ? std::strlen(password) : 0;
-    if (length > static_cast<size_t>(size)) return -1;
-    if (length > 0) std::memcpy(buffer, password, length);
-    return static_cast<int>(length);
 }
 
 // The DER forms, each decoded only far enough to tell which it is.
@@ -134,12 +126,23 @@ int accept_key(EvpPkeyPtr key, const KeyLibraryRef& library, KeyFileContents& ou
 int load_pem(const SecureBytes& bytes, const PemScan& scan, const char* password,
              const KeyLibraryRef& library, KeyFileContents& out) {
     if (!scan.key) return kErrKeyFormat;
-    std::unique_ptr<BIO, BioFree> bio(
-        BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-    if (!bio) throw std::bad_alloc();
-    EvpPkeyPtr key(PEM_read_bio_PrivateKey_ex(bio.get(), nullptr, password_callback,
-                                              const_cast<char*>(password), library.get(), nullptr));
-    if (!key) return scan.encrypted ? kErrKeyPassword : kErrKeyFile;
+    // OpenSSL's decoder is handed the password itself, so that nobody is
+    // ever asked for one, and starts at the key block, whatever precedes it.
+    EVP_PKEY* raw = nullptr;
+    std::unique_ptr<OSSL_DECODER_CTX, DecoderFree> decoder(OSSL_DECODER_CTX_new_for_pkey(
+        &raw, "PEM", nullptr, nullptr, EVP_PKEY_KEYPAIR, library.get(), nullptr));
+    if (!decoder) throw std::bad_alloc();
+    const size_t length = password ? std::strlen(password) : 0;
+    if (!OSSL_DECODER_CTX_set_passphrase(
+            decoder.get(), reinterpret_cast<const unsigned char*>(password ? password : ""),
+            length)) {
+        throw std::bad_alloc();
+    }
+    const unsigned char* data = bytes.data() + scan.keyStart;
+    size_t remaining = bytes.size() - scan.keyStart;
+    const bool decoded = OSSL_DECODER_from_data(decoder.get(), &data, &remaining) == 1;
+    EvpPkeyPtr key(raw);
+    if (!decoded || !key) return scan.encrypted ? kErrKeyPassword : kErrKeyFile;
     return accept_key(std::move(key), library, out);
 }
 
