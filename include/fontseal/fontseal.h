@@ -60,7 +60,7 @@ enum {
 #define FONTSEAL_E_STREAM_LAST 261
 /* ...and malformed data met while the signature was built, decoded or
  * time-stamped, or while the key was read. */
-#define FONTSEAL_E_DATA_FIRST (-5821)
+#define FONTSEAL_E_DATA_FIRST (-5823)
 #define FONTSEAL_E_DATA_LAST (-5801)
 
 /* Digest selector: non-zero SHA-1, zero MD5. */

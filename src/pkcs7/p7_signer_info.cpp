@@ -1,7 +1,5 @@
 #include "pkcs7/p7_signer_info.h"
 
-#include <openssl/evp.h>
-
 #include <new>
 #include <vector>
 
@@ -11,16 +9,15 @@
 #include "der/der_errors.h"
 #include "der/der_header.h"
 #include "der/der_null.h"
+#include "der/der_oid.h"
+#include "der/der_raw.h"
 #include "der/der_sequence.h"
 #include "der/p7_algorithm_id.h"
-#include "sign/digest_content.h"
 #include "x509/certificate_info.h"
 
 namespace fontseal {
 
 namespace {
-
-constexpr int kMaxDigest = 20;
 
 int sizeOfAttributes(P7SignerInfo::AttributeList& list) {
     int64_t sum = 0;
@@ -50,8 +47,7 @@ void P7SignerInfo::digestBytes(const uint8_t* data, int length, uint8_t* digest)
         data = kEmpty;
         length = 0;
     }
-    if (!EVP_Digest(data, static_cast<size_t>(length), digest, nullptr,
-                    useSha1_ ? EVP_sha1() : EVP_md5(), nullptr)) {
+    if (!digest_bytes(digest_, data, static_cast<size_t>(length), digest)) {
         throw error(kErrSignatureFailed);
     }
 }
@@ -73,8 +69,8 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
     if (!key_) throw error(kErrSignatureFailed);
 
     // The size pass needs only the digest's length, not its value.
-    const int digestSize = digestLength();
-    uint8_t digest[kMaxDigest] = {0};
+    const int digestSize = digest_size(digest_);
+    uint8_t digest[kMaxDigestSize] = {0};
     if (sink) digestBytes(content_->content(), content_->contentLength(), digest);
 
     P7Attribute contentType(kOidContentTypeAttribute);
@@ -89,7 +85,7 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
         issuer_->encode(sink);
         serial_->encode(sink);
     }
-    P7AlgorithmId algorithm(useSha1_ ? kOidSha1 : kOidMd5);
+    P7AlgorithmId algorithm(digest_oid(digest_));
     size += algorithm.encode(sink);
 
     if (!authenticated_.empty()) {
@@ -119,7 +115,7 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
     if (sink) {
         auto* algorithmId = new DerSequence(kTagSequence, kFormConstructed);
         SharedRef<DerValue> algorithmIdRef(algorithmId);
-        algorithmId->add(SharedRef<DerValue>(new DerOid(useSha1_ ? kOidSha1 : kOidMd5)));
+        algorithmId->add(SharedRef<DerValue>(new DerOid(digest_oid(digest_))));
         algorithmId->add(SharedRef<DerValue>(new DerNull()));
         DerSequence digestInfo(kTagSequence, kFormConstructed);
         digestInfo.add(algorithmIdRef);

@@ -177,7 +177,7 @@ struct SignerParts {
                 new fontseal::DerRaw(info.issuer(), info.issuerLength(), false)),
             fontseal::SharedRef<fontseal::DerRaw>(
                 new fontseal::DerRaw(info.serial(), info.serialLength(), false)),
-            useSha1);
+            fontseal::digest_from_use_sha1(useSha1));
     }
 };
 
