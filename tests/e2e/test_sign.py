@@ -175,7 +175,12 @@ class SignTest(unittest.TestCase):
                       "https://example.com/x")
         self.assertEqual(r.returncode, 0, r.stderr)
         blob = dsig_blob(out)
-        attr = SignedBlob(blob).attributes[0]
+        parsed_blob = SignedBlob(blob)
+        attr = parsed_blob.attributes[0]
+        # A SET OF in DER order: the encodings sorted, so re-encoding the set
+        # gives the same bytes.
+        self.assertEqual(parsed_blob.attributes_in_blob, sorted(parsed_blob.attributes_in_blob))
+        self.assertEqual(len(parsed_blob.attributes_in_blob), 5)
         name = "Ünï ✓".encode("utf-16-be")
         url = b"https://example.com/x"
         value = (b"\xA0" + bytes([len(name) + 2]) + b"\x80" + bytes([len(name)]) + name +
