@@ -13,10 +13,8 @@
 #include "base/error.h"
 #include "base/utf16.h"
 #include "fontseal/fontseal.h"
-#include "der/der_reader.h"
 #include "key/key_file.h"
 #include "key/pvk_reader.h"
-#include "base/memory_stream.h"
 #include "key/secure_bytes.h"
 #include "platform/file_source.h"
 
@@ -81,12 +79,7 @@ int32_t sign_with_key_file(const char* input_path, const char* output_path,
     if (loaded < 0) fail(Stage::kKeyRead, loaded);
 
     if (!files.certPath) {
-        for (const std::vector<uint8_t>& der : contents.certificates) {
-            MemoryStream bytes(der.data(), static_cast<int>(der.size()));
-            DerReader reader(bytes);
-            P7Certificate certificate;
-            if (certificate.decodeFrom(reader)) certificates.append() = certificate;
-        }
+        certificates_from_der(contents.certificates, certificates);
         if (certificates.count() == 0) fail(Stage::kKeyCertificates);
     }
 

@@ -190,7 +190,8 @@ class SignTest(unittest.TestCase):
         b = self.path("named.der")
         write(b, blob)
         parsed = check(["openssl", "asn1parse", "-inform", "DER", "-in", b])
-        for name in ("contentType", "messageDigest", "sha1", "rsaEncryption"):
+        # The tool's default digest is SHA-256.
+        for name in ("contentType", "messageDigest", "sha256", "rsaEncryption"):
             self.assertIn(name, parsed)
 
     def test_bundle_with_several_certificates(self):
