@@ -196,38 +196,56 @@ static const CertContextBody* context_body(PCCERT_CONTEXT context) {
 
 class CertStoreHandle {
 public:
+    CertStoreHandle() = default;
+    // Duplicated contexts keep their own references.
+    ~CertStoreHandle() {
+        for (CertContextBody* body : contexts) release(body);
+    }
+    CertStoreHandle(const CertStoreHandle&) = delete;
+    CertStoreHandle& operator=(const CertStoreHandle&) = delete;
+
     std::vector<CertContextBody*> contexts;  // one reference each
 };
 
 DWORD GetLastError() { return last_error; }
 void SetLastError(DWORD code) { last_error = code; }
 
+// The stores a system store is made of. Today the per-user directory; the
+// certificates of hardware tokens join the list as one more CertStore.
+static bool stores_for(const char* name, std::vector<std::unique_ptr<CertStore>>& stores) {
+    std::string directory = user_store_directory(name);
+    if (directory.empty()) return false;
+    stores.push_back(std::make_unique<DirectoryCertStore>(directory));
+    return true;
+}
+
 HCERTSTORE CertOpenSystemStoreA(uintptr_t provider, const char* name) {
-    if (provider != 0 || !name || !name[0] || std::strchr(name, '/')) {
+    if (provider != 0 || !name || !name[0] || name[0] == '.' || std::strchr(name, '/')) {
         SetLastError(kStoreInvalidArgument);
         return nullptr;
     }
-    std::string directory = user_store_directory(name);
-    if (directory.empty()) {
-        SetLastError(kStoreCannotOpen);
-        return nullptr;
-    }
     try {
-        DirectoryCertStore store(directory);
-        std::vector<StoreEntry> entries;
-        uint32_t fault = kStoreOk;
-        if (!store.load(entries, &fault)) {
-            SetLastError(fault);
+        std::vector<std::unique_ptr<CertStore>> stores;
+        if (!stores_for(name, stores)) {
+            SetLastError(kStoreCannotOpen);
             return nullptr;
         }
         std::unique_ptr<CertStoreHandle> handle(new CertStoreHandle());
-        for (StoreEntry& entry : entries) {
-            if (CertContextBody* body = make_context(entry)) {
-                try {
-                    handle->contexts.push_back(body);
-                } catch (...) {
-                    release(body);
-                    throw;
+        for (const std::unique_ptr<CertStore>& store : stores) {
+            std::vector<StoreEntry> entries;
+            uint32_t fault = kStoreOk;
+            if (!store->load(entries, &fault)) {
+                SetLastError(fault);
+                return nullptr;
+            }
+            for (StoreEntry& entry : entries) {
+                if (CertContextBody* body = make_context(entry)) {
+                    try {
+                        handle->contexts.push_back(body);
+                    } catch (...) {
+                        release(body);
+                        throw;
+                    }
                 }
             }
         }
@@ -266,8 +284,6 @@ PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT context) {
 }
 
 BOOL CertCloseStore(HCERTSTORE store, DWORD) {
-    if (!store) return TRUE;
-    for (CertContextBody* body : store->contexts) release(body);
     delete store;
     return TRUE;
 }

@@ -402,6 +402,16 @@ TEST_F(StoreSignerTest, ListingFindingAndSigningFailures) {
         EXPECT_EQ(found, f.expected);
         cert = entry(csp, signer);
         EXPECT_EQ(signWith(cert), f.expected == FONTSEAL_OK ? FONTSEAL_OK : FONTSEAL_E_SIGN);
+        fontseal_store_sign_request request = {};
+        request.size = sizeof request;
+        request.input_path = font.c_str();
+        request.output_path = out.c_str();
+        request.thumbprint = signer.c_str();
+        request.use_sha1 = 1;
+        fontseal_store_report report = {};
+        report.size = sizeof report;
+        EXPECT_EQ(fontseal_store_sign(&request, &report), f.expected) << report.message;
+        EXPECT_EQ(report.thumbprint, signer);
     }
 
     // An entry of another signer is not signed with.
@@ -451,6 +461,62 @@ TEST_F(StoreSignerTest, ListingFindingAndSigningFailures) {
     EXPECT_EQ(fontseal_store_list(nullptr, nullptr, &report), FONTSEAL_E_STORE_OPEN);
     release_win_csp(csp);
     release_win_csp(nullptr);
+}
+
+// Prefix matching on a host's own signer, where thumbprints can be chosen:
+// a prefix two entries share is refused, a longer one finds its entry.
+TEST_F(StoreSignerTest, PrefixesMustBeUnique) {
+    class HostCert : public fontseal::CspCert {
+    public:
+        HostCert(fontseal::Csp* owner, const char* hex) : owner_(owner) {
+            Bytes bytes = testsupport::unhex(hex);
+            std::memcpy(thumb_, bytes.data(), sizeof thumb_);
+        }
+        const uint8_t* thumbprint() const override { return thumb_; }
+        bool hasPrivateKey() const override { return true; }
+        std::string subjectName() const override { return "host"; }
+        std::string friendlyName() const override { return {}; }
+        std::string issuerName() const override { return {}; }
+        fontseal::SystemTime validFrom() const override { return {}; }
+        fontseal::SystemTime validTo() const override { return {}; }
+        fontseal::Csp* owner() const override { return owner_; }
+
+    private:
+        fontseal::Csp* owner_;
+        uint8_t thumb_[20];
+    };
+    class HostCsp : public fontseal::Csp {
+    public:
+        int enumCertificates() override { return 2; }
+        fontseal::CspCert* certificateAt(int index) override { return index ? &b : &a; }
+        int sign(fontseal::CspCert*, const uint8_t*, int, int, int, const char16_t*, const char*,
+                 uint8_t**) override {
+            return -1;
+        }
+        HostCert a{this, "1122334455667788990011223344556677889900"};
+        HostCert b{this, "11223344AABBCCDDEEFF11223344556677889900"};
+    } host;
+    struct Case {
+        const char* prefix;
+        int32_t expected;
+        fontseal::CspCert* found;
+    };
+    const Case cases[] = {
+        {"11223344", FONTSEAL_E_STORE_AMBIGUOUS, nullptr},
+        {"1122334455", FONTSEAL_OK, &host.a},
+        {"11223344aa", FONTSEAL_OK, &host.b},
+        {"1122334455667788990011223344556677889900", FONTSEAL_OK, &host.a},
+        {"11223344556677889900112233445566778899001", FONTSEAL_E_STORE_THUMBPRINT, nullptr},
+    };
+    for (const Case& c : cases) {
+        int32_t result = 0;
+        EXPECT_EQ(entry(&host, c.prefix, &result), c.found) << c.prefix;
+        EXPECT_EQ(result, c.expected) << c.prefix;
+    }
+    // A host's entry has no key the store could check.
+    int32_t result = 0;
+    entry(&host, "1122334455", &result, true);
+    EXPECT_EQ(result, FONTSEAL_E_STORE_NO_KEY);
 }
 
 // Import failures name the file at fault.
