@@ -16,6 +16,7 @@
 #include "fontseal/csp.h"
 #include "fontseal/fontseal.h"
 #include "fontseal/store.h"
+#include "support/cert_support.h"
 #include "support/key_support.h"
 #include "support/sfnt_support.h"
 #include "support/signing_support.h"
@@ -461,6 +462,43 @@ TEST_F(StoreSignerTest, ListingFindingAndSigningFailures) {
     EXPECT_EQ(fontseal_store_list(nullptr, nullptr, &report), FONTSEAL_E_STORE_OPEN);
     release_win_csp(csp);
     release_win_csp(nullptr);
+}
+
+// Display names as the store's name rules give them, for subject and issuer
+// (the certificates are self-signed) and as the friendly name without one.
+TEST_F(StoreSignerTest, DisplayNamesFollowTheNameRules) {
+    struct Case {
+        const char* subject;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"/CN=Common/OU=Unit/O=Org", "Common"},
+        {"/O=Org/OU=Unit/emailAddress=a@b.test", "Unit"},
+        {"/C=DE/O=Org/emailAddress=a@b.test", "Org"},
+        {"/emailAddress=a@b.test", "a@b.test"},
+        {"/C=DE", ""},
+    };
+    std::map<std::string, std::string> expected;
+    int n = 0;
+    for (const Case& c : cases) {
+        testsupport::CertOptions options;
+        options.subject = c.subject;
+        options.serial = std::to_string(++n);
+        testsupport::TestCert cert =
+            testsupport::makeCertificate(dir, "n" + options.serial, options);
+        fontseal_store_report r = import(cert.pem, "");
+        ASSERT_EQ(r.result, FONTSEAL_OK) << r.message;
+        expected[r.thumbprint] = c.name;
+    }
+    std::vector<ListedEntry> listed;
+    ASSERT_EQ(fontseal_store_list(collect, &listed, nullptr), 5);
+    for (const ListedEntry& e : listed) {
+        SCOPED_TRACE(expected[e.thumbprint]);
+        EXPECT_EQ(e.subject, expected[e.thumbprint]);
+        EXPECT_EQ(e.issuer, expected[e.thumbprint]);
+        EXPECT_EQ(e.friendly, expected[e.thumbprint]);
+        EXPECT_EQ(e.hasKey, 0);
+    }
 }
 
 // Prefix matching on a host's own signer, where thumbprints can be chosen:
