@@ -16,6 +16,8 @@ struct CallFiles {
     std::string key;
 };
 
+// The line without its closing "(code N)".
+std::string explain_result(int32_t code, const CallFiles& files);
 std::string describe_result(int32_t code, const CallFiles& files);
 
 // Stores `code` and, for a failure, its description in `report` (which may
