@@ -2,13 +2,14 @@
 
 #include "api/font_passes.h"
 #include "api/result_codes.h"
+#include "font/ot_passes.h"
 
 namespace fontseal {
 
 int32_t strip_font(const char* input_path, const char* output_path) {
     return run_with_result([&] {
-        OpenFont open = open_font_without_dsig(input_path);
-        write_font_file(*open.font, output_path);
+        OTSourceFont source = open_font(input_path);
+        write_font_file(*source.font, output_path);
         return kResultOk;
     });
 }

@@ -17,6 +17,8 @@ enum : int32_t {
     kOtNoOwner = -4,       // a table used without the font that owns it
     kOtNotRaw = -6,        // a raw copy of a table that is not in the raw state
     kOtNoOutput = -7,      // a font or table written without an output stream
+    kOtCannotOpen = -8,    // the input font cannot be opened or read
+    kOtCannotCreate = -9,  // the output font cannot be created or put in place
 };
 
 }  // namespace fontseal

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "font/ot_errors.h"
 #include "base/grow_array.h"
+#include "font/ot_errors.h"
+#include "font/ot_layout.h"
 #include "font/ot_table.h"
 
 namespace fontseal {
@@ -36,12 +37,29 @@ public:
     // Destroys the table at `index`; later tables move up by one. An index
     // outside the list (such as findTable's -1) does nothing.
     void removeTable(int32_t index);
+    // Takes the table at `index` out of the list and hands it over; null for
+    // an index outside the list.
+    std::unique_ptr<OTTable> releaseTable(int32_t index);
     // Adds `table` at the end of the list; returns it.
     OTTable* appendTable(std::unique_ptr<OTTable> table);
 
-    // Writes the whole font to the output and returns 0. OT_EXCEPTION -7
-    // without output; error 258 when the output takes fewer bytes than given.
+    // Lays the font out as writeFont writes it, without writing anything:
+    // sorts the list by tag, gives every table its output offset and
+    // checksum and computes head's checkSumAdjustment. OT_EXCEPTION -6 for a
+    // table that is neither raw nor rebuilt, -3 for raw tables without input.
+    OTLayout layout();
+    // Sends the bytes of `layout`, made by layout() on this font, to `sink`
+    // front to back; raw tables are taken from the input, in place when it
+    // holds them in memory. error 258 when the input is shorter than its
+    // directory said.
+    void emit(const OTLayout& layout, OTChunkSink& sink);
+
+    // Writes the whole font to the output, front to back from position 0,
+    // and returns 0. OT_EXCEPTION -7 without output; error 258 when the
+    // output takes fewer bytes than given.
     int32_t writeFont();
+    // The same with a layout made by layout() on this font.
+    int32_t writeFont(const OTLayout& layout);
 
     int32_t tableCount() const { return tables_.count(); }
     OTTable& table(int32_t index) { return *tables_[index]; }

@@ -22,6 +22,7 @@ public:
     int32_t parse(OTStream* stream) override;
     void writeTo(OTStream* stream) override;
     uint32_t computeLength() override;
+    bool rebuildsImage() const override { return true; }
 
     uint32_t version = 0;
     uint32_t fontRevision = 0;

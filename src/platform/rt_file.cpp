@@ -138,6 +138,16 @@ long rt_fstat_size(int handle) {
     return static_cast<long>(st.st_size);
 }
 
+bool rt_preallocate(int handle, int64_t size) {
+    if (handle < 0 || size <= 0) return false;
+#if defined(__linux__)
+    // Keeps the file's size as it is: only blocks are reserved.
+    return ::fallocate(handle, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0;
+#else
+    return false;
+#endif
+}
+
 int rt_close(int handle) {
     if (handle < 0) return -1;
     // A close interrupted by a signal has still released the descriptor.

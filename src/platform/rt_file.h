@@ -19,6 +19,11 @@ long rt_tell(int handle);
 long rt_filelength(int handle);
 // File size from the status call, or -1.
 long rt_fstat_size(int handle);
+// Reserves disk space for the first `size` bytes of a file about to be
+// written, so the file system need not allocate blocks late (ext4 otherwise
+// allocates them when the finished file is renamed over an existing one).
+// Only a hint: false where the file system cannot do it, and nothing changes.
+bool rt_preallocate(int handle, int64_t size);
 // 0, or -1 when the close reported an error (a failed final write among them).
 int rt_close(int handle);
 

@@ -1,4 +1,3 @@
-#include "der/oids.h"
 #include "sign/digest_content.h"
 
 #include <openssl/evp.h>
@@ -7,14 +6,15 @@
 #include <cstring>
 #include <new>
 
+#include "base/error.h"
+#include "base/memory_stream.h"
 #include "der/der_errors.h"
 #include "der/der_header.h"
 #include "der/der_null.h"
 #include "der/der_oid.h"
 #include "der/der_raw.h"
 #include "der/der_sequence.h"
-#include "base/error.h"
-#include "base/memory_stream.h"
+#include "der/oids.h"
 
 namespace fontseal {
 
@@ -64,6 +64,47 @@ int DigestContent::encode(ByteSink* sink) {
     digestInfo.add(make<DerOctetString>(digest_, int(digestLength_), false));
 
     return link.encode(sink) + digestInfo.encode(sink);
+}
+
+struct ImageDigest::Context {
+    EVP_MD_CTX* md = nullptr;
+};
+
+ImageDigest::ImageDigest(int use_sha1) : context_(new Context) {
+    context_->md = EVP_MD_CTX_new();
+    failed_ = !context_->md ||
+              !EVP_DigestInit_ex(context_->md, use_sha1 ? EVP_sha1() : EVP_md5(), nullptr);
+}
+
+ImageDigest::~ImageDigest() {
+    EVP_MD_CTX_free(context_->md);
+    delete context_;
+}
+
+void ImageDigest::update(const uint8_t* data, size_t length) {
+    if (failed_ || length == 0) return;
+    if (!EVP_DigestUpdate(context_->md, data, length)) failed_ = true;
+}
+
+int ImageDigest::finish(uint8_t* out) {
+    static_assert(kMaxLength >= EVP_MAX_MD_SIZE, "room for any digest");
+    unsigned int length = 0;
+    if (failed_ || !EVP_DigestFinal_ex(context_->md, out, &length)) {
+        failed_ = true;
+        return -1;
+    }
+    failed_ = true;  // finished: no further updates
+    return static_cast<int>(length);
+}
+
+int32_t build_digest_content_for_digest(const uint8_t* digest, int digest_length, int use_sha1,
+                                        uint8_t* out, int out_capacity) {
+    const int expected = use_sha1 ? 20 : 16;
+    if (!digest || digest_length != expected) return -1;
+    DigestContent content(use_sha1 != 0, digest, digest_length);
+    if (!out) return content.encode(nullptr);
+    MemoryStream sink(out, out_capacity);
+    return content.encode(&sink);
 }
 
 int32_t build_digest_content(const uint8_t* data, int length, int use_sha1, uint8_t* out,

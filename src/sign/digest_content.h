@@ -1,11 +1,12 @@
 // The content that a font signature covers: a fixed link attribute followed
 // by a DigestInfo of the font image's digest.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
-#include "der/oids.h"
-#include "der/der_value.h"
 #include "base/shared_ref.h"
+#include "der/der_value.h"
+#include "der/oids.h"
 
 namespace fontseal {
 
@@ -31,11 +32,37 @@ private:
     int32_t digestLength_ = 0;
 };
 
+// The digest of a font image taken piece by piece as the image is laid out,
+// so the image never has to be held whole.
+class ImageDigest {
+public:
+    static constexpr int kMaxLength = 64;
+
+    // SHA-1 when `use_sha1` is non-zero, else MD5.
+    explicit ImageDigest(int use_sha1);
+    ~ImageDigest();
+    ImageDigest(const ImageDigest&) = delete;
+    ImageDigest& operator=(const ImageDigest&) = delete;
+
+    void update(const uint8_t* data, size_t length);
+    // Writes the digest (kMaxLength bytes at most) to `out` and returns its
+    // length; -1 when the digest could not be taken.
+    int finish(uint8_t* out);
+
+private:
+    struct Context;
+    Context* context_;
+    bool failed_ = false;
+};
 
 // Returns the size of the content for `data` (80 with MD5, 81 with SHA-1)
 // and, when `out` is given, writes it there. A buffer too small raises
 // error 259 without writing past out_capacity.
 int32_t build_digest_content(const uint8_t* data, int length, int use_sha1, uint8_t* out,
                              int out_capacity);
+// The same content from the image's finished digest (`digest_length` bytes
+// of ImageDigest::finish); -1 for a length that is not the algorithm's.
+int32_t build_digest_content_for_digest(const uint8_t* digest, int digest_length, int use_sha1,
+                                        uint8_t* out, int out_capacity);
 
 }  // namespace fontseal
