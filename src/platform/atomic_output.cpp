@@ -43,7 +43,12 @@ AtomicOutput::AtomicOutput(const char* destination) {
         char target[PATH_MAX];
         if (::realpath(destination_.c_str(), target)) destination_ = target;
     }
-    if (::stat(destination_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::stat(destination_.c_str(), &st) == 0) {
+        // A device, a FIFO or a directory is never replaced by a font.
+        if (!S_ISREG(st.st_mode)) {
+            destination_.clear();
+            return;
+        }
         keepMode_ = true;
         mode_ = st.st_mode & 07777;
     }
@@ -75,6 +80,9 @@ bool AtomicOutput::create() {
 bool AtomicOutput::commit() {
     if (!created_ || committed_) return false;
     if (keepMode_ && ::chmod(temp_.c_str(), mode_) != 0) return false;
+    // Whatever appeared at the destination since must be a regular file too.
+    struct stat st;
+    if (::lstat(destination_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
     if (::rename(temp_.c_str(), destination_.c_str()) != 0) return false;
     committed_ = true;
     return true;

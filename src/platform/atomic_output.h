@@ -13,7 +13,9 @@ namespace fontseal {
 class AtomicOutput {
 public:
     // Chooses where the temporary file goes. A destination that is a
-    // symbolic link is replaced through the link, at the file it names.
+    // symbolic link is replaced through the link, at the file it names. A
+    // destination that exists and is not a regular file (a device, a FIFO, a
+    // directory) is refused: create() then fails.
     explicit AtomicOutput(const char* destination);
     // Removes the temporary file if this object created it and `commit`
     // did not move it into place.

@@ -1,0 +1,123 @@
+"""Hostile and malformed inputs and outputs, met through the tool and the
+exported function: each is refused with its result code, promptly, and
+leaves nothing behind."""
+import ctypes
+import os
+import stat
+import struct
+import subprocess
+import unittest
+
+from e2e_support import CLI, DEJAVU, LIB, TempDirTest, check, read, run, tables, write
+
+
+def checksum(data):
+    data = data + b"\0" * (-len(data) % 4)
+    return sum(struct.unpack(">%dI" % (len(data) // 4), data)) & 0xFFFFFFFF
+
+
+def sfnt(entries, version=b"\0\1\0\0"):
+    """A font whose tables are laid out in the given order, padded to 4."""
+    n = len(entries)
+    es = max(n.bit_length() - 1, 0)
+    head = version + struct.pack(">HHHH", n, 16 << es, es, 16 * n - (16 << es))
+    pos, records, body = 12 + 16 * n, [], b""
+    for tag, data in entries:
+        records.append(struct.pack(">4sIII", tag, checksum(data), pos, len(data)))
+        padded = data + b"\0" * (-len(data) % 4)
+        body += padded
+        pos += len(padded)
+    return head + b"".join(records) + body
+
+
+def patch_record(font, index, offset=None, length=None):
+    data = bytearray(font)
+    at = 12 + 16 * index
+    if offset is not None:
+        struct.pack_into(">I", data, at + 8, offset)
+    if length is not None:
+        struct.pack_into(">I", data, at + 12, length)
+    return bytes(data)
+
+
+HEAD = tables(read(DEJAVU))[b"head"]
+BASE = [(b"head", HEAD), (b"cmap", bytes(range(40))), (b"name", bytes(range(7, 100)))]
+
+
+class HostileTest(TempDirTest):
+    @classmethod
+    def setUpClass(cls):
+        import tempfile
+        cls._keys = tempfile.TemporaryDirectory(prefix="fontseal-e2e-keys-")
+        d = cls._keys.name
+        conf = os.path.join(d, "c.cnf")
+        with open(conf, "w") as f:
+            f.write("[req]\ndistinguished_name=dn\nprompt=no\n[dn]\nCN=Hostile Test\n"
+                    "[ext]\nextendedKeyUsage=codeSigning\n")
+        cls.key_pem, cls.cert, cls.key = (os.path.join(d, n) for n in ("k.pem", "c.pem", "k.pvk"))
+        check(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+               cls.key_pem, "-out", cls.cert, "-days", "2", "-config", conf, "-extensions", "ext"])
+        check(["openssl", "rsa", "-provider", "legacy", "-provider", "default", "-in",
+               cls.key_pem, "-outform", "PVK", "-pvk-none", "-out", cls.key])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._keys.cleanup()
+
+    def outcome(self, src, out, cert=None, key=None):
+        """(sign result, strip result, exported sign_font result); the tool's
+        results are read from its message, 0 when it succeeded."""
+        cert, key = cert or self.cert, key or self.key
+        results = []
+        for args in (["sign", "--cert", cert, "--key", key, src, out], ["strip", src, out]):
+            r = run([CLI] + args, timeout=20)
+            if r.returncode == 0:
+                results.append(0)
+            else:
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertEqual(len(r.stderr.strip().splitlines()), 1, r.stderr)
+                results.append(int(r.stderr.rsplit("(code ", 1)[1].split(")")[0]))
+        lib = ctypes.CDLL(LIB)
+        lib.sign_font.restype = ctypes.c_int32
+        results.append(lib.sign_font(src.encode(), out.encode(), cert.encode(), key.encode(),
+                                     b"", 1, 0, None, None, None))
+        return tuple(results)
+
+    def check_cases(self, cases):
+        for name, font, code in cases:
+            with self.subTest(name):
+                src, out = self.path("in.ttf"), self.path("out.ttf")
+                write(src, font)
+                self.assertEqual(self.outcome(src, out), (code,) * 3)
+                self.assertEqual(os.path.exists(out), code == 0)
+                self.assertEqual(sorted(os.listdir(self.dir)),
+                                 ["in.ttf", "out.ttf"] if code == 0 else ["in.ttf"])
+                if code == 0:
+                    os.unlink(out)
+
+    def test_outputs_that_are_not_regular_files(self):
+        src = self.path("in.ttf")
+        write(src, sfnt(BASE))
+        os.mknod(self.path("null"), stat.S_IFCHR | 0o666, os.makedev(1, 3))
+        os.mkfifo(self.path("fifo"))
+        os.mkdir(self.path("dir"))
+        os.symlink("null", self.path("to-null"))
+        os.symlink("fifo", self.path("to-fifo"))
+        kinds = {"null": stat.S_ISCHR, "fifo": stat.S_ISFIFO, "dir": stat.S_ISDIR}
+        before = sorted(os.listdir(self.dir))
+        for out, target in [("null", "null"), ("fifo", "fifo"), ("dir", "dir"),
+                            ("to-null", "null"), ("to-fifo", "fifo")]:
+            with self.subTest(out):
+                self.assertEqual(self.outcome(src, self.path(out)), (-4, -4, -4))
+                self.assertTrue(kinds[target](os.lstat(self.path(target)).st_mode))
+                self.assertEqual(sorted(os.listdir(self.dir)), before)
+
+    def test_damaged_directories(self):
+        base = sfnt(BASE)
+        self.check_cases([
+            ("a well-formed font", base, 0),
+        ])
+
+
+if __name__ == "__main__":
+    unittest.main()
