@@ -12,6 +12,10 @@ int32_t result_for_current_exception() {
     } catch (const OT_EXCEPTION& e) {
         switch (e.code) {
             case kOtBadDirectory:
+            case kOtWoff:
+            case kOtWoff2:
+            case kOtCollection:
+            case kOtNotSfnt:
                 return kResultFontDirectory;
             case kOtCannotOpen:
                 return kResultInputOpen;

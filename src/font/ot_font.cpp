@@ -35,6 +35,24 @@ void seekExactly(OTStream& stream, int32_t offset) {
     if (stream.seek(offset, SeekOrigin::kBegin) != offset) throw error(kErrShortTransfer);
 }
 
+// Raises the code that names what the input is when it is no sfnt font.
+void checkVersion(uint32_t version) {
+    switch (version) {
+        case OTFont::kVersionTrueType:
+        case OTFont::kVersionCff:
+        case OTFont::kVersionApple:
+            return;
+        case 0x774F4646:  // 'wOFF'
+            throw OT_EXCEPTION(kOtWoff);
+        case 0x774F4632:  // 'wOF2'
+            throw OT_EXCEPTION(kOtWoff2);
+        case 0x74746366:  // 'ttcf'
+            throw OT_EXCEPTION(kOtCollection);
+        default:
+            throw OT_EXCEPTION(kOtNotSfnt);
+    }
+}
+
 }  // namespace
 
 OTFont::OTFont(OTStream* input, OTStream* output) : input_(input), output_(output) {}
@@ -76,11 +94,13 @@ int32_t OTFont::readDirectory() {
     uint64_t fileSize = reported > 0 ? static_cast<uint64_t>(reported) : 0;
     input_->seek(startOffset_, SeekOrigin::kBegin);
 
-    // The version is not kept: the writer decides it from the tables.
+    // The version is checked, not kept: the writer decides it from the tables.
     uint8_t header[kHeaderSize];
-    if (!readExactly(*input_, header, kHeaderSize)) throw OT_EXCEPTION(kOtBadDirectory);
+    int32_t got = input_->read(header, kHeaderSize);
+    if (got >= 4) checkVersion(loadBE32(header));
+    if (got != kHeaderSize) throw OT_EXCEPTION(kOtBadDirectory);
     uint16_t numTables = loadBE16(header + 4);
-    if (numTables > kMaxTables) throw OT_EXCEPTION(kOtBadDirectory);
+    if (numTables == 0 || numTables > kMaxTables) throw OT_EXCEPTION(kOtBadDirectory);
 
     for (uint16_t i = 0; i < numTables; ++i) {
         uint8_t record[kRecordSize];
@@ -121,7 +141,8 @@ OTLayout OTFont::layout() {
                          return a->tagValue() < b->tagValue();
                      });
     const int32_t count = tables_.count();
-    if (count > kMaxWritableTables) throw OT_EXCEPTION(kOtBadDirectory);
+    // A font of no tables would not read back.
+    if (count == 0 || count > kMaxWritableTables) throw OT_EXCEPTION(kOtBadDirectory);
 
     OTLayout layout;
     const size_t directoryLength = kHeaderSize + static_cast<size_t>(kRecordSize) * count;

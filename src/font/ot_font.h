@@ -28,9 +28,10 @@ public:
     virtual std::unique_ptr<OTTable> createTable(const char* tag);
 
     // Reads the table directory from the input and parses head. Returns the
-    // number of tables. OT_EXCEPTION -3 without input; -2 when the directory
-    // is unusable (more than 256 tables, a directory or a table that does not
-    // lie wholly inside the file).
+    // number of tables. OT_EXCEPTION -3 without input; kOtWoff, kOtWoff2,
+    // kOtCollection or kOtNotSfnt when the input starts as no sfnt font does;
+    // -2 when the directory is unusable (no tables or more than 256, a
+    // directory or a table that does not lie wholly inside the file).
     int32_t readDirectory();
     // Index of the first table whose tag equals the four bytes, or -1.
     int32_t findTable(const char* tag) const;
@@ -84,7 +85,8 @@ public:
 
     static constexpr int32_t kMaxTables = 256;
     static constexpr uint32_t kVersionTrueType = 0x00010000;
-    static constexpr uint32_t kVersionCff = 0x4F54544F;  // 'OTTO'
+    static constexpr uint32_t kVersionCff = 0x4F54544F;    // 'OTTO'
+    static constexpr uint32_t kVersionApple = 0x74727565;  // 'true', read but never written
     static constexpr uint32_t kChecksumMagic = 0xB1B0AFBA;
 
 private:

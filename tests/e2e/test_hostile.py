@@ -87,13 +87,13 @@ class HostileTest(TempDirTest):
         for name, font, code in cases:
             with self.subTest(name):
                 src, out = self.path("in.ttf"), self.path("out.ttf")
+                if os.path.exists(out):
+                    os.unlink(out)
                 write(src, font)
                 self.assertEqual(self.outcome(src, out), (code,) * 3)
                 self.assertEqual(os.path.exists(out), code == 0)
                 self.assertEqual(sorted(os.listdir(self.dir)),
                                  ["in.ttf", "out.ttf"] if code == 0 else ["in.ttf"])
-                if code == 0:
-                    os.unlink(out)
 
     def test_outputs_that_are_not_regular_files(self):
         src = self.path("in.ttf")
@@ -114,8 +114,17 @@ class HostileTest(TempDirTest):
 
     def test_damaged_directories(self):
         base = sfnt(BASE)
+        one = sfnt(BASE[:1])
         self.check_cases([
             ("a well-formed font", base, 0),
+            ("version 'true'", sfnt(BASE, b"true"), 0),
+            ("version 'OTTO'", sfnt(BASE, b"OTTO"), 0),
+            ("a WOFF web font", b"wOFF" + base[4:], -5),
+            ("a WOFF2 web font", b"wOF2" + base[4:], -5),
+            ("a font collection", b"ttcf" + base[4:], -5),
+            ("an unknown version", b"\0\2\0\0" + base[4:], -5),
+            ("text", b"these are not the bytes of a font\n" * 4, -5),
+            ("no tables", one[:4] + b"\0" * 8, -5),
         ])
 
 

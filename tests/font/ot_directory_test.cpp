@@ -158,6 +158,30 @@ TEST(OTFontDirectory, TablesMustLieInsideTheFile) {
     EXPECT_EQ(readAndWrite(whole), 0);
 }
 
+TEST(OTFontDirectory, WhatIsNoSfntIsNamed) {
+    const std::vector<uint8_t> font = buildSfnt({{"head", testsupport::sampleHead()}});
+    auto as = [&](const char* version) {
+        std::vector<uint8_t> v = font;
+        std::copy(version, version + 4, v.begin());
+        return v;
+    };
+    struct Case {
+        std::vector<uint8_t> bytes;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {as("true"), 0},
+        {as("OTTO"), 0},
+        {as("wOFF"), kOtWoff},
+        {as("wOF2"), kOtWoff2},
+        {as("ttcf"), kOtCollection},
+        {as("\0\1\0\1"), kOtNotSfnt},
+        {std::vector<uint8_t>(font.begin(), font.begin() + 6), kOtBadDirectory},
+        {{'w', 'O', 'F', '2'}, kOtWoff2},
+    };
+    for (const Case& c : cases) EXPECT_EQ(readAndWrite(c.bytes), c.code);
+}
+
 TEST(OTFontDirectory, TruncatedDirectoryOrHeadIsUnusable) {
     std::vector<uint8_t> in =
         buildSfnt({{"name", bytesOf(10, 1)}, {"head", testsupport::sampleHead()}});
