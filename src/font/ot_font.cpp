@@ -121,6 +121,17 @@ int32_t OTFont::readDirectory() {
         appendTable(std::move(table));
     }
 
+    // A tag listed twice leaves it open which table is meant; only DSIG
+    // entries, which the signing passes drop, may repeat.
+    std::vector<uint32_t> tags;
+    for (const std::unique_ptr<OTTable>& table : tables_) {
+        if (table->tagValue() != fontseal::tagValue("DSIG")) tags.push_back(table->tagValue());
+    }
+    std::sort(tags.begin(), tags.end());
+    if (std::adjacent_find(tags.begin(), tags.end()) != tags.end()) {
+        throw OT_EXCEPTION(kOtBadDirectory);
+    }
+
     int32_t head = findTable("head");
     if (head >= 0) tables_[head]->parse(nullptr);
     return tables_.count();

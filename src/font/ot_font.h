@@ -30,8 +30,9 @@ public:
     // Reads the table directory from the input and parses head. Returns the
     // number of tables. OT_EXCEPTION -3 without input; kOtWoff, kOtWoff2,
     // kOtCollection or kOtNotSfnt when the input starts as no sfnt font does;
-    // -2 when the directory is unusable (no tables or more than 256, a
-    // directory or a table that does not lie wholly inside the file).
+    // -2 when the directory is unusable (no tables or more than 256, a tag
+    // other than DSIG listed twice, a directory or a table that does not lie
+    // wholly inside the file).
     int32_t readDirectory();
     // Index of the first table whose tag equals the four bytes, or -1.
     int32_t findTable(const char* tag) const;

@@ -41,6 +41,8 @@ def patch_record(font, index, offset=None, length=None):
 
 
 HEAD = tables(read(DEJAVU))[b"head"]
+# Version 1, no signatures, flags 1.
+DSIG = struct.pack(">IHH", 1, 0, 1)
 BASE = [(b"head", HEAD), (b"cmap", bytes(range(40))), (b"name", bytes(range(7, 100)))]
 
 
@@ -125,6 +127,9 @@ class HostileTest(TempDirTest):
             ("an unknown version", b"\0\2\0\0" + base[4:], -5),
             ("text", b"these are not the bytes of a font\n" * 4, -5),
             ("no tables", one[:4] + b"\0" * 8, -5),
+            ("a tag listed twice", sfnt(BASE + [(b"cmap", b"more")]), -5),
+            ("head listed twice", sfnt(BASE + [(b"head", HEAD)]), -5),
+            ("DSIG listed twice", sfnt(BASE + [(b"DSIG", DSIG), (b"DSIG", DSIG)]), 0),
         ])
 
 
