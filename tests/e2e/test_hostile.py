@@ -130,6 +130,8 @@ class HostileTest(TempDirTest):
             ("a tag listed twice", sfnt(BASE + [(b"cmap", b"more")]), -5),
             ("head listed twice", sfnt(BASE + [(b"head", HEAD)]), -5),
             ("DSIG listed twice", sfnt(BASE + [(b"DSIG", DSIG), (b"DSIG", DSIG)]), 0),
+            ("a head of 20 bytes", sfnt([(b"head", HEAD[:20])] + BASE[1:]), -5),
+            ("a head whose length says 53", patch_record(base, 0, length=53), -5),
         ])
 
 

@@ -195,9 +195,12 @@ TEST(OTFontDirectory, TruncatedDirectoryOrHeadIsUnusable) {
     ASSERT_EQ(original.entries[0].tag, "head");
     testsupport::putBe32(cut, 12 + 12, 20);  // head's length: the directory check passes
     EXPECT_EQ(readAndWrite(cut), -2);
-    // With all 54 bytes present the same short length is accepted.
+    // Even with all 54 bytes present a head whose length says 20 is refused:
+    // its fields would be read from beyond the table.
     std::vector<uint8_t> whole(in.begin(), in.begin() + head->offset + 54);
     testsupport::putBe32(whole, 12 + 12, 20);
+    EXPECT_EQ(readAndWrite(whole), -2);
+    testsupport::putBe32(whole, 12 + 12, 54);
     EXPECT_EQ(readAndWrite(whole), 0);
     EXPECT_EQ(readAndWrite({}), -2);
 }
