@@ -132,6 +132,23 @@ int32_t OTFont::readDirectory() {
         throw OT_EXCEPTION(kOtBadDirectory);
     }
 
+    // No table shares bytes with another or with the directory, so the
+    // lengths add up to no more than the file holds. Empty tables take no
+    // bytes and may lie anywhere inside the file.
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (const std::unique_ptr<OTTable>& table : tables_) {
+        if (table->length() == 0) continue;
+        spans.emplace_back(table->inputOffset(),
+                           static_cast<uint64_t>(table->inputOffset()) + table->length());
+    }
+    std::sort(spans.begin(), spans.end());
+    uint64_t taken = static_cast<uint64_t>(startOffset_) + kHeaderSize +
+                     static_cast<uint64_t>(kRecordSize) * numTables;
+    for (const auto& span : spans) {
+        if (span.first < taken) throw OT_EXCEPTION(kOtBadDirectory);
+        taken = span.second;
+    }
+
     int32_t head = findTable("head");
     if (head >= 0) tables_[head]->parse(nullptr);
     return tables_.count();

@@ -32,7 +32,8 @@ public:
     // kOtCollection or kOtNotSfnt when the input starts as no sfnt font does;
     // -2 when the directory is unusable (no tables or more than 256, a tag
     // other than DSIG listed twice, a directory or a table that does not lie
-    // wholly inside the file).
+    // wholly inside the file, tables that share bytes with one another or
+    // with the directory).
     int32_t readDirectory();
     // Index of the first table whose tag equals the four bytes, or -1.
     int32_t findTable(const char* tag) const;

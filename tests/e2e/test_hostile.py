@@ -117,6 +117,7 @@ class HostileTest(TempDirTest):
     def test_damaged_directories(self):
         base = sfnt(BASE)
         one = sfnt(BASE[:1])
+        cmap = struct.unpack(">4sIII", base[28:44])
         self.check_cases([
             ("a well-formed font", base, 0),
             ("version 'true'", sfnt(BASE, b"true"), 0),
@@ -132,6 +133,12 @@ class HostileTest(TempDirTest):
             ("DSIG listed twice", sfnt(BASE + [(b"DSIG", DSIG), (b"DSIG", DSIG)]), 0),
             ("a head of 20 bytes", sfnt([(b"head", HEAD[:20])] + BASE[1:]), -5),
             ("a head whose length says 53", patch_record(base, 0, length=53), -5),
+            ("two tables at one offset", patch_record(base, 2, offset=cmap[2], length=40), -5),
+            ("a table reaching into the next", patch_record(base, 1, length=cmap[3] + 8), -5),
+            ("a table over the directory", patch_record(base, 1, offset=0), -5),
+            ("a table over the whole file", patch_record(base, 2, offset=0, length=len(base)),
+             -5),
+            ("an empty table at offset 0", patch_record(base, 1, offset=0, length=0), 0),
         ])
 
 

@@ -152,10 +152,16 @@ TEST(OTFontDirectory, TablesMustLieInsideTheFile) {
     EXPECT_EQ(name->length, 0u);
     EXPECT_EQ(testsupport::sfntSum(out), 0xB1B0AFBAu);
 
+    // A table spanning exactly the whole file lies inside it, but over the
+    // directory and head: refused as overlapping.
     std::vector<uint8_t> whole = in;
     testsupport::putBe32(whole, nameRecord + 8, 0);
     testsupport::putBe32(whole, nameRecord + 12, size);  // exactly the whole file
-    EXPECT_EQ(readAndWrite(whole), 0);
+    EXPECT_EQ(readAndWrite(whole), -2);
+    // name's data lies last: reaching exactly to the end of the file is accepted.
+    std::vector<uint8_t> toEnd = in;
+    testsupport::putBe32(toEnd, nameRecord + 12, size - testsupport::be32(in, nameRecord + 8));
+    EXPECT_EQ(readAndWrite(toEnd), 0);
 }
 
 TEST(OTFontDirectory, WhatIsNoSfntIsNamed) {
