@@ -88,8 +88,13 @@ std::unique_ptr<OTTable> OTFont::releaseTable(int32_t index) {
     return table;
 }
 
+void OTFont::setAside(const char* tag) { asideTag_ = fontseal::tagValue(tag); }
+
+std::vector<std::unique_ptr<OTTable>> OTFont::takeAside() { return std::move(aside_); }
+
 int32_t OTFont::readDirectory() {
     if (!input_ || !input_->isOk()) throw OT_EXCEPTION(kOtNoInput);
+    aside_.clear();
     int32_t reported = input_->size();
     uint64_t fileSize = reported > 0 ? static_cast<uint64_t>(reported) : 0;
     input_->seek(startOffset_, SeekOrigin::kBegin);
@@ -110,16 +115,21 @@ int32_t OTFont::readDirectory() {
         uint32_t checksum = loadBE32(record + 4);
         uint32_t offset = loadBE32(record + 8);
         uint32_t length = loadBE32(record + 12);
-        // Both ends must lie in the file; summed in 64 bits so that a huge
-        // length cannot wrap around to a small end.
-        if (static_cast<uint64_t>(offset) + length > fileSize) throw OT_EXCEPTION(kOtBadDirectory);
         table->setChecksum(checksum);
         table->setOffset(offset);
         table->setInputOffset(offset);
         table->setLength(length);
         table->setState(OTTable::kRaw);
+        if (asideTag_ != 0 && table->tagValue() == asideTag_) {
+            aside_.push_back(std::move(table));
+            continue;
+        }
+        // Both ends must lie in the file; summed in 64 bits so that a huge
+        // length cannot wrap around to a small end.
+        if (static_cast<uint64_t>(offset) + length > fileSize) throw OT_EXCEPTION(kOtBadDirectory);
         appendTable(std::move(table));
     }
+    if (tables_.count() == 0) throw OT_EXCEPTION(kOtBadDirectory);
 
     // A tag listed twice leaves it open which table is meant; only DSIG
     // entries, which the signing passes drop, may repeat.

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "base/grow_array.h"
 #include "font/ot_errors.h"
@@ -35,6 +36,13 @@ public:
     // wholly inside the file, tables that share bytes with one another or
     // with the directory).
     int32_t readDirectory();
+    // Entries tagged `tag` (four bytes) are set aside by readDirectory:
+    // neither checked against the file nor listed, but kept for takeAside.
+    void setAside(const char* tag);
+    // The entries set aside by the last readDirectory, in directory order,
+    // as raw tables whose offset and length may lie anywhere.
+    std::vector<std::unique_ptr<OTTable>> takeAside();
+
     // Index of the first table whose tag equals the four bytes, or -1.
     int32_t findTable(const char* tag) const;
     // Destroys the table at `index`; later tables move up by one. An index
@@ -97,6 +105,8 @@ private:
     int32_t startOffset_ = 0;
     int32_t adjustmentPosition_ = -1;
     GrowArray<std::unique_ptr<OTTable>> tables_;
+    uint32_t asideTag_ = 0;
+    std::vector<std::unique_ptr<OTTable>> aside_;
 };
 
 }  // namespace fontseal

@@ -1,6 +1,7 @@
 #include "font/ot_passes.h"
 
 #include <utility>
+#include <vector>
 
 #include "base/error.h"
 #include "font/ot_buffered_file.h"
@@ -21,17 +22,24 @@ OTSourceFont open_font(const char* path) {
     source.input.reset(new OTFileStream(path, OpenMode::kRead));
     if (!source.input->isOk()) throw OT_EXCEPTION(kOtCannotOpen);
     source.font.reset(new OTSigningFont(source.input.get(), nullptr));
+    // DSIG entries go before the directory is checked: a damaged signature
+    // never stops a font from being signed again or stripped.
+    source.font->setAside(kDsigTag);
     source.font->readDirectory();
-    for (int index; (index = source.font->findTable(kDsigTag)) >= 0;) {
-        std::unique_ptr<OTTable> table = source.font->releaseTable(index);
-        if (source.dsig) continue;
-        // OTSigningFont gives every DSIG entry an OTDsigTable.
-        source.dsig.reset(static_cast<OTDsigTable*>(table.release()));
+    std::vector<std::unique_ptr<OTTable>> dsigs = source.font->takeAside();
+    if (dsigs.empty()) return source;
+    // OTSigningFont gives every DSIG entry an OTDsigTable; only the first is
+    // kept, further entries of a damaged font are dropped.
+    source.dsig.reset(static_cast<OTDsigTable*>(dsigs.front().release()));
+    source.dsigState = OTDsigState::kDamaged;
+    const int32_t size = source.input->size();
+    if (size >= 0 && static_cast<uint64_t>(source.dsig->inputOffset()) + source.dsig->length() <=
+                         static_cast<uint64_t>(size)) {
         try {
             source.dsig->parse(nullptr);
             source.dsigState = OTDsigState::kParsed;
         } catch (const OT_EXCEPTION&) {
-            source.dsigState = OTDsigState::kDamaged;
+            // Kept unread, marked damaged.
         }
     }
     return source;

@@ -33,8 +33,9 @@ struct OTSourceFont {
 };
 
 // Opens the file at `path`, reads its directory and head, and takes the
-// DSIG entries out of the table list. A DSIG table that cannot be read never
-// stops the font from being signed again or stripped. OT_EXCEPTION
+// DSIG entries out of the table list before the directory is checked. A DSIG
+// table that cannot be read, or lies outside the file, never stops the font
+// from being signed again or stripped. OT_EXCEPTION
 // kOtCannotOpen when the file cannot be opened or read; the directory codes
 // of OTFont::readDirectory for an unusable font.
 OTSourceFont open_font(const char* path);

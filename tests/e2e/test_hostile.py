@@ -118,6 +118,7 @@ class HostileTest(TempDirTest):
         base = sfnt(BASE)
         one = sfnt(BASE[:1])
         cmap = struct.unpack(">4sIII", base[28:44])
+        signed = sfnt(BASE + [(b"DSIG", DSIG)])
         self.check_cases([
             ("a well-formed font", base, 0),
             ("version 'true'", sfnt(BASE, b"true"), 0),
@@ -139,6 +140,10 @@ class HostileTest(TempDirTest):
             ("a table over the whole file", patch_record(base, 2, offset=0, length=len(base)),
              -5),
             ("an empty table at offset 0", patch_record(base, 1, offset=0, length=0), 0),
+            ("a DSIG entry of 0x7FFF0000 bytes", patch_record(signed, 3, length=0x7FFF0000), 0),
+            ("a DSIG entry past the end", patch_record(signed, 3, offset=0xFFFFFF00), 0),
+            ("a DSIG entry over another table", patch_record(signed, 3, offset=cmap[2]), 0),
+            ("nothing but a DSIG table", sfnt([(b"DSIG", DSIG)]), -5),
         ])
 
 
