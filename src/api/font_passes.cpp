@@ -16,6 +16,7 @@ int32_t result_for_current_exception() {
             case kOtWoff2:
             case kOtCollection:
             case kOtNotSfnt:
+            case kOtTooLarge:
                 return kResultFontDirectory;
             case kOtCannotOpen:
                 return kResultInputOpen;

@@ -24,6 +24,7 @@ enum : int32_t {
     kOtWoff2 = -11,       // a WOFF2 web font
     kOtCollection = -12,  // a font collection
     kOtNotSfnt = -13,     // anything else that does not start as an sfnt font does
+    kOtTooLarge = -14,    // a font longer than 32-bit signed positions can address
 };
 
 }  // namespace fontseal

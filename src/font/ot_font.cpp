@@ -234,6 +234,9 @@ OTLayout OTFont::layout() {
         layout.pieces.push_back(piece);
     }
     layout.size = position;
+    // Every position in the font must be a 32-bit signed value for the
+    // streams that write it; refused before a byte is written.
+    if (position > INT32_MAX) throw OT_EXCEPTION(kOtTooLarge);
 
     uint32_t sum = 0;
     uint8_t* record = header + kHeaderSize;

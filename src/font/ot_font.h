@@ -57,7 +57,8 @@ public:
     // Lays the font out as writeFont writes it, without writing anything:
     // sorts the list by tag, gives every table its output offset and
     // checksum and computes head's checkSumAdjustment. OT_EXCEPTION -6 for a
-    // table that is neither raw nor rebuilt, -3 for raw tables without input.
+    // table that is neither raw nor rebuilt, -3 for raw tables without input,
+    // kOtTooLarge for a font longer than 32-bit signed positions reach.
     OTLayout layout();
     // Sends the bytes of `layout`, made by layout() on this font, to `sink`
     // front to back; raw tables are taken from the input, in place when it

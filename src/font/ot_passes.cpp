@@ -1,5 +1,6 @@
 #include "font/ot_passes.h"
 
+#include <climits>
 #include <utility>
 #include <vector>
 
@@ -19,8 +20,11 @@ const char kDsigTag[4] = {'D', 'S', 'I', 'G'};
 
 OTSourceFont open_font(const char* path) {
     OTSourceFont source;
-    source.input.reset(new OTFileStream(path, OpenMode::kRead));
-    if (!source.input->isOk()) throw OT_EXCEPTION(kOtCannotOpen);
+    auto* file = new OTFileStream(path, OpenMode::kRead);
+    source.input.reset(file);
+    if (!file->isOk()) throw OT_EXCEPTION(kOtCannotOpen);
+    // The streams address the file with 32-bit signed positions.
+    if (file->fileLength() > INT32_MAX) throw OT_EXCEPTION(kOtTooLarge);
     source.font.reset(new OTSigningFont(source.input.get(), nullptr));
     // DSIG entries go before the directory is checked: a damaged signature
     // never stops a font from being signed again or stripped.

@@ -36,8 +36,8 @@ struct OTSourceFont {
 // DSIG entries out of the table list before the directory is checked. A DSIG
 // table that cannot be read, or lies outside the file, never stops the font
 // from being signed again or stripped. OT_EXCEPTION
-// kOtCannotOpen when the file cannot be opened or read; the directory codes
-// of OTFont::readDirectory for an unusable font.
+// kOtCannotOpen when the file cannot be opened or read, kOtTooLarge for a
+// file past 2 GiB; the codes of OTFont::readDirectory for an unusable font.
 OTSourceFont open_font(const char* path);
 
 // Sends the bytes a signature covers to `sink`: the font exactly as the

@@ -114,6 +114,15 @@ class HostileTest(TempDirTest):
                 self.assertTrue(kinds[target](os.lstat(self.path(target)).st_mode))
                 self.assertEqual(sorted(os.listdir(self.dir)), before)
 
+    def test_fonts_too_long_to_address(self):
+        # A real font at the start of a sparse file of 3 GiB.
+        src, out = self.path("huge.ttf"), self.path("out.ttf")
+        with open(src, "wb") as f:
+            f.write(sfnt(BASE))
+            f.truncate(3 << 30)
+        self.assertEqual(self.outcome(src, out), (-5, -5, -5))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["huge.ttf"])
+
     def test_damaged_directories(self):
         base = sfnt(BASE)
         one = sfnt(BASE[:1])
