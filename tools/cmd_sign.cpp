@@ -1,10 +1,10 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -179,10 +179,18 @@ int parse(int argc, char** argv, SignArgs& args) {
 
 // An unencrypted PVK key (encrypted flag 0 in its header) needs no password;
 // anything else is asked for when no password option was given.
+// Anything but a regular file is left to the library to refuse; opening it
+// here must not wait for a FIFO's writer.
 bool key_needs_password(const std::string& key_path) {
-    std::ifstream in(key_path, std::ios::binary);
+    int fd = ::open(key_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return true;
+    struct stat st;
     unsigned char header[16];
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return true;
+    bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool read_whole = regular && ::read(fd, header, sizeof header) == sizeof header;
+    ::close(fd);
+    if (!regular) return false;
+    if (!read_whole) return true;
     static const unsigned char kMagic[4] = {0x1E, 0xF1, 0xB5, 0xB0};
     if (std::memcmp(header, kMagic, 4) != 0) return true;
     return header[12] | header[13] | header[14] | header[15];

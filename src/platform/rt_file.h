@@ -7,7 +7,8 @@
 
 namespace fontseal {
 
-// Opens `path`; returns a handle >= 0, or -1.
+// Opens `path`; returns a handle >= 0, or -1. Directories are refused, and
+// kRead opens only regular files, without waiting (a FIFO fails at once).
 int rt_open(const char* path, OpenMode mode);
 // Byte counts; -1 on failure, 0 at end of file.
 int rt_read(int handle, void* buffer, unsigned count);
