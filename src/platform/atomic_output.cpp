@@ -29,6 +29,17 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool syncPath(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    ::close(fd);
+    return result == 0;
+}
+
 }  // namespace
 
 AtomicOutput::AtomicOutput(const char* destination) {
@@ -83,8 +94,14 @@ bool AtomicOutput::commit() {
     // Whatever appeared at the destination since must be a regular file too.
     struct stat st;
     if (::lstat(destination_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+    // The data reaches the disk before the name does, so a crash never
+    // leaves the destination naming a file with missing blocks.
+    if (!syncPath(temp_, O_RDONLY)) return false;
     if (::rename(temp_.c_str(), destination_.c_str()) != 0) return false;
     committed_ = true;
+    // And the rename itself is made durable. The font is in place whatever
+    // this says: a directory that cannot be synced is not an error here.
+    syncPath(directoryOf(destination_), O_RDONLY | O_DIRECTORY);
     return true;
 }
 

@@ -28,7 +28,8 @@ public:
     bool create();
     const char* tempPath() const { return temp_.c_str(); }
     // Renames the finished temporary file over the destination, keeping the
-    // permission bits of a destination that already existed.
+    // permission bits of a destination that already existed. The file is
+    // synced to disk before the rename and its directory after it.
     bool commit();
 
 private:

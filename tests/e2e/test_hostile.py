@@ -144,6 +144,27 @@ class HostileTest(TempDirTest):
                 self.assertEqual(self.outcome(font, out, key=path), (-8, 0, -8))
                 os.unlink(out)
 
+    def test_output_is_synced_before_and_after_its_rename(self):
+        src, out = self.path("in.ttf"), self.path("out.ttf")
+        write(src, sfnt(BASE))
+        for args in (["sign", "--cert", self.cert, "--key", self.key, src, out],
+                     ["strip", src, out]):
+            with self.subTest(args[0]):
+                r = run(["strace", "-f", "-y", "-e", "trace=fsync,fdatasync,rename,renameat,"
+                         "renameat2", CLI] + args, timeout=20)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                calls = [line for line in r.stderr.splitlines()
+                         if line.split("(")[0].split()[-1] in
+                         ("fsync", "fdatasync", "rename", "renameat", "renameat2")]
+                renames = [i for i, c in enumerate(calls) if "rename" in c and "out.ttf" in c]
+                self.assertEqual(len(renames), 1, calls)
+                temp = calls[renames[0]].split('"')[1]
+                before = [c for c in calls[:renames[0]] if "sync" in c and temp in c]
+                after = [c for c in calls[renames[0]:] if "sync" in c and
+                         c.split("<", 1)[1].startswith(self.dir + ">")]
+                self.assertTrue(before, calls)
+                self.assertTrue(after, calls)
+
     def test_damaged_directories(self):
         base = sfnt(BASE)
         one = sfnt(BASE[:1])
