@@ -250,13 +250,13 @@ OTLayout OTFont::layout() {
     }
     sum += otChecksum(layout.directory.data(), directoryLength);
 
+    // A font without head has nowhere to keep the adjustment.
     adjustmentPosition_ = -1;
     if (adjustmentImage >= 0) {
         const OTLayoutPiece& head = *std::find_if(
             layout.pieces.begin(), layout.pieces.end(),
             [&](const OTLayoutPiece& piece) { return piece.image == adjustmentImage; });
         std::vector<uint8_t>& image = layout.images[static_cast<size_t>(adjustmentImage)];
-        // A font without head has nowhere to keep the adjustment.
         if (static_cast<size_t>(adjustmentInImage) + 4 <= image.size()) {
             storeBE32(image.data() + adjustmentInImage, kChecksumMagic - sum);
             adjustmentPosition_ = static_cast<int32_t>(head.offset + adjustmentInImage);
