@@ -50,9 +50,22 @@ int32_t result_for_current_exception() {
     } catch (const StageFailure& f) {
         return result_for(f.stage, f.code);
     } catch (const OT_EXCEPTION& e) {
-        // An unusable directory is the input's fault; the other font-layer
-        // codes are objects used without the stream or owner they need.
-        return e.code == kOtBadDirectory ? FONTSEAL_E_FONT_DIRECTORY : FONTSEAL_E_FONT_OBJECT;
+        switch (e.code) {
+            case kOtBadDirectory:
+            case kOtWoff:
+            case kOtWoff2:
+            case kOtCollection:
+            case kOtNotSfnt:
+            case kOtTooLarge:
+                return FONTSEAL_E_FONT_DIRECTORY;
+            case kOtCannotOpen:
+                return FONTSEAL_E_INPUT_OPEN;
+            case kOtCannotCreate:
+                return FONTSEAL_E_OUTPUT_CREATE;
+            default:
+                // Objects used without the stream or owner they need.
+                return FONTSEAL_E_FONT_OBJECT;
+        }
     } catch (const error& e) {
         return e.code;
     } catch (...) {

@@ -4,12 +4,11 @@
 #include <memory>
 #include <new>
 
-#include "api/font_passes.h"
 #include "api/results.h"
 #include "base/error.h"
 #include "base/heap_bytes.h"
 #include "font/ot_dsig_table.h"
-#include "font/ot_memory_stream.h"
+#include "font/ot_passes.h"
 #include "sign/digest_content.h"
 #include "timestamp/timestamp_signature.h"
 
@@ -17,30 +16,29 @@ namespace fontseal {
 
 namespace {
 
-constexpr int32_t kImageCapacity = 0x10000;
-const char kDsigTag[4] = {'D', 'S', 'I', 'G'};
+class DigestSink : public OTChunkSink {
+public:
+    explicit DigestSink(ImageDigest& digest) : digest_(digest) {}
+    void put(const uint8_t* data, size_t count) override { digest_.update(data, count); }
 
-// First pass: the font exactly as the writer lays it out without a DSIG
-// table, followed by the DSIG flags value 1 (00 01). This is what is signed.
-std::unique_ptr<OTMemoryStream> buildSignedImage(const char* input_path) {
-    OpenFont open = open_font_without_dsig(input_path);
-    std::unique_ptr<OTMemoryStream> image(new OTMemoryStream(kImageCapacity));
-    if (!image->isOk()) throw std::bad_alloc();
-    open.font->setOutput(image.get());
-    open.font->writeFont();
-    open.font->setOutput(nullptr);
-    static const uint8_t kFlags[2] = {0x00, 0x01};
-    image->seek(image->size(), SeekOrigin::kBegin);
-    if (image->write(kFlags, 2) != 2 || !image->isOk()) throw std::bad_alloc();
-    return image;
-}
+private:
+    ImageDigest& digest_;
+};
 
-HeapBytes buildContent(OTMemoryStream& image, DigestAlgorithm digest, int& length) {
-    int needed = build_digest_content(image.buffer(), image.size(), digest, nullptr, 0);
+// The content to be signed, over the digest of the signed image, which is
+// taken as the image is laid out and never held whole.
+HeapBytes buildContent(OTFont& font, DigestAlgorithm algorithm, int& length) {
+    ImageDigest digest(algorithm);
+    DigestSink sink(digest);
+    emit_signed_image(font, sink);
+    uint8_t value[ImageDigest::kMaxLength];
+    int value_length = digest.finish(value);
+    if (value_length < 0) fail(Stage::kContent, value_length);
+    int needed = build_digest_content_for_digest(value, value_length, algorithm, nullptr, 0);
     if (needed < 0) fail(Stage::kContent, needed);
     HeapBytes content(static_cast<uint8_t*>(std::malloc(needed > 0 ? needed : 1)));
     if (!content) throw std::bad_alloc();
-    length = build_digest_content(image.buffer(), image.size(), digest, content.get(), needed);
+    length = build_digest_content_for_digest(value, value_length, algorithm, content.get(), needed);
     if (length < 0) fail(Stage::kContent, length);
     return content;
 }
@@ -58,13 +56,10 @@ HeapBytes signContent(SigningStep& signer, const uint8_t* content, int length,
 
 int32_t runJob(const char* input_path, const char* output_path, SigningStep& signer,
                const SignOptions& options) {
-    std::unique_ptr<OTMemoryStream> image = buildSignedImage(input_path);
-
-    // Second pass: the font again, this time to receive the new DSIG table.
-    OpenFont open = open_font_without_dsig(input_path);
+    OTSourceFont source = open_font(input_path);
 
     int content_length = 0;
-    HeapBytes content = buildContent(*image, options.digestAlgorithm(), content_length);
+    HeapBytes content = buildContent(*source.font, options.digestAlgorithm(), content_length);
     int signature_length = 0;
     HeapBytes signature =
         signContent(signer, content.get(), content_length, options, signature_length);
@@ -77,14 +72,11 @@ int32_t runJob(const char* input_path, const char* output_path, SigningStep& sig
         signature_length = stamped_length;
     }
     content.reset();
-    image.reset();
 
-    std::unique_ptr<OTTable> table = open.font->createTable(kDsigTag);
-    auto* dsig = static_cast<OTDsigTable*>(table.get());
-    dsig->setSignature(signature.release(), static_cast<uint32_t>(signature_length));
-    open.font->appendTable(std::move(table));
-
-    write_font_file(*open.font, output_path);
+    // The same font, now with the new DSIG table.
+    OTDsigTable& dsig = source.font->appendDsigTable();
+    dsig.setSignature(signature.release(), static_cast<uint32_t>(signature_length));
+    write_font_file(*source.font, output_path, source.permissions);
     return FONTSEAL_OK;
 }
 

@@ -1,14 +1,14 @@
 #include "api/strip_font.h"
 
-#include "api/font_passes.h"
 #include "api/results.h"
+#include "font/ot_passes.h"
 
 namespace fontseal {
 
 int32_t strip_font(const char* input_path, const char* output_path) {
     return run_with_result([&] {
-        OpenFont open = open_font_without_dsig(input_path);
-        write_font_file(*open.font, output_path);
+        OTSourceFont source = open_font(input_path);
+        write_font_file(*source.font, output_path, source.permissions);
         return FONTSEAL_OK;
     });
 }

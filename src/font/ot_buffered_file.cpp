@@ -131,6 +131,10 @@ int32_t OTBufferedFile::seek(int32_t offset, SeekOrigin origin) {
     return position_;
 }
 
+void OTBufferedFile::reserve(int64_t size) {
+    if (handle_ >= 0) rt_preallocate(handle_, size);
+}
+
 bool OTBufferedFile::close() {
     if (handle_ >= 0) {
         flush();

@@ -30,6 +30,8 @@ public:
     // Flushes and closes. False when this flush, the close or any earlier
     // flush or direct transfer failed: the file may then be incomplete.
     bool close() override;
+    // Reserves disk space for a file that will be `size` bytes long; a hint.
+    void reserve(int64_t size);
 
 private:
     bool writeOnly() const { return isWriteOnly(mode_); }

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "font/ot_errors.h"
 #include "base/heap_bytes.h"
+#include "font/ot_errors.h"
 #include "font/ot_table.h"
 
 namespace fontseal {
@@ -38,6 +38,7 @@ public:
     // 8 + 20 per signature + all signature lengths, rounded up to a multiple
     // of 4; stored as the table's length.
     uint32_t computeLength() override;
+    bool rebuildsImage() const override { return true; }
     // Builds the image and emits it (padding and checksum included).
     void writeTo(OTStream* stream) override;
     // Reads a table laid out as writeTo writes it; OT_EXCEPTION -2 when the

@@ -17,6 +17,14 @@ enum : int32_t {
     kOtNoOwner = -4,       // a table used without the font that owns it
     kOtNotRaw = -6,        // a raw copy of a table that is not in the raw state
     kOtNoOutput = -7,      // a font or table written without an output stream
+    kOtCannotOpen = -8,    // the input font cannot be opened or read
+    kOtCannotCreate = -9,  // the output font cannot be created or put in place
+    // Inputs that are no sfnt font, told apart so they can be named.
+    kOtWoff = -10,        // a WOFF web font
+    kOtWoff2 = -11,       // a WOFF2 web font
+    kOtCollection = -12,  // a font collection
+    kOtNotSfnt = -13,     // anything else that does not start as an sfnt font does
+    kOtTooLarge = -14,    // a font longer than 32-bit signed positions can address
 };
 
 }  // namespace fontseal

@@ -32,6 +32,10 @@ int32_t OTFileStream::tell() { return static_cast<int32_t>(rt_tell(handle_)); }
 
 int32_t OTFileStream::size() { return static_cast<int32_t>(rt_filelength(handle_)); }
 
+int OTFileStream::permissions() const { return rt_fstat_permissions(handle_); }
+
+int64_t OTFileStream::fileLength() const { return handle_ < 0 ? -1 : rt_filelength(handle_); }
+
 bool OTFileStream::close() {
     if (handle_ >= 0) {
         if (rt_close(handle_) != 0 && error_ == 0) error_ = 1;

@@ -18,6 +18,11 @@ public:
     int32_t seek(int32_t offset, SeekOrigin origin) override;
     int32_t tell() override;
     int32_t size() override;
+    // The file's length in full, which size() cannot report past 2 GiB; -1
+    // when it cannot be had.
+    int64_t fileLength() const;
+    // The file's permission bits, or -1.
+    int permissions() const;
     bool close() override;
 
 private:

@@ -5,9 +5,11 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <vector>
 
-#include "font/ot_errors.h"
 #include "base/grow_array.h"
+#include "font/ot_errors.h"
+#include "font/ot_layout.h"
 #include "font/ot_table.h"
 
 namespace fontseal {
@@ -27,21 +29,49 @@ public:
     virtual std::unique_ptr<OTTable> createTable(const char* tag);
 
     // Reads the table directory from the input and parses head. Returns the
-    // number of tables. OT_EXCEPTION -3 without input; -2 when the directory
-    // is unusable (more than 256 tables, a directory or a table that does not
-    // lie wholly inside the file).
+    // number of tables. OT_EXCEPTION -3 without input; kOtWoff, kOtWoff2,
+    // kOtCollection or kOtNotSfnt when the input starts as no sfnt font does;
+    // -2 when the directory is unusable (no tables or more than 256, a tag
+    // other than DSIG listed twice, a directory or a table that does not lie
+    // wholly inside the file, tables that share bytes with one another or
+    // with the directory).
     int32_t readDirectory();
+    // Entries tagged `tag` (four bytes) are set aside by readDirectory:
+    // neither checked against the file nor listed, but kept for takeAside.
+    void setAside(const char* tag);
+    // The entries set aside by the last readDirectory, in directory order,
+    // as raw tables whose offset and length may lie anywhere.
+    std::vector<std::unique_ptr<OTTable>> takeAside();
+
     // Index of the first table whose tag equals the four bytes, or -1.
     int32_t findTable(const char* tag) const;
     // Destroys the table at `index`; later tables move up by one. An index
     // outside the list (such as findTable's -1) does nothing.
     void removeTable(int32_t index);
+    // Takes the table at `index` out of the list and hands it over; null for
+    // an index outside the list.
+    std::unique_ptr<OTTable> releaseTable(int32_t index);
     // Adds `table` at the end of the list; returns it.
     OTTable* appendTable(std::unique_ptr<OTTable> table);
 
-    // Writes the whole font to the output and returns 0. OT_EXCEPTION -7
-    // without output; error 258 when the output takes fewer bytes than given.
+    // Lays the font out as writeFont writes it, without writing anything:
+    // sorts the list by tag, gives every table its output offset and
+    // checksum and computes head's checkSumAdjustment. OT_EXCEPTION -6 for a
+    // table that is neither raw nor rebuilt, -3 for raw tables without input,
+    // kOtTooLarge for a font longer than 32-bit signed positions reach.
+    OTLayout layout();
+    // Sends the bytes of `layout`, made by layout() on this font, to `sink`
+    // front to back; raw tables are taken from the input, in place when it
+    // holds them in memory. error 258 when the input is shorter than its
+    // directory said.
+    void emit(const OTLayout& layout, OTChunkSink& sink);
+
+    // Writes the whole font to the output, front to back from position 0,
+    // and returns 0. OT_EXCEPTION -7 without output; error 258 when the
+    // output takes fewer bytes than given.
     int32_t writeFont();
+    // The same with a layout made by layout() on this font.
+    int32_t writeFont(const OTLayout& layout);
 
     int32_t tableCount() const { return tables_.count(); }
     OTTable& table(int32_t index) { return *tables_[index]; }
@@ -66,7 +96,8 @@ public:
 
     static constexpr int32_t kMaxTables = 256;
     static constexpr uint32_t kVersionTrueType = 0x00010000;
-    static constexpr uint32_t kVersionCff = 0x4F54544F;  // 'OTTO'
+    static constexpr uint32_t kVersionCff = 0x4F54544F;    // 'OTTO'
+    static constexpr uint32_t kVersionApple = 0x74727565;  // 'true', read but never written
     static constexpr uint32_t kChecksumMagic = 0xB1B0AFBA;
 
 private:
@@ -75,6 +106,8 @@ private:
     int32_t startOffset_ = 0;
     int32_t adjustmentPosition_ = -1;
     GrowArray<std::unique_ptr<OTTable>> tables_;
+    uint32_t asideTag_ = 0;
+    std::vector<std::unique_ptr<OTTable>> aside_;
 };
 
 }  // namespace fontseal

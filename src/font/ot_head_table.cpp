@@ -19,8 +19,11 @@ int32_t OTHeadTable::parse(OTStream* stream) {
     if (!stream) stream = owner()->input();
     if (!stream) throw OT_EXCEPTION(kOtNoInput);
 
+    // The fields are read from the table's own bytes, never from whatever
+    // follows a table too short to hold them.
     uint8_t b[kLength];
-    if (stream->seek(static_cast<int32_t>(inputOffset()), SeekOrigin::kBegin) !=
+    if (length() < kLength ||
+        stream->seek(static_cast<int32_t>(inputOffset()), SeekOrigin::kBegin) !=
             static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, b, kLength)) {
         throw OT_EXCEPTION(kOtBadDirectory);

@@ -18,10 +18,11 @@ public:
     OTHeadTable(const char* tag, OTFont* owner) : OTTable(tag, owner) {}
 
     // Reads the 54 header bytes at the table's offset; raises OT_EXCEPTION -2
-    // when they are not all in the file.
+    // when the table is shorter or they are not all in the file.
     int32_t parse(OTStream* stream) override;
     void writeTo(OTStream* stream) override;
     uint32_t computeLength() override;
+    bool rebuildsImage() const override { return true; }
 
     uint32_t version = 0;
     uint32_t fontRevision = 0;

@@ -43,6 +43,13 @@ int32_t OTMemoryStream::write(const void* buffer, int32_t count) {
     return count;
 }
 
+const uint8_t* OTMemoryStream::bytesAt(uint32_t offset, uint32_t length) {
+    if (error_ != 0 || static_cast<uint64_t>(offset) + length > static_cast<uint64_t>(size_)) {
+        return nullptr;
+    }
+    return data_ + offset;
+}
+
 int32_t OTMemoryStream::read(void* buffer, int32_t count) {
     if (error_ != 0 || count <= 0 || position_ >= size_) return 0;
     int32_t n = std::min(count, size_ - position_);

@@ -27,6 +27,7 @@ public:
     int32_t tell() override { return position_; }
     int32_t size() override { return size_; }
     bool close() override { return isOk(); }
+    const uint8_t* bytesAt(uint32_t offset, uint32_t length) override;
 
     // The bytes written so far (size() of them), for checksums and digests
     // in place. May be null for an empty stream.

@@ -24,6 +24,13 @@ public:
     // the error indicator is set as well.
     virtual bool close() = 0;
     virtual bool isOk() const { return error_ == 0; }
+    // The `length` bytes at `offset` in place, for a stream that holds them
+    // in memory; null otherwise, and the caller reads them.
+    virtual const uint8_t* bytesAt(uint32_t offset, uint32_t length) {
+        (void)offset;
+        (void)length;
+        return nullptr;
+    }
 
     int32_t errorCode() const { return error_; }
 

@@ -30,6 +30,9 @@ public:
     // The length the table will have when written; 0 for a raw copy, whose
     // length stays as read.
     virtual uint32_t computeLength();
+    // True for tables whose writeTo builds their bytes anew (and sets the
+    // checksum); false for tables copied verbatim from the input.
+    virtual bool rebuildsImage() const { return false; }
 
     const char* tag() const { return tag_; }
     uint32_t tagValue() const;

@@ -27,6 +27,8 @@ const DigestEntry& entry(DigestAlgorithm algorithm) {
     return kDigests[1];  // unreachable for the enumerated values
 }
 
+}  // namespace
+
 const EVP_MD* message_digest(DigestAlgorithm algorithm) {
     switch (algorithm) {
         case DigestAlgorithm::kMd5:
@@ -42,8 +44,6 @@ const EVP_MD* message_digest(DigestAlgorithm algorithm) {
     }
     return nullptr;
 }
-
-}  // namespace
 
 bool digest_from_value(int32_t value, DigestAlgorithm& out) {
     for (const DigestEntry& e : kDigests) {

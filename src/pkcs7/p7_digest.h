@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <openssl/types.h>
+
 namespace fontseal {
 
 class DerOid;
@@ -38,6 +40,9 @@ const char* digest_oid(DigestAlgorithm algorithm);
 int digest_size(DigestAlgorithm algorithm);
 // The algorithm `oid` names; false for any other identifier.
 bool digest_from_oid(const DerOid& oid, DigestAlgorithm& out);
+
+// OpenSSL's implementation of the algorithm.
+const EVP_MD* message_digest(DigestAlgorithm algorithm);
 
 // Digests `length` bytes into `out` (digest_size bytes). False when the
 // digest cannot be computed (no provider offers it).

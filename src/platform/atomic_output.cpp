@@ -31,9 +31,21 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool syncPath(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    ::close(fd);
+    return result == 0;
+}
+
 }  // namespace
 
-AtomicOutput::AtomicOutput(const char* destination) {
+AtomicOutput::AtomicOutput(const char* destination, int permissions)
+    : permissions_(permissions & 0777) {
     if (!destination || !*destination) return;
     destination_ = destination;
     if (destination_.back() == '/') {
@@ -45,7 +57,12 @@ AtomicOutput::AtomicOutput(const char* destination) {
         char target[PATH_MAX];
         if (::realpath(destination_.c_str(), target)) destination_ = target;
     }
-    if (::stat(destination_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::stat(destination_.c_str(), &st) == 0) {
+        // A device, a FIFO or a directory is never replaced by a font.
+        if (!S_ISREG(st.st_mode)) {
+            destination_.clear();
+            return;
+        }
         keepMode_ = true;
         mode_ = st.st_mode & 07777;
     }
@@ -61,7 +78,7 @@ bool AtomicOutput::create() {
     temp_files_remove_stale(directory);
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         temp_ = temp_file_name(directory, baseName(destination_), g_sequence.fetch_add(1));
-        if (temp_file_create(temp_)) {
+        if (temp_file_create(temp_, permissions_)) {
             created_ = true;
             return true;
         }
@@ -75,8 +92,17 @@ bool AtomicOutput::create() {
 bool AtomicOutput::commit() {
     if (!created_ || committed_) return false;
     if (keepMode_ && ::chmod(temp_.c_str(), mode_) != 0) return false;
+    // Whatever appeared at the destination since must be a regular file too.
+    struct stat st;
+    if (::lstat(destination_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+    // The data reaches the disk before the name does, so a crash never
+    // leaves the destination naming a file with missing blocks.
+    if (!syncPath(temp_, O_RDONLY)) return false;
     if (!temp_file_commit(temp_, destination_)) return false;
     committed_ = true;
+    // And the rename itself is made durable. The font is in place whatever
+    // this says: a directory that cannot be synced is not an error here.
+    syncPath(directoryOf(destination_), O_RDONLY | O_DIRECTORY);
     return true;
 }
 

@@ -13,8 +13,12 @@ namespace fontseal {
 class AtomicOutput {
 public:
     // Chooses where the temporary file goes. A destination that is a
-    // symbolic link is replaced through the link, at the file it names.
-    explicit AtomicOutput(const char* destination);
+    // symbolic link is replaced through the link, at the file it names. A
+    // destination that exists and is not a regular file (a device, a FIFO, a
+    // directory) is refused: create() then fails.
+    // A destination that does not exist yet is created with `permissions`
+    // less the umask.
+    explicit AtomicOutput(const char* destination, int permissions = 0600);
     // Removes the temporary file if this object created it and `commit`
     // did not move it into place.
     ~AtomicOutput();
@@ -26,7 +30,8 @@ public:
     bool create();
     const char* tempPath() const { return temp_.c_str(); }
     // Renames the finished temporary file over the destination, keeping the
-    // permission bits of a destination that already existed.
+    // permission bits of a destination that already existed. The file is
+    // synced to disk before the rename and its directory after it.
     bool commit();
 
 private:
@@ -34,6 +39,7 @@ private:
     std::string temp_;
     bool created_ = false;
     bool committed_ = false;
+    int permissions_ = 0600;
     bool keepMode_ = false;
     mode_t mode_ = 0;
 };

@@ -66,8 +66,27 @@ RuntimeOpen runtimeOpen(OpenMode mode) {
 }  // namespace
 
 int rt_open(const char* path, OpenMode mode) {
-    RuntimeOpen open = runtimeOpen(mode);
-    return rt_open(path, open.flags, open.mode);
+    if (mode != OpenMode::kRead) {
+        RuntimeOpen open = runtimeOpen(mode);
+        return rt_open(path, open.flags, open.mode);
+    }
+    // Files are read whole or at offsets, so only a regular file will do.
+    // The open itself must not wait: opening a FIFO blocks until a writer
+    // comes, and a device may block as well.
+    if (!path) return -1;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    struct stat st;
+    int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 int rt_open(const char* path, int flags, int mode) {
@@ -136,6 +155,22 @@ long rt_fstat_size(int handle) {
     struct stat st;
     if (handle < 0 || ::fstat(handle, &st) != 0) return -1;
     return static_cast<long>(st.st_size);
+}
+
+int rt_fstat_permissions(int handle) {
+    struct stat st;
+    if (handle < 0 || ::fstat(handle, &st) != 0) return -1;
+    return static_cast<int>(st.st_mode & 0777);
+}
+
+bool rt_preallocate(int handle, int64_t size) {
+    if (handle < 0 || size <= 0) return false;
+#if defined(__linux__)
+    // Keeps the file's size as it is: only blocks are reserved.
+    return ::fallocate(handle, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0;
+#else
+    return false;
+#endif
 }
 
 int rt_close(int handle) {

@@ -7,7 +7,8 @@
 
 namespace fontseal {
 
-// Opens `path`; returns a handle >= 0, or -1.
+// Opens `path`; returns a handle >= 0, or -1. Directories are refused, and
+// kRead opens only regular files, without waiting (a FIFO fails at once).
 int rt_open(const char* path, OpenMode mode);
 // Byte counts; -1 on failure, 0 at end of file.
 int rt_read(int handle, void* buffer, unsigned count);
@@ -19,6 +20,13 @@ long rt_tell(int handle);
 long rt_filelength(int handle);
 // File size from the status call, or -1.
 long rt_fstat_size(int handle);
+// The file's permission bits (rwx for owner, group and others), or -1.
+int rt_fstat_permissions(int handle);
+// Reserves disk space for the first `size` bytes of a file about to be
+// written, so the file system need not allocate blocks late (ext4 otherwise
+// allocates them when the finished file is renamed over an existing one).
+// Only a hint: false where the file system cannot do it, and nothing changes.
+bool rt_preallocate(int handle, int64_t size);
 // 0, or -1 when the close reported an error (a failed final write among them).
 int rt_close(int handle);
 

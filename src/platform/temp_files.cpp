@@ -60,14 +60,15 @@ std::string temp_file_name(const std::string& directory, const std::string& base
            "-" + std::to_string(sequence) + kSuffix;
 }
 
-bool temp_file_create(const std::string& path) {
+bool temp_file_create(const std::string& path, int permissions) {
     Registry& r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
     if (r.closed) {
         errno = ECANCELED;
         return false;
     }
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                    static_cast<mode_t>(permissions & 0777));
     if (fd < 0) return false;
     ::close(fd);
     r.paths.insert(path);

@@ -12,9 +12,9 @@ namespace fontseal {
 std::string temp_file_name(const std::string& directory, const std::string& base,
                            unsigned sequence);
 
-// Creates `path` exclusively (owner read/write) and records it. False when
+// Creates `path` exclusively with `permissions` less the umask and records it. False when
 // it cannot be created (errno tells why) or removal has begun.
-bool temp_file_create(const std::string& path);
+bool temp_file_create(const std::string& path, int permissions = 0600);
 // Renames a recorded temporary over `destination` and forgets it. The
 // rename and a concurrent remove_all never interleave, so a stopped process
 // leaves either the old destination or the complete new one.

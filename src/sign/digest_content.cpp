@@ -1,5 +1,7 @@
 #include "sign/digest_content.h"
 
+#include <openssl/evp.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -62,6 +64,47 @@ int DigestContent::encode(ByteSink* sink) {
     digestInfo.add(make<DerOctetString>(digest_, int(digestLength_), false));
 
     return link.encode(sink) + digestInfo.encode(sink);
+}
+
+struct ImageDigest::Context {
+    EVP_MD_CTX* md = nullptr;
+};
+
+ImageDigest::ImageDigest(DigestAlgorithm algorithm) : context_(new Context) {
+    context_->md = EVP_MD_CTX_new();
+    const EVP_MD* md = message_digest(algorithm);
+    failed_ = !context_->md || !md || !EVP_DigestInit_ex(context_->md, md, nullptr);
+}
+
+ImageDigest::~ImageDigest() {
+    EVP_MD_CTX_free(context_->md);
+    delete context_;
+}
+
+void ImageDigest::update(const uint8_t* data, size_t length) {
+    if (failed_ || length == 0) return;
+    if (!EVP_DigestUpdate(context_->md, data, length)) failed_ = true;
+}
+
+int ImageDigest::finish(uint8_t* out) {
+    static_assert(kMaxLength >= EVP_MAX_MD_SIZE, "room for any digest");
+    unsigned int length = 0;
+    if (failed_ || !EVP_DigestFinal_ex(context_->md, out, &length)) {
+        failed_ = true;
+        return -1;
+    }
+    failed_ = true;  // finished: no further updates
+    return static_cast<int>(length);
+}
+
+int32_t build_digest_content_for_digest(const uint8_t* digest, int digest_length,
+                                        DigestAlgorithm algorithm, uint8_t* out,
+                                        int out_capacity) {
+    if (!digest || digest_length != digest_size(algorithm)) return -1;
+    DigestContent content(algorithm, digest, digest_length);
+    if (!out) return content.encode(nullptr);
+    MemoryStream sink(out, out_capacity);
+    return content.encode(&sink);
 }
 
 int32_t build_digest_content(const uint8_t* data, int length, DigestAlgorithm algorithm,

@@ -1,6 +1,7 @@
 // The content that a font signature covers: a fixed link attribute followed
 // by a DigestInfo of the font image's digest.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "base/shared_ref.h"
@@ -43,5 +44,33 @@ inline int32_t build_digest_content(const uint8_t* data, int length, int use_sha
                                     int out_capacity) {
     return build_digest_content(data, length, digest_from_use_sha1(use_sha1), out, out_capacity);
 }
+
+// The digest of a font image taken piece by piece as the image is laid out,
+// so the image never has to be held whole.
+class ImageDigest {
+public:
+    static constexpr int kMaxLength = 64;
+
+    explicit ImageDigest(DigestAlgorithm algorithm);
+    ~ImageDigest();
+    ImageDigest(const ImageDigest&) = delete;
+    ImageDigest& operator=(const ImageDigest&) = delete;
+
+    void update(const uint8_t* data, size_t length);
+    // Writes the digest (kMaxLength bytes at most) to `out` and returns its
+    // length; -1 when the digest could not be taken.
+    int finish(uint8_t* out);
+
+private:
+    struct Context;
+    Context* context_;
+    bool failed_ = false;
+};
+
+// The same content from the image's finished digest (`digest_length` bytes
+// of ImageDigest::finish); -1 for a length that is not the algorithm's.
+int32_t build_digest_content_for_digest(const uint8_t* digest, int digest_length,
+                                        DigestAlgorithm algorithm, uint8_t* out,
+                                        int out_capacity);
 
 }  // namespace fontseal

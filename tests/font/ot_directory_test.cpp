@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/error.h"
 #include "font/font_layout_check.h"
 #include "font/font_test_util.h"
+#include "font/ot_dsig_table.h"
 #include "font/ot_errors.h"
 #include "font/ot_font.h"
 #include "font/ot_head_table.h"
@@ -152,10 +156,93 @@ TEST(OTFontDirectory, TablesMustLieInsideTheFile) {
     EXPECT_EQ(name->length, 0u);
     EXPECT_EQ(testsupport::sfntSum(out), 0xB1B0AFBAu);
 
+    // A table spanning exactly the whole file lies inside it, but over the
+    // directory and head: refused as overlapping.
     std::vector<uint8_t> whole = in;
     testsupport::putBe32(whole, nameRecord + 8, 0);
     testsupport::putBe32(whole, nameRecord + 12, size);  // exactly the whole file
-    EXPECT_EQ(readAndWrite(whole), 0);
+    EXPECT_EQ(readAndWrite(whole), -2);
+    // name's data lies last: reaching exactly to the end of the file is accepted.
+    std::vector<uint8_t> toEnd = in;
+    testsupport::putBe32(toEnd, nameRecord + 12, size - testsupport::be32(in, nameRecord + 8));
+    EXPECT_EQ(readAndWrite(toEnd), 0);
+}
+
+TEST(OTFontDirectory, WhatIsNoSfntIsNamed) {
+    const std::vector<uint8_t> font = buildSfnt({{"head", testsupport::sampleHead()}});
+    auto as = [&](const char* version) {
+        std::vector<uint8_t> v = font;
+        std::copy(version, version + 4, v.begin());
+        return v;
+    };
+    struct Case {
+        std::vector<uint8_t> bytes;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {as("true"), 0},
+        {as("OTTO"), 0},
+        {as("wOFF"), kOtWoff},
+        {as("wOF2"), kOtWoff2},
+        {as("ttcf"), kOtCollection},
+        {as("\0\1\0\1"), kOtNotSfnt},
+        {std::vector<uint8_t>(font.begin(), font.begin() + 6), kOtBadDirectory},
+        {{'w', 'O', 'F', '2'}, kOtWoff2},
+    };
+    for (const Case& c : cases) EXPECT_EQ(readAndWrite(c.bytes), c.code);
+}
+
+// An input as long as the streams can address, holding a real directory and
+// head at its start and zeros after them, without the bytes in memory.
+class LongInput : public OTStream {
+public:
+    explicit LongInput(std::vector<uint8_t> start) : start_(std::move(start)) {}
+    int32_t write(const void*, int32_t) override { return 0; }
+    int32_t read(void* buffer, int32_t count) override {
+        auto* out = static_cast<uint8_t*>(buffer);
+        int32_t n = std::min(count, size() - position_);
+        for (int32_t i = 0; i < n; ++i) {
+            size_t at = static_cast<size_t>(position_) + i;
+            out[i] = at < start_.size() ? start_[at] : 0;
+        }
+        position_ += n;
+        return n;
+    }
+    int32_t seek(int32_t offset, SeekOrigin) override { return position_ = offset; }
+    int32_t tell() override { return position_; }
+    int32_t size() override { return INT32_MAX; }
+    bool close() override { return true; }
+
+private:
+    std::vector<uint8_t> start_;
+    int32_t position_ = 0;
+};
+
+TEST(OTFontDirectory, FontsTooLongForThePositionsAreRefusedBeforeWriting) {
+    // head at 44 (54 bytes, 56 with padding), a table from 100 to the end of
+    // the input: the output needs one byte of padding past INT32_MAX. With a
+    // table one word shorter it fits, until a signature is added.
+    for (uint32_t shorter : {0u, 4u}) {
+        std::vector<uint8_t> start =
+            buildSfnt({{"head", testsupport::sampleHead()}, {"zBig", std::vector<uint8_t>(1, 0)}});
+        testsupport::putBe32(start, 12 + 16 + 12, uint32_t(INT32_MAX) - 100 - shorter);
+        LongInput input(start);
+        OTMemoryStream output(0);
+        OTSigningFont font(&input, &output);
+        ASSERT_EQ(font.readDirectory(), 2);
+        if (shorter) {
+            EXPECT_EQ(font.layout().size, uint64_t(INT32_MAX) - 3);
+            font.appendDsigTable().setSignature(fonttest::mallocCopy({1, 2, 3}), 3);
+        }
+        int32_t code = 0;
+        try {
+            font.writeFont();
+        } catch (const OT_EXCEPTION& e) {
+            code = e.code;
+        }
+        EXPECT_EQ(code, kOtTooLarge);
+        EXPECT_EQ(output.size(), 0);
+    }
 }
 
 TEST(OTFontDirectory, TruncatedDirectoryOrHeadIsUnusable) {
@@ -171,9 +258,12 @@ TEST(OTFontDirectory, TruncatedDirectoryOrHeadIsUnusable) {
     ASSERT_EQ(original.entries[0].tag, "head");
     testsupport::putBe32(cut, 12 + 12, 20);  // head's length: the directory check passes
     EXPECT_EQ(readAndWrite(cut), -2);
-    // With all 54 bytes present the same short length is accepted.
+    // Even with all 54 bytes present a head whose length says 20 is refused:
+    // its fields would be read from beyond the table.
     std::vector<uint8_t> whole(in.begin(), in.begin() + head->offset + 54);
     testsupport::putBe32(whole, 12 + 12, 20);
+    EXPECT_EQ(readAndWrite(whole), -2);
+    testsupport::putBe32(whole, 12 + 12, 54);
     EXPECT_EQ(readAndWrite(whole), 0);
     EXPECT_EQ(readAndWrite({}), -2);
 }

@@ -3,13 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "der/der_null.h"
-#include "der/der_errors.h"
 #include "base/error.h"
 #include "base/memory_stream.h"
+#include "der/der_errors.h"
+#include "der/der_null.h"
 #include "support/test_support.h"
 
 using namespace fontseal;
@@ -40,6 +41,21 @@ std::vector<uint8_t> build(const std::vector<uint8_t>& data, int useSha1) {
     // Nothing past the announced size.
     EXPECT_EQ(hex({out.end() - 4, out.end()}), hex(unhex("EEEEEEEE")));
     out.resize(size_t(size));
+
+    // The same content from a digest taken piece by piece, as the signing
+    // passes take it while the image is laid out.
+    ImageDigest digest(digest_from_use_sha1(useSha1));
+    for (size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 % 4097 + 1) {
+        digest.update(data.data() + at, std::min(step, data.size() - at));
+    }
+    uint8_t value[ImageDigest::kMaxLength];
+    int length = digest.finish(value);
+    EXPECT_EQ(build_digest_content_for_digest(value, length - 1, digest_from_use_sha1(useSha1),
+                                              nullptr, 0), -1);
+    std::vector<uint8_t> streamed(static_cast<size_t>(size));
+    EXPECT_EQ(build_digest_content_for_digest(value, length, digest_from_use_sha1(useSha1),
+                                              streamed.data(), size), size);
+    EXPECT_EQ(hex(streamed), hex(out));
     return out;
 }
 
