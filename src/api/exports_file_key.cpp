@@ -65,7 +65,7 @@ int32_t sign_with_pvk(const char* input_path, const char* output_path, const Key
 // Today's route: every key form, every certificate of a PEM file, and a
 // PKCS#12 file's own certificates when no certificate file is named.
 int32_t sign_with_key_file(const char* input_path, const char* output_path,
-                           const KeyFiles& files, const SignOptions& options) {
+                           const KeyFiles& files, const SignOptions& options, int32_t* detail) {
     GrowArray<P7Certificate> certificates;
     if (files.certPath) load_certificate_file(files.certPath, true, certificates);
 
@@ -84,7 +84,7 @@ int32_t sign_with_key_file(const char* input_path, const char* output_path,
     }
 
     OwnKeySigningStep step(certificates, *contents.key);
-    return sign_job(input_path, output_path, step, options);
+    return sign_job(input_path, output_path, step, options, detail);
 }
 
 const char* text_or_empty(const char* text) { return text ? text : ""; }
@@ -119,6 +119,7 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
     }
     const fontseal_sign_request& r = *request;
     const CallFiles files{r.input_path, r.output_path, text_or_empty(r.cert_path), r.key_path};
+    int32_t detail = 0;
     int32_t result = run_with_result([&]() -> int32_t {
         SignOptions options;
         switch (r.digest) {
@@ -157,7 +158,7 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         const char* password_text =
             r.password ? reinterpret_cast<const char*>(password.data()) : nullptr;
         return sign_with_key_file(r.input_path, r.output_path,
-                                  {r.cert_path, r.key_path, password_text}, options);
+                                  {r.cert_path, r.key_path, password_text}, options, &detail);
     });
-    return fill_report(report, result, files);
+    return fill_report(report, result, files, detail);
 }

@@ -14,7 +14,9 @@ extern "C" FONTSEAL_API int32_t fontseal_strip(const char* input_path, const cha
                                                fontseal_report* report) {
     using namespace fontseal;
     const CallFiles files{input_path ? input_path : "", output_path ? output_path : "", "", ""};
-    return fill_report(report, strip_font(input_path, output_path), files);
+    int32_t detail = 0;
+    const int32_t result = strip_font(input_path, output_path, &detail);
+    return fill_report(report, result, files, detail);
 }
 
 extern "C" FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path,

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "font/ot_errors.h"
+
 namespace fontseal {
 
 namespace {
@@ -59,7 +61,26 @@ const Explanation kExplanations[] = {
      "malformed data while building the signature for ", ""},
 };
 
-std::string explain(int32_t code, const CallFiles& f) {
+// What an input that is not a usable font is, when the font layer could tell.
+const char* font_kind(int32_t detail) {
+    switch (detail) {
+        case kOtWoff:
+            return " is a WOFF web font: decompress it first";
+        case kOtWoff2:
+            return " is a WOFF2 web font: decompress it first";
+        case kOtCollection:
+            return " is a font collection: not supported";
+        case kOtNotSfnt:
+            return " is not a TrueType or OpenType font";
+        case kOtTooLarge:
+            return " is too large: a font's tables must lie within 2 GiB";
+        default:
+            return nullptr;
+    }
+}
+
+std::string explain(int32_t code, const CallFiles& f, int32_t detail) {
+    if (code == FONTSEAL_E_FONT_DIRECTORY && font_kind(detail)) return f.input + font_kind(detail);
     for (const Explanation& e : kExplanations) {
         if (code < e.first || code > e.last) continue;
         switch (e.subject) {
@@ -80,18 +101,21 @@ std::string explain(int32_t code, const CallFiles& f) {
 
 }  // namespace
 
-std::string explain_result(int32_t code, const CallFiles& files) { return explain(code, files); }
-
-std::string describe_result(int32_t code, const CallFiles& files) {
-    return explain(code, files) + " (code " + std::to_string(code) + ")";
+std::string explain_result(int32_t code, const CallFiles& files, int32_t detail) {
+    return explain(code, files, detail);
 }
 
-int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files) {
+std::string describe_result(int32_t code, const CallFiles& files, int32_t detail) {
+    return explain(code, files, detail) + " (code " + std::to_string(code) + ")";
+}
+
+int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files,
+                    int32_t detail) {
     if (!report || report->size < offsetof(fontseal_report, result) + sizeof report->result)
         return code;
     report->result = code;
     if (report->size < sizeof(fontseal_report)) return code;
-    std::string text = code == FONTSEAL_OK ? std::string() : describe_result(code, files);
+    std::string text = code == FONTSEAL_OK ? std::string() : describe_result(code, files, detail);
     size_t n = std::min(text.size(), sizeof report->message - 1);
     std::memcpy(report->message, text.data(), n);
     report->message[n] = '\0';

@@ -16,13 +16,15 @@ struct CallFiles {
     std::string key;
 };
 
-// The line without its closing "(code N)".
-std::string explain_result(int32_t code, const CallFiles& files);
-std::string describe_result(int32_t code, const CallFiles& files);
+// The line without its closing "(code N)". `detail` is what
+// result_for_current_exception gave besides the code, or 0.
+std::string explain_result(int32_t code, const CallFiles& files, int32_t detail = 0);
+std::string describe_result(int32_t code, const CallFiles& files, int32_t detail = 0);
 
 // Stores `code` and, for a failure, its description in `report` (which may
 // be null or shorter than the current struct: only the fields its size
 // covers are written). Returns `code`.
-int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files);
+int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files,
+                    int32_t detail = 0);
 
 }  // namespace fontseal

@@ -44,12 +44,14 @@ int32_t result_for(Stage stage, int32_t code) {
     return FONTSEAL_E_INTERNAL;
 }
 
-int32_t result_for_current_exception() {
+int32_t result_for_current_exception(int32_t* detail) {
+    if (detail) *detail = 0;
     try {
         throw;
     } catch (const StageFailure& f) {
         return result_for(f.stage, f.code);
     } catch (const OT_EXCEPTION& e) {
+        if (detail) *detail = e.code;
         switch (e.code) {
             case kOtBadDirectory:
             case kOtWoff:

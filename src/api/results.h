@@ -38,17 +38,20 @@ struct StageFailure {
 // The public result for a failure of `stage` with internal `code`.
 int32_t result_for(Stage stage, int32_t code);
 
-// The public result for the exception being handled.
-int32_t result_for_current_exception();
+// The public result for the exception being handled. When `detail` is
+// given it receives what the public code leaves out (the font layer's code
+// telling a WOFF2 file from a collection, say), else 0.
+int32_t result_for_current_exception(int32_t* detail = nullptr);
 
 // Runs `body` (which returns a public result) and turns whatever it raises
 // into a public result. Never throws.
 template <class Body>
-int32_t run_with_result(Body&& body) noexcept {
+int32_t run_with_result(Body&& body, int32_t* detail = nullptr) noexcept {
+    if (detail) *detail = 0;
     try {
         return body();
     } catch (...) {
-        return result_for_current_exception();
+        return result_for_current_exception(detail);
     }
 }
 

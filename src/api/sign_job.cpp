@@ -83,8 +83,9 @@ int32_t runJob(const char* input_path, const char* output_path, SigningStep& sig
 }  // namespace
 
 int32_t sign_job(const char* input_path, const char* output_path, SigningStep& signer,
-                 const SignOptions& options) {
-    return run_with_result([&] { return runJob(input_path, output_path, signer, options); });
+                 const SignOptions& options, int32_t* detail) {
+    return run_with_result([&] { return runJob(input_path, output_path, signer, options); },
+                           detail);
 }
 
 }  // namespace fontseal

@@ -6,6 +6,6 @@
 namespace fontseal {
 
 // Returns 0, or a result code of the public header (-3, -4, -5, ...).
-int32_t strip_font(const char* input_path, const char* output_path);
+int32_t strip_font(const char* input_path, const char* output_path, int32_t* detail = nullptr);
 
 }  // namespace fontseal

@@ -14,6 +14,7 @@ namespace {
 constexpr int kScratchSize = 16384;
 // [3] of TBSCertificate.
 constexpr int kTagExtensions = 3;
+constexpr int kMaxPublicKeyBits = 8 * 65536;
 
 // The next element whole, header included, as it stands in the input.
 std::vector<uint8_t> copyElement(DerReader& reader) {
@@ -110,7 +111,9 @@ void CertificateInfo::readCertificate(DerReader& reader) {
 void CertificateInfo::readPublicKey(DerReader& reader) {
     reader.expect(kTagBitString, kFormUniversal);
     const int bits = reader.readBits(nullptr, 0);
-    if (bits < 0) throw error(kErrBadBitString);
+    // No RSA public key comes near 64 KiB; a larger claim is refused before
+    // anything is sized from it (and before bits + 7 could overflow).
+    if (bits < 0 || bits > kMaxPublicKeyBits) throw error(kErrBadBitString);
     const int capacity = (bits + 7) / 8;
     // One spare byte keeps the buffer non-null for an empty key.
     std::vector<uint8_t> key(static_cast<size_t>(capacity) + 1);

@@ -9,7 +9,7 @@ import struct
 import tempfile
 import unittest
 
-from e2e_support import (CLI, DEJAVU, LIB, TempDirTest, check, open_checked, read, run, tables,
+from e2e_support import (CLI, DEJAVU, LIB, TempDirTest, check, cli, open_checked, read, run, tables,
                           write)
 
 
@@ -110,6 +110,20 @@ class HostileTest(TempDirTest):
                 if code == 0:
                     # fontTools reads the signed font and every checksum holds.
                     self.assertEqual(open_checked(out)["DSIG"].usNumSigs, 1)
+
+    def test_what_is_not_a_font_is_named(self):
+        base = sfnt(BASE)
+        src, out = self.path("in.ttf"), self.path("out.ttf")
+        for data, words in [
+                (b"wOF2" + base[4:], "in.ttf is a WOFF2 web font: decompress it first (code -5)"),
+                (b"wOFF" + base[4:], "in.ttf is a WOFF web font: decompress it first (code -5)"),
+                (b"ttcf" + base[4:], "in.ttf is a font collection: not supported (code -5)"),
+                (b"not a font\n" * 8, "in.ttf is not a TrueType or OpenType font (code -5)")]:
+            with self.subTest(words):
+                write(src, data)
+                r = cli("strip", src, out)
+                self.assertEqual(r.returncode, 1)
+                self.assertIn(words, r.stderr)
 
     def test_outputs_that_are_not_regular_files(self):
         src = self.path("in.ttf")
