@@ -19,6 +19,7 @@
 #include "pkcs7/p7_attribute.h"
 #include "pkcs7/p7_read_signer_info.h"
 #include "pkcs7/p7_signed_data.h"
+#include "timestamp/stamp_time.h"
 #include "timestamp/timestamp_request.h"
 #include "timestamp/timestamp_signature.h"
 
@@ -29,7 +30,9 @@ namespace {
 // The messageDigest of the reply signer's authenticated attributes must be
 // the digest of what was sent: a server that signed anything else has not
 // time-stamped this signature, and its counter-signature would never verify.
-bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int length) {
+// The signingTime among them, when there is one, is the time vouched for.
+bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int length,
+                  TimeStampToken& token) {
     const SharedRef<DerValue>& attributes = signer.authenticatedAttributes();
     if (!attributes || attributes->typeCode() != kTypeRaw) return false;
     static const uint8_t kEmpty[1] = {0};
@@ -50,6 +53,7 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
     auto* raw = static_cast<DerRaw*>(attributes.get());
     MemoryStream bytes(raw->data(), raw->length());
     DerReader reader(bytes);
+    bool digestMatches = false;
     try {
         reader.expect(0, kFormContextConstructed);
         reader.enter();
@@ -66,13 +70,25 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
                 uint8_t value[SHA_DIGEST_LENGTH];
                 if (reader.readOctets(nullptr, 0) != expectedLength) return false;
                 reader.readOctets(value, sizeof value);
-                return std::memcmp(value, expected, static_cast<size_t>(expectedLength)) == 0;
+                if (std::memcmp(value, expected, static_cast<size_t>(expectedLength)) != 0)
+                    return false;
+                digestMatches = true;
+                reader.leave();
+            } else if (type.equals(kOidSigningTimeAttribute)) {
+                reader.expect(kTagSet, kFormConstructed);
+                reader.enter();
+                reader.expectAny();
+                MemoryStream element(0, MemoryStream::kDefaultGrowth);
+                reader.copyElement(element);
+                token.hasTime = der_time_seconds(element.data(), element.position(), token.time);
+                reader.leave();
             }
             reader.leave();
         }
     } catch (const error&) {
+        return false;
     }
-    return false;
+    return digestMatches;
 }
 
 bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
@@ -92,7 +108,7 @@ bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
     const SharedRef<DerValue>& signerInfo = reply.signerInfos()[0];
     if (signerInfo->typeCode() != kTypeReadSignerInfo ||
         !countersigns(*static_cast<P7ReadSignerInfo*>(signerInfo.get()), subject.signature,
-                      subject.length))
+                      subject.length, token))
         return false;
 
     // The reply's values are captured copies: they outlive the decoded bytes.
@@ -105,6 +121,6 @@ bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
 
 }  // namespace
 
-const TimestampProtocol kCounterSignatureProtocol = {obtain_counter_signature};
+const TimestampProtocol kCounterSignatureProtocol = {"counter-signature", obtain_counter_signature};
 
 }  // namespace fontseal

@@ -41,7 +41,8 @@ TEST(SignThreads, EightFontsAtOnceMatchTheirSerialSignatures) {
         request.password_length = 2;
         request.digest = digests[i % 4];
         request.program_name = "Thread test";
-        report = fontseal_report{sizeof report, 0, {}};
+        report = fontseal_report();
+        report.size = sizeof report;
         return fontseal_sign(&request, &report);
     };
 
@@ -49,9 +50,8 @@ TEST(SignThreads, EightFontsAtOnceMatchTheirSerialSignatures) {
     std::vector<fontseal_report> reports(kThreads);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
-            results[i] = sign(i, dir.file("par" + std::to_string(i)), reports[i]);
-        });
+        threads.emplace_back(
+            [&, i] { results[i] = sign(i, dir.file("par" + std::to_string(i)), reports[i]); });
     }
     for (std::thread& t : threads) t.join();
 
