@@ -3,7 +3,9 @@
 #ifndef OPENSSL_SUPPRESS_DEPRECATED
 #define OPENSSL_SUPPRESS_DEPRECATED
 #endif
+#include <openssl/bio.h>
 #include <openssl/md5.h>
+#include <openssl/pkcs7.h>
 #include <openssl/sha.h>
 
 #include <cstring>
@@ -19,6 +21,7 @@
 #include "pkcs7/p7_attribute.h"
 #include "pkcs7/p7_read_signer_info.h"
 #include "pkcs7/p7_signed_data.h"
+#include "timestamp/ossl_ptr.h"
 #include "timestamp/stamp_time.h"
 #include "timestamp/timestamp_request.h"
 #include "timestamp/timestamp_signature.h"
@@ -91,6 +94,22 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
     return digestMatches;
 }
 
+// The reply's signature must hold over the signature value that was sent,
+// made by a certificate the reply carries: whether that certificate is to be
+// trusted is for whoever checks the font, but a counter-signature that cannot
+// verify at all is no time stamp.
+bool signature_holds(const uint8_t* reply, int length, const TimeStampSubject& subject) {
+    const unsigned char* p = reply;
+    OsslPtr<PKCS7, PKCS7_free> signedData(d2i_PKCS7(nullptr, &p, length));
+    static const uint8_t kEmpty = 0;
+    OsslPtr<BIO, BIO_free_all> data(
+        BIO_new_mem_buf(subject.signature ? subject.signature : &kEmpty,
+                        subject.length > 0 ? subject.length : 0));
+    return signedData && data &&
+           PKCS7_verify(signedData.get(), nullptr, nullptr, data.get(), nullptr,
+                        PKCS7_NOVERIFY | PKCS7_BINARY) == 1;
+}
+
 bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
                               const TransferOptions& transfer, TimeStampToken& token) {
     TimeStampRequest request(subject.signature, subject.length, true);
@@ -108,7 +127,8 @@ bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
     const SharedRef<DerValue>& signerInfo = reply.signerInfos()[0];
     if (signerInfo->typeCode() != kTypeReadSignerInfo ||
         !countersigns(*static_cast<P7ReadSignerInfo*>(signerInfo.get()), subject.signature,
-                      subject.length, token))
+                      subject.length, token) ||
+        !signature_holds(bytes.get(), count, subject))
         return false;
 
     // The reply's values are captured copies: they outlive the decoded bytes.

@@ -17,6 +17,7 @@
 #include "der/der_reader.h"
 #include "der/oids.h"
 #include "pkcs7/p7_attribute.h"
+#include "timestamp/ossl_ptr.h"
 #include "timestamp/stamp_time.h"
 #include "timestamp/timestamp_post.h"
 #include "timestamp/timestamp_signature.h"
@@ -25,13 +26,6 @@ namespace fontseal {
 
 namespace {
 
-template <class T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const { Free(p); }
-};
-template <class T, void (*Free)(T*)>
-using OsslPtr = std::unique_ptr<T, Freer<T, Free>>;
-
 using TsReqPtr = OsslPtr<TS_REQ, TS_REQ_free>;
 using TsRespPtr = OsslPtr<TS_RESP, TS_RESP_free>;
 using TsImprintPtr = OsslPtr<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
@@ -39,10 +33,6 @@ using AlgorPtr = OsslPtr<X509_ALGOR, X509_ALGOR_free>;
 using IntegerPtr = OsslPtr<ASN1_INTEGER, ASN1_INTEGER_free>;
 using BignumPtr = OsslPtr<BIGNUM, BN_free>;
 using VerifyCtxPtr = OsslPtr<TS_VERIFY_CTX, TS_VERIFY_CTX_free>;
-
-struct OpensslFree {
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
 
 // Enough to make a repeated nonce between one client's requests a matter of
 // chance no one will see.
@@ -127,7 +117,7 @@ bool obtain_rfc3161(const TimeStampSubject& subject, const char* url,
     unsigned char* encoded = nullptr;
     const int encodedLength = i2d_TS_REQ(request.get(), &encoded);
     if (encodedLength <= 0) return false;
-    std::unique_ptr<unsigned char, OpensslFree> encodedOwner(encoded);
+    OsslBytes encodedOwner(encoded);
 
     MemoryStream reply(0, MemoryStream::kDefaultGrowth);
     const PostBody body{"application/timestamp-query", "application/timestamp-reply", encoded,
