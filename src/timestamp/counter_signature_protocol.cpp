@@ -102,9 +102,8 @@ bool signature_holds(const uint8_t* reply, int length, const TimeStampSubject& s
     const unsigned char* p = reply;
     OsslPtr<PKCS7, PKCS7_free> signedData(d2i_PKCS7(nullptr, &p, length));
     static const uint8_t kEmpty = 0;
-    OsslPtr<BIO, BIO_free_all> data(
-        BIO_new_mem_buf(subject.signature ? subject.signature : &kEmpty,
-                        subject.length > 0 ? subject.length : 0));
+    OsslPtr<BIO, BIO_free_all> data(BIO_new_mem_buf(subject.signature ? subject.signature : &kEmpty,
+                                                    subject.length > 0 ? subject.length : 0));
     return signedData && data &&
            PKCS7_verify(signedData.get(), nullptr, nullptr, data.get(), nullptr,
                         PKCS7_NOVERIFY | PKCS7_BINARY) == 1;
