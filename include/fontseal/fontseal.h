@@ -149,7 +149,7 @@ typedef struct fontseal_report {
      * when it carries none. */
     int32_t timestamp_server;
     /* The time stamp's time in seconds since 1970-01-01 00:00 UTC; 0 without
-     * one. */
+     * one, or for a counter-signature that names no signing time. */
     int64_t timestamp_time;
 } fontseal_report;
 

@@ -1,12 +1,8 @@
 // The counter-signature protocol: the server signs the signature value as
 // PKCS#7 data, and its signer info is the time stamp.
-#ifndef OPENSSL_SUPPRESS_DEPRECATED
-#define OPENSSL_SUPPRESS_DEPRECATED
-#endif
 #include <openssl/bio.h>
-#include <openssl/md5.h>
+#include <openssl/evp.h>
 #include <openssl/pkcs7.h>
-#include <openssl/sha.h>
 
 #include <cstring>
 
@@ -43,15 +39,12 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
         data = kEmpty;
         length = 0;
     }
-    uint8_t expected[SHA_DIGEST_LENGTH];
-    int expectedLength = 0;
-    if (signer.digestKind() == kDigestSha1) {
-        SHA1(data, static_cast<size_t>(length), expected);
-        expectedLength = SHA_DIGEST_LENGTH;
-    } else {
-        MD5(data, static_cast<size_t>(length), expected);
-        expectedLength = MD5_DIGEST_LENGTH;
-    }
+    uint8_t expected[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    if (!EVP_Digest(data, static_cast<size_t>(length), expected, &digestLength,
+                    signer.digestKind() == kDigestSha1 ? EVP_sha1() : EVP_md5(), nullptr))
+        return false;
+    const int expectedLength = static_cast<int>(digestLength);
 
     auto* raw = static_cast<DerRaw*>(attributes.get());
     MemoryStream bytes(raw->data(), raw->length());
@@ -70,7 +63,7 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
                 reader.expect(kTagSet, kFormConstructed);
                 reader.enter();
                 reader.expect(kTagOctetString, kFormUniversal);
-                uint8_t value[SHA_DIGEST_LENGTH];
+                uint8_t value[EVP_MAX_MD_SIZE];
                 if (reader.readOctets(nullptr, 0) != expectedLength) return false;
                 reader.readOctets(value, sizeof value);
                 if (std::memcmp(value, expected, static_cast<size_t>(expectedLength)) != 0)

@@ -101,7 +101,7 @@ TEST(SignThreads, EightFontsStampedAtOnce) {
             request.input_path = font.c_str();
             request.output_path = out.c_str();
             request.cert_path = cert.c_str();
-            request.key_path = keys.pem.c_str();
+            request.key_path = keys.strong.c_str();
             request.password = "pw";
             request.password_length = 2;
             request.digest = FONTSEAL_HASH_SHA1;
