@@ -1,8 +1,14 @@
 // fontseal: sign TrueType and OpenType fonts.
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "fontseal/fontseal.h"
 
 #include "commands.h"
 
@@ -40,6 +46,22 @@ std::string top_usage(const std::vector<Command>& commands) {
         "Run 'fontseal COMMAND --help' for a command's options.\n"
         "Exit status: 0 success, 1 a font could not be signed or written, 2 usage error.\n";
     return text;
+}
+
+// SIGINT, SIGTERM and SIGHUP are taken by one thread that waits for them:
+// it removes the library's temporary outputs and ends the process with
+// 128 + the signal's number, as a shell reports a process the signal killed.
+void stop_cleanly_on_signals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+    std::thread([signals] {
+        int received = 0;
+        if (sigwait(&signals, &received) != 0) return;
+        fontseal_remove_temporaries();
+        _exit(128 + received);
+    }).detach();
 }
 
 int run_command(const Command& command, int argc, char** argv) {
@@ -84,7 +106,9 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     for (const Command& command : commands) {
-        if (name == command.name) return run_command(command, argc - 1, argv + 1);
+        if (name != command.name) continue;
+        stop_cleanly_on_signals();
+        return run_command(command, argc - 1, argv + 1);
     }
     std::fprintf(stderr, "fontseal: unknown command '%s'\n\n%s", name.c_str(), usage.c_str());
     return kExitUsage;

@@ -60,7 +60,7 @@ enum {
 #define FONTSEAL_E_STREAM_LAST 261
 /* ...and malformed data met while the signature was built, decoded or
  * time-stamped, or while the key was read. */
-#define FONTSEAL_E_DATA_FIRST (-5821)
+#define FONTSEAL_E_DATA_FIRST (-5823)
 #define FONTSEAL_E_DATA_LAST (-5801)
 
 /* Digest selector: non-zero SHA-1, zero MD5. */
@@ -191,6 +191,15 @@ FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_p
  * must be asked for: 1 yes, 0 no, or a negative result code (the file cannot
  * be opened, or is of no known form) with report filled. */
 FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path, fontseal_report* report);
+
+/* Removes every temporary output file that this process's signing calls
+ * have created and not yet renamed into place, and makes calls still
+ * running fail instead of putting their output in place: what a host does
+ * before it exits on SIGINT, SIGTERM or SIGHUP, so that it leaves either the
+ * old output or the complete new one and no temporary. It takes a lock:
+ * call it from a thread that waits for the signal (sigwait), not from a
+ * signal handler. */
+FONTSEAL_API void fontseal_remove_temporaries(void);
 
 #ifdef __cplusplus
 }

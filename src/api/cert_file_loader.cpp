@@ -1,12 +1,19 @@
 #include "api/cert_file_loader.h"
 
-#include <cstring>
+#include <openssl/bio.h>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
 
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "base/error.h"
+#include "base/memory_stream.h"
 #include "codec/base64_source.h"
 #include "der/der_reader.h"
 #include "pkcs7/p7_signed_data.h"
-#include "base/error.h"
-#include "base/memory_stream.h"
 #include "platform/file_source.h"
 
 namespace fontseal {
@@ -93,11 +100,96 @@ bool readAttempt(FileSource& file, int attempt, GrowArray<P7Certificate>& list) 
     }
 }
 
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+
+// One decoded PEM block.
+struct PemBlock {
+    std::string label;
+    std::vector<uint8_t> der;
+};
+
+// Every PEM block of the file, in order, as OpenSSL's PEM reader finds them
+// (text outside the blocks is skipped). Stops at the first damaged block.
+std::vector<PemBlock> readPemBlocks(const char* path) {
+    std::vector<PemBlock> blocks;
+    FileSource file(path);
+    if (file.size() <= 0) return blocks;
+    std::vector<uint8_t> text(static_cast<size_t>(file.size()));
+    try {
+        file.read(text.data(), file.size());
+    } catch (const error&) {
+        return blocks;
+    }
+    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
+    if (!bio) return blocks;
+    for (;;) {
+        char* name = nullptr;
+        char* header = nullptr;
+        unsigned char* data = nullptr;
+        long length = 0;
+        if (PEM_read_bio(bio.get(), &name, &header, &data, &length) != 1) break;
+        try {
+            blocks.push_back(PemBlock{name, std::vector<uint8_t>(data, data + length)});
+        } catch (...) {
+            OPENSSL_free(name);
+            OPENSSL_free(header);
+            OPENSSL_free(data);
+            throw;
+        }
+        OPENSSL_free(name);
+        OPENSSL_free(header);
+        OPENSSL_free(data);
+    }
+    ERR_clear_error();  // the end of the text is reported as an error
+    return blocks;
+}
+
+// Appends the certificate of one DER element when it can be read.
+void appendReadable(const std::vector<uint8_t>& der, GrowArray<P7Certificate>& list) {
+    MemoryStream bytes(der.data(), static_cast<int>(der.size()));
+    DerReader reader(bytes);
+    const int before = list.count();
+    try {
+        if (list.append().decodeFrom(reader)) return;
+    } catch (const error&) {
+    }
+    list.setCountExact(before);
+}
+
+bool readEveryPemCertificate(const std::vector<PemBlock>& blocks, GrowArray<P7Certificate>& list) {
+    for (const PemBlock& block : blocks)
+        if (block.label == "CERTIFICATE") appendReadable(block.der, list);
+    return list.count() > 0;
+}
+
+bool readPemBundle(const std::vector<PemBlock>& blocks, GrowArray<P7Certificate>& list) {
+    for (const PemBlock& block : blocks) {
+        if (block.label != "PKCS7") continue;
+        MemoryStream bytes(block.der.data(), static_cast<int>(block.der.size()));
+        DerReader reader(bytes);
+        try {
+            if (readBundle(reader, list)) return true;
+        } catch (const error&) {
+        }
+        list.setCountExact(0);
+        return false;
+    }
+    return false;
+}
+
 }  // namespace
 
-int load_certificates(const char* path, GrowArray<P7Certificate>& list, int* attempt) {
+int load_certificates(const char* path, GrowArray<P7Certificate>& list, int* attempt,
+                      bool every_pem_certificate) {
     list.setCountExact(0);
     if (attempt) *attempt = -1;
+    if (every_pem_certificate && readEveryPemCertificate(readPemBlocks(path), list)) {
+        if (attempt) *attempt = kEveryPemCertificateAttempt;
+        return list.count();
+    }
+    list.setCountExact(0);
     for (int i = 0; i < kCertificateAttempts; ++i) {
         // A fresh open for every attempt, so a failed one leaves nothing
         // behind; an open failure ends the whole load.
@@ -107,7 +199,19 @@ int load_certificates(const char* path, GrowArray<P7Certificate>& list, int* att
             return list.count();
         }
     }
+    if (readPemBundle(readPemBlocks(path), list)) {
+        if (attempt) *attempt = kPemBundleAttempt;
+        return list.count();
+    }
+    list.setCountExact(0);
     return 0;
+}
+
+int certificates_from_der(const std::vector<std::vector<uint8_t>>& certificates,
+                          GrowArray<P7Certificate>& list) {
+    list.setCountExact(0);
+    for (const std::vector<uint8_t>& der : certificates) appendReadable(der, list);
+    return list.count();
 }
 
 }  // namespace fontseal

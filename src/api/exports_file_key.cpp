@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "base/utf16.h"
 #include "fontseal/fontseal.h"
+#include "key/key_file.h"
 #include "key/pvk_reader.h"
 #include "key/secure_bytes.h"
 #include "platform/file_source.h"
@@ -25,20 +26,27 @@ namespace fontseal {
 namespace {
 
 struct KeyFiles {
-    const char* certPath;
+    const char* certPath;  // null: the key file's own certificates
     const char* keyPath;
     const char* password;  // NUL-terminated, or null
 };
 
-int32_t sign_with_files(const char* input_path, const char* output_path, const KeyFiles& files,
-                        const SignOptions& options) {
-    GrowArray<P7Certificate> certificates;
+void load_certificate_file(const char* path, bool every_pem_certificate,
+                           GrowArray<P7Certificate>& certificates) {
     try {
-        load_certificates(files.certPath, certificates);
+        load_certificates(path, certificates, nullptr, every_pem_certificate);
     } catch (const error& e) {
         fail(Stage::kCertificateOpen, e.code);
     }
     if (certificates.count() == 0) fail(Stage::kCertificateRead);
+}
+
+// The original route: a certificate file's first PEM certificate (or its
+// bundle) and a PVK key.
+int32_t sign_with_pvk(const char* input_path, const char* output_path, const KeyFiles& files,
+                      const SignOptions& options) {
+    GrowArray<P7Certificate> certificates;
+    load_certificate_file(files.certPath, false, certificates);
 
     EvpPkeyPtr key;
     {
@@ -54,6 +62,31 @@ int32_t sign_with_files(const char* input_path, const char* output_path, const K
 
     const EvpSigningKey signing_key(std::move(key));
     OwnKeySigningStep step(certificates, signing_key);
+    return sign_job(input_path, output_path, step, options);
+}
+
+// Today's route: every key form, every certificate of a PEM file, and a
+// PKCS#12 file's own certificates when no certificate file is named.
+int32_t sign_with_key_file(const char* input_path, const char* output_path,
+                           const KeyFiles& files, const SignOptions& options) {
+    GrowArray<P7Certificate> certificates;
+    if (files.certPath) load_certificate_file(files.certPath, true, certificates);
+
+    KeyFileContents contents;
+    int loaded = 0;
+    try {
+        loaded = load_key_file(files.keyPath, files.password, contents);
+    } catch (const error& e) {
+        fail(Stage::kKeyOpen, e.code);
+    }
+    if (loaded < 0) fail(Stage::kKeyRead, loaded);
+
+    if (!files.certPath) {
+        certificates_from_der(contents.certificates, certificates);
+        if (certificates.count() == 0) fail(Stage::kKeyCertificates);
+    }
+
+    OwnKeySigningStep step(certificates, *contents.key);
     return sign_job(input_path, output_path, step, options);
 }
 
@@ -143,8 +176,8 @@ extern "C" FONTSEAL_API int32_t sign_font(const char* input_path, const char* ou
     const fontseal::SignOptions options(use_sha1, statement, program_name, more_info_url,
                                         timestamp_url);
     return fontseal::run_with_result([&] {
-        return fontseal::sign_with_files(input_path, output_path, {cert_path, key_path, password},
-                                         options);
+        return fontseal::sign_with_pvk(input_path, output_path, {cert_path, key_path, password},
+                                       options);
     });
 }
 
@@ -152,7 +185,7 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
                                               fontseal_report* report) {
     using namespace fontseal;
     if (!request || request->size < kFirstRequestSize || !request->input_path ||
-        !request->output_path || !request->key_path || !request->cert_path) {
+        !request->output_path || !request->key_path) {
         CallFiles files;
         if (request && request->size >= kFirstRequestSize)
             files = {text_or_empty(request->input_path), text_or_empty(request->output_path), "",
@@ -169,11 +202,21 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         if (!stampsValid) return FONTSEAL_E_REQUEST;
         SignOptions options;
         switch (r.digest) {
+            case FONTSEAL_HASH_DEFAULT:
+            case FONTSEAL_HASH_SHA256:
+                options.digest = DigestAlgorithm::kSha256;
+                break;
+            case FONTSEAL_HASH_SHA384:
+                options.digest = DigestAlgorithm::kSha384;
+                break;
+            case FONTSEAL_HASH_SHA512:
+                options.digest = DigestAlgorithm::kSha512;
+                break;
             case FONTSEAL_HASH_SHA1:
-                options.useSha1 = 1;
+                options.digest = DigestAlgorithm::kSha1;
                 break;
             case FONTSEAL_HASH_MD5:
-                options.useSha1 = 0;
+                options.digest = DigestAlgorithm::kMd5;
                 break;
             default:
                 return FONTSEAL_E_REQUEST;
@@ -198,8 +241,8 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         }
         const char* password_text =
             r.password ? reinterpret_cast<const char*>(password.data()) : nullptr;
-        return sign_with_files(r.input_path, r.output_path,
-                               {r.cert_path, r.key_path, password_text}, options);
+        return sign_with_key_file(r.input_path, r.output_path,
+                                  {r.cert_path, r.key_path, password_text}, options);
     });
     fill_report(report, result, files);
     if (result == FONTSEAL_OK) report_timestamp(report, outcome.server, outcome.time);

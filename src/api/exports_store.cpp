@@ -1,8 +1,11 @@
 // The system-store route of the exported interface.
+#include <new>
+
 #include "api/sign_job.h"
 #include "api/store_signing_step.h"
 #include "fontseal/csp.h"
 #include "fontseal/fontseal.h"
+#include "store/win_csp.h"
 
 using fontseal::Csp;
 using fontseal::CspCert;
@@ -18,12 +21,10 @@ extern "C" FONTSEAL_API int32_t win_sign_font(const char* input_path, const char
     return fontseal::sign_job(input_path, output_path, step, options);
 }
 
-// No system certificate store is reachable on this platform yet, so no
-// signer can be created: callers get null, as the interface promises when
-// creation fails.
 extern "C" FONTSEAL_API Csp* create_win_csp(Csp** out) {
-    if (out) *out = nullptr;
-    return nullptr;
+    Csp* csp = new (std::nothrow) fontseal::WinCsp();
+    if (out) *out = csp;
+    return csp;
 }
 
 extern "C" FONTSEAL_API void release_win_csp(Csp* csp) { delete csp; }

@@ -7,7 +7,7 @@ namespace fontseal {
 int OwnKeySigningStep::sign(const uint8_t* content, int length, const SignOptions& options,
                             uint8_t** out) {
     return build_signed_data(certificates_.begin(), certificates_.count(), content, length,
-                             options.useSha1, options.statement, options.programName,
+                             options.digestAlgorithm(), options.statement, options.programName,
                              options.moreInfoUrl, out, key_);
 }
 

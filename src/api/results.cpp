@@ -2,7 +2,7 @@
 
 #include "base/error.h"
 #include "font/ot_errors.h"
-#include "key/pvk_reader.h"
+#include "key/key_errors.h"
 #include "sign/signed_data_builder.h"
 
 namespace fontseal {
@@ -18,7 +18,18 @@ int32_t result_for(Stage stage, int32_t code) {
         case Stage::kKeyOpen:
             return FONTSEAL_E_KEY_OPEN;
         case Stage::kKeyRead:
-            return code == kErrKeyPassword ? FONTSEAL_E_KEY_PASSWORD : FONTSEAL_E_KEY_READ;
+            switch (code) {
+                case kErrKeyPassword:
+                    return FONTSEAL_E_KEY_PASSWORD;
+                case kErrKeyNotRsa:
+                    return FONTSEAL_E_KEY_TYPE;
+                case kErrKeyFormat:
+                    return FONTSEAL_E_KEY_FORMAT;
+                default:
+                    return FONTSEAL_E_KEY_READ;
+            }
+        case Stage::kKeyCertificates:
+            return FONTSEAL_E_NO_CERTIFICATE;
         case Stage::kInputOpen:
             return FONTSEAL_E_INPUT_OPEN;
         case Stage::kOutputCreate:

@@ -21,6 +21,7 @@ enum class Stage {
     kCertificateRead,  // no certificate in it, in any accepted form
     kKeyOpen,          // the key file could not be opened
     kKeyRead,          // the key reader's code
+    kKeyCertificates,  // a key file meant to carry the certificates holds none
     kInputOpen,        // the input font could not be opened
     kOutputCreate,     // the output font could not be created or put in place
     kContent,          // the content to be signed could not be built

@@ -35,12 +35,12 @@ std::unique_ptr<OTMemoryStream> buildSignedImage(const char* input_path) {
     return image;
 }
 
-HeapBytes buildContent(OTMemoryStream& image, int32_t use_sha1, int& length) {
-    int needed = build_digest_content(image.buffer(), image.size(), use_sha1, nullptr, 0);
+HeapBytes buildContent(OTMemoryStream& image, DigestAlgorithm digest, int& length) {
+    int needed = build_digest_content(image.buffer(), image.size(), digest, nullptr, 0);
     if (needed < 0) fail(Stage::kContent, needed);
     HeapBytes content(static_cast<uint8_t*>(std::malloc(needed > 0 ? needed : 1)));
     if (!content) throw std::bad_alloc();
-    length = build_digest_content(image.buffer(), image.size(), use_sha1, content.get(), needed);
+    length = build_digest_content(image.buffer(), image.size(), digest, content.get(), needed);
     if (length < 0) fail(Stage::kContent, length);
     return content;
 }
@@ -64,7 +64,7 @@ int32_t runJob(const char* input_path, const char* output_path, SigningStep& sig
     OpenFont open = open_font_without_dsig(input_path);
 
     int content_length = 0;
-    HeapBytes content = buildContent(*image, options.useSha1, content_length);
+    HeapBytes content = buildContent(*image, options.digestAlgorithm(), content_length);
     int signature_length = 0;
     HeapBytes signature =
         signContent(signer, content.get(), content_length, options, signature_length);

@@ -4,13 +4,18 @@
 // signer with known bytes.
 #pragma once
 #include <cstdint>
+#include <optional>
+
+#include "pkcs7/p7_digest.h"
 
 #include "timestamp/timestamp_signature.h"
 
 namespace fontseal {
 
 struct SignOptions {
-    int32_t useSha1 = 1;    // non-zero SHA-1, zero MD5
+    int32_t useSha1 = 1;  // non-zero SHA-1, zero MD5: the original selector
+    // Set by a call that names the algorithm; it then overrides useSha1.
+    std::optional<DigestAlgorithm> digest;
     int32_t statement = 0;  // 0 from the certificate, 2 commercial, else individual
     const char16_t* programName = nullptr;
     const char* moreInfoUrl = nullptr;
@@ -34,6 +39,10 @@ struct SignOptions {
           programName(program_name),
           moreInfoUrl(more_info_url),
           timestampUrl(timestamp_url) {}
+
+    DigestAlgorithm digestAlgorithm() const {
+        return digest ? *digest : digest_from_use_sha1(useSha1);
+    }
 };
 
 class SigningStep {

@@ -30,21 +30,15 @@ bool nextIs(DerReader& reader, int tag, int formCode) {
     return reader.peek(t, f) && t == tag && f == formCode;
 }
 
-int digestKindOf(DerRaw& algorithm) {
+DigestAlgorithm digestKindOf(DerRaw& algorithm) {
     MemoryStream bytes(algorithm.data(), algorithm.length());
     DerReader inner(bytes);
     inner.expect(kTagSequence, kFormConstructed);
     inner.enter();
     DerOid oid;
     inner.readOid(oid);
-    int kind = 0;
-    if (oid.equals(kOidMd5)) {
-        kind = kDigestMd5;
-    } else if (oid.equals(kOidSha1)) {
-        kind = kDigestSha1;
-    } else {
-        throw error(kErrBadDigestAlgorithm);
-    }
+    DigestAlgorithm kind = DigestAlgorithm::kMd5;
+    if (!digest_from_oid(oid, kind)) throw error(kErrBadDigestAlgorithm);
     inner.leave();
     return kind;
 }

@@ -15,7 +15,7 @@ public:
     bool decodeFrom(DerReader& reader) override;
     // The code that made the last decodeFrom fail (0 after success).
     int decodeError() const { return decodeError_; }
-    int digestKind() const override { return digestKind_; }
+    DigestAlgorithm digestKind() const override { return digestKind_; }
 
     // Each part is the complete element (header included), normally a
     // DerRaw; the attribute sets are empty references when absent.
@@ -39,7 +39,7 @@ private:
     SharedRef<DerValue> encryptionAlgorithm_;
     SharedRef<DerValue> encryptedDigest_;
     SharedRef<DerValue> unauthenticated_;
-    int32_t digestKind_ = kDigestMd5;
+    DigestAlgorithm digestKind_ = DigestAlgorithm::kMd5;
     int32_t decodeError_ = 0;
 };
 

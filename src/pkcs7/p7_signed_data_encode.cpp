@@ -36,22 +36,23 @@ int checkedSum(int64_t total) {
 int P7SignedData::encode(ByteSink* sink) {
     if (!content_) throw error(kErrUnexpectedElement);
 
-    bool md5 = false, sha1 = false;
+    // Every algorithm once, in the order of the enumeration (MD5, SHA-1, then
+    // the SHA-2 family), whatever order the signers use them in.
+    constexpr int kKinds = static_cast<int>(DigestAlgorithm::kSha512) + 1;
+    bool used[kKinds] = {};
     for (auto& value : signerInfos_) {
         uint32_t code = value->typeCode();
         if (code != kTypeSignerInfo && code != kTypeReadSignerInfo) continue;
         auto* signer = dynamic_cast<P7SignerInfoBase*>(value.get());
         if (!signer) continue;
-        int kind = signer->digestKind();
-        if (kind == kDigestSha1) {
-            sha1 = true;
-        } else {
-            md5 = true;
-        }
+        const int kind = static_cast<int>(signer->digestKind());
+        if (kind >= 0 && kind < kKinds) used[kind] = true;
     }
-    P7AlgorithmId md5Id(kOidMd5);
-    P7AlgorithmId sha1Id(kOidSha1);
-    int algorithms = (md5 ? md5Id.encode(nullptr) : 0) + (sha1 ? sha1Id.encode(nullptr) : 0);
+    int algorithms = 0;
+    for (int kind = 0; kind < kKinds; ++kind) {
+        if (!used[kind]) continue;
+        algorithms += P7AlgorithmId(digest_oid(static_cast<DigestAlgorithm>(kind))).encode(nullptr);
+    }
 
     int version = encodeInteger(nullptr, 1);
     int algorithmSet = writeHeader(nullptr, kTagSet, kFormConstructed, algorithms) + algorithms;
@@ -87,8 +88,9 @@ int P7SignedData::encode(ByteSink* sink) {
     writeHeader(&out, kTagSequence, kFormConstructed, body);
     encodeInteger(&out, 1);
     writeHeader(&out, kTagSet, kFormConstructed, algorithms);
-    if (md5) md5Id.encode(&out);
-    if (sha1) sha1Id.encode(&out);
+    for (int kind = 0; kind < kKinds; ++kind) {
+        if (used[kind]) P7AlgorithmId(digest_oid(static_cast<DigestAlgorithm>(kind))).encode(&out);
+    }
     content_->encode(&out);
     if (certificates_.count()) {
         writeHeader(&out, 0, kFormContextConstructed, certificates);

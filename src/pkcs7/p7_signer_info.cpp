@@ -1,7 +1,7 @@
 #include "pkcs7/p7_signer_info.h"
 
-#include <openssl/evp.h>
-
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -11,16 +11,15 @@
 #include "der/der_errors.h"
 #include "der/der_header.h"
 #include "der/der_null.h"
+#include "der/der_oid.h"
+#include "der/der_raw.h"
 #include "der/der_sequence.h"
 #include "der/p7_algorithm_id.h"
-#include "sign/digest_content.h"
 #include "x509/certificate_info.h"
 
 namespace fontseal {
 
 namespace {
-
-constexpr int kMaxDigest = 20;
 
 int sizeOfAttributes(P7SignerInfo::AttributeList& list) {
     int64_t sum = 0;
@@ -33,13 +32,47 @@ void writeAttributes(ByteSink* sink, P7SignerInfo::AttributeList& list) {
     for (auto& attribute : list) attribute->encode(sink);
 }
 
+using Encoding = std::vector<uint8_t>;
+
+Encoding encodingOf(DerValue& value) {
+    MemoryStream out;
+    value.encode(&out);
+    return Encoding(out.data(), out.data() + out.position());
+}
+
+// DER order of a SET OF: the encodings compared as octet strings, the
+// shorter one padded with zero octets at its end.
+bool derLess(const Encoding& a, const Encoding& b) {
+    const size_t common = std::min(a.size(), b.size());
+    const int order = common ? std::memcmp(a.data(), b.data(), common) : 0;
+    if (order != 0) return order < 0;
+    const Encoding& longer = a.size() > b.size() ? a : b;
+    const bool tailIsZero =
+        std::all_of(longer.begin() + long(common), longer.end(), [](uint8_t x) { return x == 0; });
+    return !tailIsZero && a.size() < b.size();
+}
+
 // The authenticated attributes as they are both written under [0] and
-// signed under SET: the caller's list, then contentType and messageDigest.
-void writeSignedAttributes(ByteSink* sink, P7SignerInfo::AttributeList& list,
-                           P7Attribute& contentType, P7Attribute& messageDigest) {
-    writeAttributes(sink, list);
-    contentType.encode(sink);
-    messageDigest.encode(sink);
+// signed under SET: the caller's list, contentType and messageDigest, each
+// encoded once and then put in DER order, which a SET OF demands and which
+// verifiers re-establish before they check the signature. Raises
+// kErrEncodeMismatch when the encodings do not add up to `length`, the
+// size the first pass announced.
+std::vector<Encoding> signedAttributes(P7SignerInfo::AttributeList& list, P7Attribute& contentType,
+                                       P7Attribute& messageDigest, int length) {
+    std::vector<Encoding> encodings;
+    for (auto& attribute : list) encodings.push_back(encodingOf(*attribute));
+    encodings.push_back(encodingOf(contentType));
+    encodings.push_back(encodingOf(messageDigest));
+    int64_t total = 0;
+    for (const Encoding& e : encodings) total += int64_t(e.size());
+    if (total != length) throw error(kErrEncodeMismatch);
+    std::stable_sort(encodings.begin(), encodings.end(), derLess);
+    return encodings;
+}
+
+void writeEncodings(ByteSink* sink, const std::vector<Encoding>& encodings) {
+    for (const Encoding& e : encodings) sink->write(e.data(), static_cast<int>(e.size()));
 }
 
 }  // namespace
@@ -50,8 +83,7 @@ void P7SignerInfo::digestBytes(const uint8_t* data, int length, uint8_t* digest)
         data = kEmpty;
         length = 0;
     }
-    if (!EVP_Digest(data, static_cast<size_t>(length), digest, nullptr,
-                    useSha1_ ? EVP_sha1() : EVP_md5(), nullptr)) {
+    if (!digest_bytes(digest_, data, static_cast<size_t>(length), digest)) {
         throw error(kErrSignatureFailed);
     }
 }
@@ -73,8 +105,8 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
     if (!key_) throw error(kErrSignatureFailed);
 
     // The size pass needs only the digest's length, not its value.
-    const int digestSize = digestLength();
-    uint8_t digest[kMaxDigest] = {0};
+    const int digestSize = digest_size(digest_);
+    uint8_t digest[kMaxDigestSize] = {0};
     if (sink) digestBytes(content_->content(), content_->contentLength(), digest);
 
     P7Attribute contentType(kOidContentTypeAttribute);
@@ -89,7 +121,7 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
         issuer_->encode(sink);
         serial_->encode(sink);
     }
-    P7AlgorithmId algorithm(useSha1_ ? kOidSha1 : kOidMd5);
+    P7AlgorithmId algorithm(digest_oid(digest_));
     size += algorithm.encode(sink);
 
     if (!authenticated_.empty()) {
@@ -99,13 +131,14 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
         int length = static_cast<int>(sum);
         size += writeHeader(sink, 0, kFormContextConstructed, length) + length;
         if (sink) {
-            writeSignedAttributes(sink, authenticated_, contentType, messageDigest);
+            const std::vector<Encoding> attributes =
+                signedAttributes(authenticated_, contentType, messageDigest, length);
+            writeEncodings(sink, attributes);
             // The signature covers the same attributes with the SET
-            // identifier in place of [0]. Growth 0: the block may not grow,
-            // so a value that changed size shows up as an error.
+            // identifier in place of [0].
             MemoryStream set(writeHeader(nullptr, kTagSet, kFormConstructed, length) + length, 0);
             writeHeader(&set, kTagSet, kFormConstructed, length);
-            writeSignedAttributes(&set, authenticated_, contentType, messageDigest);
+            writeEncodings(&set, attributes);
             if (set.position() != set.size()) throw error(kErrEncodeMismatch);
             digestBytes(set.data(), set.position(), digest);
         }
@@ -119,7 +152,7 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
     if (sink) {
         auto* algorithmId = new DerSequence(kTagSequence, kFormConstructed);
         SharedRef<DerValue> algorithmIdRef(algorithmId);
-        algorithmId->add(SharedRef<DerValue>(new DerOid(useSha1_ ? kOidSha1 : kOidMd5)));
+        algorithmId->add(SharedRef<DerValue>(new DerOid(digest_oid(digest_))));
         algorithmId->add(SharedRef<DerValue>(new DerNull()));
         DerSequence digestInfo(kTagSequence, kFormConstructed);
         digestInfo.add(algorithmIdRef);

@@ -25,16 +25,18 @@ public:
     using AttributeList = GrowArray<SharedRef<P7Attribute>>;
 
     // issuer and serial: complete DER elements (tag -1), usually borrowing
-    // the signer certificate's bytes. useSha1 non-zero: SHA-1, else MD5.
-    // `key` is not owned and must outlive every encode.
+    // the signer certificate's bytes. `digest` serves the messageDigest, the
+    // digestAlgorithm and the signed DigestInfo alike. `key` is not owned and
+    // must outlive every encode.
     P7SignerInfo(const SharedRef<P7ContentInfo>& content, const SigningKey* key,
-                 const SharedRef<DerRaw>& issuer, const SharedRef<DerRaw>& serial, int useSha1)
-        : content_(content), key_(key), issuer_(issuer), serial_(serial), useSha1_(useSha1) {}
+                 const SharedRef<DerRaw>& issuer, const SharedRef<DerRaw>& serial,
+                 DigestAlgorithm digest)
+        : content_(content), key_(key), issuer_(issuer), serial_(serial), digest_(digest) {}
     P7SignerInfo(const P7SignerInfo&) = delete;
     P7SignerInfo& operator=(const P7SignerInfo&) = delete;
 
     uint32_t typeCode() const override { return kTypeSignerInfo; }
-    int digestKind() const override { return useSha1_ ? kDigestSha1 : kDigestMd5; }
+    DigestAlgorithm digestKind() const override { return digest_; }
     // The whole SignerInfo SEQUENCE. With a sink the content is digested and
     // the signature made; without one only the size is computed. Raises
     // -5803 when the two disagree, kErrSignatureFailed when the key fails.
@@ -44,11 +46,9 @@ public:
     // which exist only in the encoding.
     AttributeList& authenticatedAttributes() { return authenticated_; }
     AttributeList& unauthenticatedAttributes() { return unauthenticated_; }
-    int useSha1() const { return useSha1_; }
 
 private:
     int encodeBody(ByteSink* sink);
-    int digestLength() const { return useSha1_ ? 20 : 16; }
     // Digests `length` bytes with the signer's algorithm into `digest`.
     void digestBytes(const uint8_t* data, int length, uint8_t* digest) const;
 
@@ -58,7 +58,7 @@ private:
     SharedRef<DerRaw> serial_;
     AttributeList authenticated_{16, 0xDF};
     AttributeList unauthenticated_{16, 0xDF};
-    int32_t useSha1_;
+    DigestAlgorithm digest_;
 };
 
 }  // namespace fontseal

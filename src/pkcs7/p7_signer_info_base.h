@@ -2,16 +2,14 @@
 // algorithm it uses, so that the digestAlgorithms set can be built.
 #pragma once
 #include "der/der_value.h"
+#include "pkcs7/p7_digest.h"
 
 namespace fontseal {
-
-enum : int { kDigestMd5 = 0, kDigestSha1 = 1 };
 
 // Base of the signer-info classes (type codes "P7ES" and "P7SI").
 class P7SignerInfoBase : public DerValue {
 public:
-    // kDigestMd5 or kDigestSha1.
-    virtual int digestKind() const = 0;
+    virtual DigestAlgorithm digestKind() const = 0;
 };
 
 }  // namespace fontseal

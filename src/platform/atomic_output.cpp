@@ -1,5 +1,7 @@
 #include "platform/atomic_output.h"
 
+#include "platform/temp_files.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -50,18 +52,16 @@ AtomicOutput::AtomicOutput(const char* destination) {
 }
 
 AtomicOutput::~AtomicOutput() {
-    if (created_ && !committed_) ::unlink(temp_.c_str());
+    if (created_ && !committed_) temp_file_discard(temp_);
 }
 
 bool AtomicOutput::create() {
     if (destination_.empty() || created_) return created_;
-    const std::string stem = directoryOf(destination_) + "/." + baseName(destination_) +
-                             ".fontseal-" + std::to_string(static_cast<long>(::getpid())) + "-";
+    const std::string directory = directoryOf(destination_);
+    temp_files_remove_stale(directory);
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        temp_ = stem + std::to_string(g_sequence.fetch_add(1)) + ".tmp";
-        int fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
-        if (fd >= 0) {
-            ::close(fd);
+        temp_ = temp_file_name(directory, baseName(destination_), g_sequence.fetch_add(1));
+        if (temp_file_create(temp_)) {
             created_ = true;
             return true;
         }
@@ -75,7 +75,7 @@ bool AtomicOutput::create() {
 bool AtomicOutput::commit() {
     if (!created_ || committed_) return false;
     if (keepMode_ && ::chmod(temp_.c_str(), mode_) != 0) return false;
-    if (::rename(temp_.c_str(), destination_.c_str()) != 0) return false;
+    if (!temp_file_commit(temp_, destination_)) return false;
     committed_ = true;
     return true;
 }

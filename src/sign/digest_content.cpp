@@ -1,20 +1,18 @@
-#include "der/oids.h"
 #include "sign/digest_content.h"
-
-#include <openssl/evp.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "base/error.h"
+#include "base/memory_stream.h"
 #include "der/der_errors.h"
 #include "der/der_header.h"
 #include "der/der_null.h"
 #include "der/der_oid.h"
 #include "der/der_raw.h"
 #include "der/der_sequence.h"
-#include "base/error.h"
-#include "base/memory_stream.h"
+#include "der/oids.h"
 
 namespace fontseal {
 
@@ -32,8 +30,8 @@ SharedRef<DerValue> make(Args&&... args) {
 
 }  // namespace
 
-DigestContent::DigestContent(bool useSha1, const uint8_t* digest, int digestLength)
-    : algorithm_(new DerOid(useSha1 ? kOidSha1 : kOidMd5)) {
+DigestContent::DigestContent(DigestAlgorithm algorithm, const uint8_t* digest, int digestLength)
+    : algorithm_(new DerOid(digest_oid(algorithm))) {
     if (digestLength > 0) {
         digest_ = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(digestLength)));
         if (!digest_) throw std::bad_alloc();
@@ -66,17 +64,12 @@ int DigestContent::encode(ByteSink* sink) {
     return link.encode(sink) + digestInfo.encode(sink);
 }
 
-int32_t build_digest_content(const uint8_t* data, int length, int use_sha1, uint8_t* out,
-                             int out_capacity) {
-    uint8_t digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    static const uint8_t kEmpty[1] = {0};
+int32_t build_digest_content(const uint8_t* data, int length, DigestAlgorithm algorithm,
+                             uint8_t* out, int out_capacity) {
+    uint8_t digest[kMaxDigestSize];
     if (length < 0 || !data) length = 0;
-    if (!EVP_Digest(length > 0 ? data : kEmpty, static_cast<size_t>(length), digest, &digestLength,
-                    use_sha1 ? EVP_sha1() : EVP_md5(), nullptr)) {
-        return -1;
-    }
-    DigestContent content(use_sha1 != 0, digest, static_cast<int>(digestLength));
+    if (!digest_bytes(algorithm, data, static_cast<size_t>(length), digest)) return -1;
+    DigestContent content(algorithm, digest, digest_size(algorithm));
     if (!out) return content.encode(nullptr);
     MemoryStream sink(out, out_capacity);
     return content.encode(&sink);

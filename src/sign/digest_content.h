@@ -3,16 +3,17 @@
 #pragma once
 #include <cstdint>
 
-#include "der/oids.h"
-#include "der/der_value.h"
 #include "base/shared_ref.h"
+#include "der/der_value.h"
+#include "der/oids.h"
+#include "pkcs7/p7_digest.h"
 
 namespace fontseal {
 
 class DigestContent : public DerValue {
 public:
-    // Digest algorithm and bytes (20 for SHA-1, 16 for MD5), copied.
-    DigestContent(bool useSha1, const uint8_t* digest, int digestLength);
+    // Digest algorithm and bytes (digest_size of the algorithm), copied.
+    DigestContent(DigestAlgorithm algorithm, const uint8_t* digest, int digestLength);
     ~DigestContent() override;
     DigestContent(const DigestContent&) = delete;
     DigestContent& operator=(const DigestContent&) = delete;
@@ -31,11 +32,16 @@ private:
     int32_t digestLength_ = 0;
 };
 
-
-// Returns the size of the content for `data` (80 with MD5, 81 with SHA-1)
-// and, when `out` is given, writes it there. A buffer too small raises
-// error 259 without writing past out_capacity.
-int32_t build_digest_content(const uint8_t* data, int length, int use_sha1, uint8_t* out,
-                             int out_capacity);
+// Returns the size of the content for `data` (80 with MD5, 81 with SHA-1,
+// 97, 113 and 129 with SHA-256, -384 and -512) and, when `out` is given,
+// writes it there. A buffer too small raises error 259 without writing past
+// out_capacity. -1 when the digest cannot be computed.
+int32_t build_digest_content(const uint8_t* data, int length, DigestAlgorithm algorithm,
+                             uint8_t* out, int out_capacity);
+// The original selector: non-zero SHA-1, zero MD5.
+inline int32_t build_digest_content(const uint8_t* data, int length, int use_sha1, uint8_t* out,
+                                    int out_capacity) {
+    return build_digest_content(data, length, digest_from_use_sha1(use_sha1), out, out_capacity);
+}
 
 }  // namespace fontseal

@@ -28,7 +28,7 @@ SharedRef<DerRaw> borrowedElement(const uint8_t* bytes, int length) {
 // The SignedData for one signer, with every certificate of the list.
 SharedRef<P7SignedData> assemble(P7Certificate* certificates, int count,
                                  const CertificateInfo& signer, const uint8_t* content,
-                                 int content_length, int use_sha1, int statement,
+                                 int content_length, DigestAlgorithm digest, int statement,
                                  const char16_t* program_name, const char* more_info_url,
                                  const SigningKey& key) {
     SharedRef<P7ContentInfo> contentInfo(new P7ContentInfo());
@@ -37,7 +37,7 @@ SharedRef<P7SignedData> assemble(P7Certificate* certificates, int count,
 
     auto* signerInfo =
         new P7SignerInfo(contentInfo, &key, borrowedElement(signer.issuer(), signer.issuerLength()),
-                         borrowedElement(signer.serial(), signer.serialLength()), use_sha1);
+                         borrowedElement(signer.serial(), signer.serialLength()), digest);
     SharedRef<DerValue> signerInfoRef(signerInfo);
     auto& attributes = signerInfo->authenticatedAttributes();
     attributes.append() = make_publisher_info_attribute(program_name, more_info_url);
@@ -60,8 +60,9 @@ SharedRef<P7SignedData> assemble(P7Certificate* certificates, int count,
 }  // namespace
 
 int build_signed_data(P7Certificate* certificates, int count, const uint8_t* content,
-                      int content_length, int use_sha1, int statement, const char16_t* program_name,
-                      const char* more_info_url, uint8_t** out, const SigningKey& key) {
+                      int content_length, DigestAlgorithm digest, int statement,
+                      const char16_t* program_name, const char* more_info_url, uint8_t** out,
+                      const SigningKey& key) {
     int signer = find_signer(certificates, count, key);
     if (signer < 0) return kNoMatchingCertificate;
     if (!out || content_length < 0 || (!content && content_length > 0)) {
@@ -71,7 +72,7 @@ int build_signed_data(P7Certificate* certificates, int count, const uint8_t* con
     try {
         SharedRef<P7SignedData> signedData =
             assemble(certificates, count, *certificates[signer].info(), content, content_length,
-                     use_sha1, statement, program_name, more_info_url, key);
+                     digest, statement, program_name, more_info_url, key);
         int length = signedData->encode(nullptr);
         if (length <= 0) return kSignedDataEncodingFailed;
         HeapBytes block(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))));

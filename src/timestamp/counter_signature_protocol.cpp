@@ -1,7 +1,6 @@
 // The counter-signature protocol: the server signs the signature value as
 // PKCS#7 data, and its signer info is the time stamp.
 #include <openssl/bio.h>
-#include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 
 #include <cstring>
@@ -39,12 +38,10 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
         data = kEmpty;
         length = 0;
     }
-    uint8_t expected[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    if (!EVP_Digest(data, static_cast<size_t>(length), expected, &digestLength,
-                    signer.digestKind() == kDigestSha1 ? EVP_sha1() : EVP_md5(), nullptr))
+    uint8_t expected[kMaxDigestSize];
+    if (!digest_bytes(signer.digestKind(), data, static_cast<size_t>(length), expected))
         return false;
-    const int expectedLength = static_cast<int>(digestLength);
+    const int expectedLength = digest_size(signer.digestKind());
 
     auto* raw = static_cast<DerRaw*>(attributes.get());
     MemoryStream bytes(raw->data(), raw->length());
@@ -63,7 +60,7 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
                 reader.expect(kTagSet, kFormConstructed);
                 reader.enter();
                 reader.expect(kTagOctetString, kFormUniversal);
-                uint8_t value[EVP_MAX_MD_SIZE];
+                uint8_t value[kMaxDigestSize];
                 if (reader.readOctets(nullptr, 0) != expectedLength) return false;
                 reader.readOctets(value, sizeof value);
                 if (std::memcmp(value, expected, static_cast<size_t>(expectedLength)) != 0)

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "pkcs7/p7_digest.h"
+
 #include "base/grow_array.h"
 #include "base/shared_ref.h"
 #include "der/der_value.h"
@@ -19,7 +21,7 @@ enum class ImprintHash { kSha256, kSha384, kSha512, kSha1 };
 struct TimeStampSubject {
     const uint8_t* signature;  // the content of the signer's encryptedDigest
     int length;
-    int digestKind;  // the signer's digest algorithm (kDigestMd5 / kDigestSha1)
+    DigestAlgorithm digestKind;  // the signer's digest algorithm
     ImprintHash imprintHash = ImprintHash::kSha256;
 };
 

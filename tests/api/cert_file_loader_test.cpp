@@ -50,9 +50,9 @@ protected:
     }
 
     // The DER bytes of the loaded entries, in list order.
-    static std::vector<Bytes> load(const std::string& path, int* attempt) {
+    static std::vector<Bytes> load(const std::string& path, int* attempt, bool every = false) {
         GrowArray<P7Certificate> list;
-        const int count = load_certificates(path.c_str(), list, attempt);
+        const int count = load_certificates(path.c_str(), list, attempt, every);
         EXPECT_EQ(count, list.count());
         std::vector<Bytes> out;
         for (const P7Certificate& entry : list) {
@@ -105,6 +105,10 @@ TEST_F(CertFileLoaderTest, EveryAcceptedFormLoadsAtItsAttempt) {
          {aDer_, bDer_, aDer_}},
         {"bare base64 bundle", bytesOf(bundleBody), 6, {aDer_, bDer_, aDer_}},
         {"16-bit base64 bundle", testsupport::toUtf16Le(bundleBody), 7, {aDer_, bDer_, aDer_}},
+        {"PEM PKCS7 bundle",
+         testsupport::readFile(bundlePem),
+         kPemBundleAttempt,
+         {aDer_, bDer_, aDer_}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -202,4 +206,36 @@ TEST_F(CertFileLoaderTest, MissingFileRaisesTheOpenError) {
 }
 
 }  // namespace
+// Every certificate block of a PEM file, on request: what a chain file or
+// openssl's own output (text around the blocks) holds. Files of the other
+// forms load as they always did.
+TEST_F(CertFileLoaderTest, EveryPemCertificateOnRequest) {
+    const std::string a = textOf(a_.pem), b = textOf(b_.pem);
+    struct Case {
+        const char* name;
+        Bytes file;
+        int attempt;
+        std::vector<Bytes> certificates;
+    };
+    const std::vector<Case> cases = {
+        {"two blocks", bytesOf(a + b), kEveryPemCertificateAttempt, {aDer_, bDer_}},
+        {"text around and between",
+         bytesOf("subject=/CN=a\r\n" + a + "Bag Attributes\n" + b + a + "trailer"),
+         kEveryPemCertificateAttempt,
+         {aDer_, bDer_, aDer_}},
+        {"one block", bytesOf(a), kEveryPemCertificateAttempt, {aDer_}},
+        {"DER", testsupport::readFile(a_.der), 0, {aDer_}},
+        {"bare base64", bytesOf(testsupport::pemBody(a_.pem)), 2, {aDer_}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int attempt = -2;
+        std::vector<Bytes> loaded = load(write("every.cer", c.file), &attempt, true);
+        EXPECT_EQ(attempt, c.attempt);
+        ASSERT_EQ(loaded.size(), c.certificates.size());
+        for (size_t i = 0; i < loaded.size(); ++i)
+            EXPECT_EQ(testsupport::hex(loaded[i]), testsupport::hex(c.certificates[i])) << i;
+    }
+}
+
 }  // namespace fontseal

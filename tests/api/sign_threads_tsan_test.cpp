@@ -104,7 +104,6 @@ TEST(SignThreads, EightFontsStampedAtOnce) {
             request.key_path = keys.strong.c_str();
             request.password = "pw";
             request.password_length = 2;
-            request.digest = FONTSEAL_HASH_SHA1;
             request.timestamp_servers = servers;
             request.timestamp_server_count = 2;
             request.require_timestamp = 1;

@@ -85,10 +85,13 @@ TEST(StoreRoute, EntryOwnerSignsAndFailuresGiveMinus23) {
     EXPECT_EQ(csp.seenCert, nullptr);
 }
 
-TEST(StoreRoute, NoSystemStoreSignerOnThisPlatform) {
+TEST(StoreRoute, CreateStoresAndReturnsTheSignerAndReleaseIgnoresNull) {
     Csp* csp = reinterpret_cast<Csp*>(0x1);
-    EXPECT_EQ(create_win_csp(&csp), nullptr);
-    EXPECT_EQ(csp, nullptr);
+    Csp* returned = create_win_csp(&csp);
+    ASSERT_NE(returned, nullptr);
+    EXPECT_EQ(csp, returned);
+    EXPECT_EQ(csp->typeCode(), 0x57435350u);  // "WCSP"
+    release_win_csp(csp);
     release_win_csp(nullptr);
 }
 

@@ -40,6 +40,19 @@ def content(data, start):
     return data[start + h:start + h + l]
 
 
+# Attribute types (DER of the OID's content) in the order the signer makes
+# them: publisher information, signer flags, statement type, contentType,
+# messageDigest.
+_ATTRIBUTE_ORDER = [bytes.fromhex(h) for h in (
+    "2B06010401823702010C", "2B0601040182372801", "2B06010401823702010B",
+    "2A864886F70D010903", "2A864886F70D010904")]
+
+
+def _attribute_rank(attribute):
+    oid = content(attribute, children(attribute, 0)[0][1])
+    return _ATTRIBUTE_ORDER.index(oid) if oid in _ATTRIBUTE_ORDER else len(_ATTRIBUTE_ORDER)
+
+
 class SignedBlob:
     """The parts of a PKCS#7 ContentInfo(signedData) that the tests look at."""
 
@@ -66,7 +79,10 @@ class SignedBlob:
         assert len(signer_infos) == 1
         si = children(blob, signer_infos[0][1])
         self.signer_digest_algorithm = element(blob, si[2][1])
-        self.attributes = [element(blob, a[1]) for a in children(blob, si[3][1])]
+        # In the blob the attributes stand in DER order (sorted encodings);
+        # `attributes` lists them by type, in the order the signer makes them.
+        self.attributes_in_blob = [element(blob, a[1]) for a in children(blob, si[3][1])]
+        self.attributes = sorted(self.attributes_in_blob, key=_attribute_rank)
         self.encryption_algorithm = element(blob, si[4][1])
         sig = si[5]
         self.signature_start = sig[1] + sig[2]

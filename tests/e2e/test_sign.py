@@ -175,7 +175,12 @@ class SignTest(unittest.TestCase):
                       "https://example.com/x")
         self.assertEqual(r.returncode, 0, r.stderr)
         blob = dsig_blob(out)
-        attr = SignedBlob(blob).attributes[0]
+        parsed_blob = SignedBlob(blob)
+        attr = parsed_blob.attributes[0]
+        # A SET OF in DER order: the encodings sorted, so re-encoding the set
+        # gives the same bytes.
+        self.assertEqual(parsed_blob.attributes_in_blob, sorted(parsed_blob.attributes_in_blob))
+        self.assertEqual(len(parsed_blob.attributes_in_blob), 5)
         name = "Ünï ✓".encode("utf-16-be")
         url = b"https://example.com/x"
         value = (b"\xA0" + bytes([len(name) + 2]) + b"\x80" + bytes([len(name)]) + name +
@@ -185,7 +190,8 @@ class SignTest(unittest.TestCase):
         b = self.path("named.der")
         write(b, blob)
         parsed = check(["openssl", "asn1parse", "-inform", "DER", "-in", b])
-        for name in ("contentType", "messageDigest", "sha1", "rsaEncryption"):
+        # The tool's default digest is SHA-256.
+        for name in ("contentType", "messageDigest", "sha256", "rsaEncryption"):
             self.assertIn(name, parsed)
 
     def test_bundle_with_several_certificates(self):

@@ -21,9 +21,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from tsa_server import TsaServer  # noqa: E402
 
 PASSWORD = "stamp pass"
-# The digest of the font signatures here. SHA-1 keeps these tests about time
-# stamps, whatever digests the signer offers.
-HASH_SHA1 = 4
 COUNTER, RFC3161 = 0, 1
 E_REQUEST, E_TIMESTAMP = -14, -15
 RFC3161_OID = bytes.fromhex("060A2B0601040182370303 01".replace(" ", ""))
@@ -153,7 +150,6 @@ class TimestampServersTest(unittest.TestCase):
         request.key_path = FIX.signer[2].encode()
         request.password = PASSWORD.encode()
         request.password_length = len(PASSWORD)
-        request.digest = HASH_SHA1
         request.timestamp_servers = array
         request.timestamp_server_count = len(servers)
         request.require_timestamp = 1 if require else 0
@@ -168,7 +164,7 @@ class TimestampServersTest(unittest.TestCase):
         if os.path.exists(out):
             os.unlink(out)
         return cli("sign", "--cert", FIX.certs, "--key", FIX.signer[2], "--password-file",
-                   FIX.password_file, "--digest", "sha1", *options, DEJAVU, out), out
+                   FIX.password_file, *options, DEJAVU, out), out
 
     def own_signature_verifies(self, blob):
         b, c = self.path("blob.der"), self.path("inner.bin")
@@ -377,7 +373,7 @@ class TimestampServersTest(unittest.TestCase):
             names.append(p)
         # Every answer waits: jobs finish out of order, lines come in order.
         r = cli("sign", "--cert", FIX.certs, "--key", FIX.signer[2], "--password-file",
-                FIX.password_file, "--digest", "sha1", "--jobs", "4", "--timestamp-rfc3161",
+                FIX.password_file, "--jobs", "4", "--timestamp-rfc3161",
                 FIX.server.url("/delay=0.3"), "--out-dir", outdir, *names)
         self.assertEqual(r.returncode, 1, r.stderr)
         lines = r.stdout.splitlines()

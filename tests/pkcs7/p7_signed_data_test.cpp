@@ -181,13 +181,27 @@ TEST(P7SignedData, Md5AndUnknownDigests) {
     EXPECT_NE(hex(encoded(signedData)).find(hex(unhex("300C06082A864886F70D02050500"))),
               std::string::npos);
 
-    // A SHA-256 signer is not read, but the SignedData still is.
-    Signed sha256 = opensslSign(dir, "sha256");
-    ASSERT_TRUE(decode(signedData, sha256.message));
+    // The SHA-2 digests that signing offers are read too.
+    for (const auto& known : {std::make_pair("sha256", DigestAlgorithm::kSha256),
+                              std::make_pair("sha384", DigestAlgorithm::kSha384),
+                              std::make_pair("sha512", DigestAlgorithm::kSha512)}) {
+        SCOPED_TRACE(known.first);
+        Signed sha2 = opensslSign(dir, known.first);
+        ASSERT_TRUE(decode(signedData, sha2.message));
+        ASSERT_EQ(signedData.signerInfos().count(), 1);
+        signer = static_cast<P7ReadSignerInfo*>(signedData.signerInfos()[0].get());
+        EXPECT_EQ(signer->digestKind(), known.second);
+        EXPECT_EQ(hex(encoded(signedData)), hex(sha2.message));
+    }
+
+    // A signer with any other digest (SHA-224) is not read, but the
+    // SignedData still is.
+    Signed sha224 = opensslSign(dir, "sha224");
+    ASSERT_TRUE(decode(signedData, sha224.message));
     EXPECT_EQ(signedData.certificates().count(), 1);
     EXPECT_EQ(signedData.signerInfos().count(), 0);
     P7ReadSignerInfo direct;
-    EXPECT_FALSE(decode(direct, signerInfoBytes(dir, sha256.message)));
+    EXPECT_FALSE(decode(direct, signerInfoBytes(dir, sha224.message)));
     EXPECT_EQ(direct.decodeError(), kErrBadDigestAlgorithm);
 }
 

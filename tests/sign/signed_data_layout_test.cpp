@@ -1,6 +1,7 @@
 // The blob's structure and attribute bytes, as `openssl asn1parse` splits it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,14 +36,39 @@ std::string h(const std::string& spaced, const Bytes& tail) {
     return hex(all);
 }
 
-// The five authenticated attributes of the only signer, as whole elements.
+// The authenticated attributes of the only signer, as whole elements, listed
+// by type in the order the signer makes them (publisher information, flags,
+// statement, contentType, messageDigest). In the blob they form a SET OF in
+// DER order: put back in ascending order of their encodings they give the
+// set's bytes unchanged.
 std::vector<Bytes> attributesOf(const Asn1Tree& tree) {
     BlobLayout layout(tree);
     size_t set = tree.child(layout.signerInfo, 3);
     EXPECT_EQ(tree[set].type, "cont [ 0 ]");
-    std::vector<Bytes> result;
-    for (size_t a : tree.children(set)) result.push_back(tree.element(a));
-    return result;
+    std::vector<Bytes> inBlob;
+    for (size_t a : tree.children(set)) inBlob.push_back(tree.element(a));
+    std::vector<Bytes> sorted = inBlob;
+    std::sort(sorted.begin(), sorted.end());
+    Bytes reencoded;
+    for (const Bytes& a : sorted) reencoded.insert(reencoded.end(), a.begin(), a.end());
+    EXPECT_EQ(hex(reencoded), hex(tree.content(set)));
+
+    static const char* const kTypeOrder[] = {"2B0601040182370201 0C", "2B0601040182372801",
+                                             "2B0601040182370201 0B", "2A864886F70D010903",
+                                             "2A864886F70D010904"};
+    auto rank = [](const Bytes& attribute) {
+        // SEQUENCE header, then the OID element: 06, length, content.
+        const size_t oidAt = attribute[1] < 0x80 ? 2 : 2 + (attribute[1] & 0x7F);
+        const Bytes oid(attribute.begin() + long(oidAt) + 2,
+                        attribute.begin() + long(oidAt) + 2 + attribute[oidAt + 1]);
+        for (size_t i = 0; i < 5; ++i)
+            if (hex(oid) == hex(unhex(kTypeOrder[i]))) return i;
+        return size_t(5);
+    };
+    std::vector<Bytes> byType = inBlob;
+    std::stable_sort(byType.begin(), byType.end(),
+                     [&](const Bytes& a, const Bytes& b) { return rank(a) < rank(b); });
+    return byType;
 }
 
 int rsaSize() { return EVP_PKEY_get_size(SigningWorld::get().key.get()); }

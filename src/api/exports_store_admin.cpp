@@ -1,0 +1,488 @@
+// Looking after the current user's certificate store: import, remove, list,
+// and finding an entry by thumbprint for signing. Listing and finding go
+// through the system-store signer exactly as a host would.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/decoder.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "api/cert_file_loader.h"
+#include "api/results.h"
+#include "api/sign_job.h"
+#include "api/store_signing_step.h"
+#include "base/error.h"
+#include "fontseal/csp.h"
+#include "fontseal/store.h"
+#include "key/pvk_reader.h"
+#include "key/rsa_key.h"
+#include "key/secure_bytes.h"
+#include "platform/cert_store.h"
+#include "platform/crypt_api.h"
+#include "platform/file_source.h"
+#include "store/win_csp.h"
+
+namespace fontseal {
+
+namespace {
+
+constexpr size_t kMinPrefix = 8;
+constexpr size_t kThumbprintDigits = 40;
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+
+struct CspRelease {
+    void operator()(Csp* csp) const { release_win_csp(csp); }
+};
+
+// A failure with the line that explains it.
+struct StoreFailure {
+    int32_t code;
+    std::string message;
+    std::string thumbprint;
+};
+
+[[noreturn]] void fail_with(int32_t code, std::string message, std::string thumbprint = {}) {
+    throw StoreFailure{code, std::move(message), std::move(thumbprint)};
+}
+
+std::string store_directory() { return user_store_directory("MY"); }
+
+int32_t fill(fontseal_store_report* report, int32_t code, const std::string& message,
+             const std::string& thumbprint) {
+    if (!report || report->size < offsetof(fontseal_store_report, result) + sizeof(int32_t))
+        return code;
+    report->result = code;
+    if (report->size < sizeof(fontseal_store_report)) return code;
+    std::string line = message;
+    if (code != FONTSEAL_OK && !line.empty()) line += " (code " + std::to_string(code) + ")";
+    size_t n = std::min(line.size(), sizeof report->message - 1);
+    std::memcpy(report->message, line.data(), n);
+    report->message[n] = '\0';
+    n = std::min(thumbprint.size(), sizeof report->thumbprint - 1);
+    std::memcpy(report->thumbprint, thumbprint.data(), n);
+    report->thumbprint[n] = '\0';
+    return code;
+}
+
+// Runs `body`, which returns the thumbprint of the entry concerned, and
+// reports its outcome. Never throws.
+template <class Body>
+int32_t run_store_call(fontseal_store_report* report, Body&& body) noexcept {
+    try {
+        std::string thumbprint = body();
+        return fill(report, FONTSEAL_OK, {}, thumbprint);
+    } catch (const StoreFailure& f) {
+        return fill(report, f.code, f.message, f.thumbprint);
+    } catch (...) {
+        int32_t code = result_for_current_exception();
+        return fill(report, code, "internal failure in the certificate store", {});
+    }
+}
+
+std::string hex_of(const uint8_t* bytes, size_t length) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        out.push_back(kHex[bytes[i] >> 4]);
+        out.push_back(kHex[bytes[i] & 15]);
+    }
+    return out;
+}
+
+std::string time_text(const SystemTime& t) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return text;
+}
+
+// The upper-case form of a thumbprint or prefix; fails unless it is 8 to 40
+// hex digits.
+std::string normalised_prefix(const char* thumbprint) {
+    std::string text = thumbprint ? thumbprint : "";
+    std::string out;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            fail_with(FONTSEAL_E_STORE_THUMBPRINT,
+                      "'" + text + "' is not a certificate thumbprint (8 to 40 hex digits)");
+        out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    }
+    if (out.size() < kMinPrefix || out.size() > kThumbprintDigits)
+        fail_with(FONTSEAL_E_STORE_THUMBPRINT,
+                  "'" + text + "' is not a certificate thumbprint (8 to 40 hex digits)");
+    return out;
+}
+
+// Lists the store through `csp` and returns the one entry whose thumbprint
+// starts with `prefix`.
+CspCert* find_entry(Csp& csp, const std::string& prefix) {
+    int count = csp.enumCertificates();
+    if (count < 0)
+        fail_with(FONTSEAL_E_STORE_OPEN, "cannot read the certificate store " + store_directory());
+    CspCert* found = nullptr;
+    int matches = 0;
+    for (int i = 0; i < count; ++i) {
+        CspCert* entry = csp.certificateAt(i);
+        if (hex_of(entry->thumbprint(), 20).compare(0, prefix.size(), prefix) == 0) {
+            found = entry;
+            ++matches;
+        }
+    }
+    if (matches == 0)
+        fail_with(FONTSEAL_E_STORE_NO_ENTRY, "no certificate in the store " + store_directory() +
+                                                 " has a thumbprint starting with " + prefix);
+    if (matches > 1)
+        fail_with(FONTSEAL_E_STORE_AMBIGUOUS, "thumbprint prefix " + prefix + " matches " +
+                                                  std::to_string(matches) +
+                                                  " certificates in the store; give more digits");
+    return found;
+}
+
+std::string key_locator(PCCERT_CONTEXT certificate) {
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+        return {};
+    std::string text(size, '\0');
+    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, &text[0],
+                                           &size))
+        return {};
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+// Opens the entry's key as signing will, so that its faults can be told
+// apart here: signing itself reports every fault alike.
+void check_key(CspCert& entry) {
+    const std::string thumbprint = hex_of(entry.thumbprint(), 20);
+    const std::string who = "certificate " + thumbprint + " (" + entry.subjectName() + ")";
+    if (!entry.hasPrivateKey() || entry.typeCode() != kWinCspCertType)
+        fail_with(FONTSEAL_E_STORE_NO_KEY, who + " has no private key in the store", thumbprint);
+    PCCERT_CONTEXT certificate = static_cast<WinCspCert&>(entry).certificate();
+    const std::string path = key_locator(certificate);
+    HCRYPTPROV provider = nullptr;
+    DWORD key_spec = AT_SIGNATURE;
+    BOOL must_free = FALSE;
+    if (CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr,
+                                          &provider, &key_spec, &must_free)) {
+        if (must_free) CryptReleaseContext(provider, 0);
+        return;
+    }
+    switch (GetLastError()) {
+        case kStoreKeyExposed:
+            fail_with(FONTSEAL_E_STORE_KEY_EXPOSED,
+                      "the private-key file " + path + " of " + who +
+                          " may be read by other users or belongs to another; make it the "
+                          "user's own with mode 600",
+                      thumbprint);
+        case kStoreKeyMismatch:
+            fail_with(FONTSEAL_E_STORE_KEY_MISMATCH,
+                      "the private key in " + path + " does not belong to " + who, thumbprint);
+        case kStoreNoKeySet:
+        case kStoreNoKeyProperty:
+            fail_with(FONTSEAL_E_STORE_NO_KEY, who + " has no private key in the store",
+                      thumbprint);
+        default:
+            fail_with(FONTSEAL_E_STORE_KEY_UNUSABLE,
+                      "cannot use the private key " + path + " of " + who +
+                          " (not an unencrypted RSA key in PKCS#8 PEM form)",
+                      thumbprint);
+    }
+}
+
+// ---- import --------------------------------------------------------------------
+
+std::vector<uint8_t> read_whole(const char* path) {
+    FileSource file;
+    try {
+        file.open(path);
+    } catch (const error&) {
+        fail_with(FONTSEAL_E_KEY_OPEN, std::string("cannot open private-key file ") + path);
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::max(file.remaining(), 0)));
+    if (!bytes.empty()) file.read(bytes.data(), static_cast<int>(bytes.size()));
+    return bytes;
+}
+
+PkeyPtr read_pvk_key(const char* path, const char* password) {
+    FileSource file;
+    try {
+        file.open(path);
+    } catch (const error&) {
+        fail_with(FONTSEAL_E_KEY_OPEN, std::string("cannot open private-key file ") + path);
+    }
+    RsaPtr rsa = new_rsa_key();
+    if (!rsa) throw std::bad_alloc();
+    int loaded = load_private_key(file, password, rsa.get());
+    if (loaded == kErrKeyPassword)
+        fail_with(FONTSEAL_E_KEY_PASSWORD,
+                  std::string("the password does not open the private-key file ") + path);
+    if (loaded < 0)
+        fail_with(FONTSEAL_E_KEY_READ, std::string("cannot read private-key file ") + path +
+                                           " (it is damaged or truncated)");
+    PkeyPtr key(EVP_PKEY_new());
+    if (!key || !EVP_PKEY_set1_RSA(key.get(), rsa.get())) throw std::bad_alloc();
+    return key;
+}
+
+// PEM or DER, PKCS#1 or PKCS#8, encrypted or not, through OpenSSL's decoders.
+PkeyPtr read_openssl_key(const char* path, const char* password, size_t password_length) {
+    SecureBytes bytes;
+    {
+        std::vector<uint8_t> read = read_whole(path);
+        bytes.assign(read.begin(), read.end());
+        OPENSSL_cleanse(read.data(), read.size());
+    }
+    EVP_PKEY* raw = nullptr;
+    OSSL_DECODER_CTX* ctx = OSSL_DECODER_CTX_new_for_pkey(&raw, nullptr, nullptr, nullptr,
+                                                          EVP_PKEY_KEYPAIR, nullptr, nullptr);
+    if (!ctx) throw std::bad_alloc();
+    // An empty passphrase still stops the decoder from asking a terminal.
+    OSSL_DECODER_CTX_set_passphrase(
+        ctx, reinterpret_cast<const unsigned char*>(password ? password : ""),
+        password ? password_length : 0);
+    const unsigned char* data = bytes.data();
+    size_t length = bytes.size();
+    bool decoded = OSSL_DECODER_from_data(ctx, &data, &length) == 1 && raw;
+    OSSL_DECODER_CTX_free(ctx);
+    PkeyPtr key(raw);
+    if (!decoded) {
+        std::string text(bytes.begin(), bytes.end());
+        bool encrypted = text.find("ENCRYPTED") != std::string::npos;
+        OPENSSL_cleanse(&text[0], text.size());
+        if (encrypted)
+            fail_with(FONTSEAL_E_KEY_PASSWORD,
+                      std::string("the password does not open the private-key file ") + path);
+        fail_with(FONTSEAL_E_KEY_READ, std::string("cannot read private-key file ") + path +
+                                           " (expected PVK, or PEM or DER PKCS#1 or PKCS#8)");
+    }
+    return key;
+}
+
+PkeyPtr read_key(const char* path, const char* password, size_t password_length) {
+    std::vector<uint8_t> head = read_whole(path);
+    static const uint8_t kPvkMagic[4] = {0x1E, 0xF1, 0xB5, 0xB0};
+    const bool pvk = head.size() >= 4 && std::memcmp(head.data(), kPvkMagic, 4) == 0;
+    OPENSSL_cleanse(head.data(), head.size());
+    PkeyPtr key;
+    if (pvk) {
+        // The PVK reader takes a NUL-terminated password; the copy is wiped.
+        SecureBytes text;
+        if (password) text.assign(password, password + password_length);
+        text.push_back(0);
+        key = read_pvk_key(path, password ? reinterpret_cast<const char*>(text.data()) : nullptr);
+    } else {
+        key = read_openssl_key(path, password, password_length);
+    }
+    if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
+        fail_with(FONTSEAL_E_KEY_READ, std::string("the key in ") + path +
+                                           " is not an RSA key, which font signatures need");
+    return key;
+}
+
+std::vector<uint8_t> der_of(const P7Certificate& certificate) {
+    const DerRaw& raw = *certificate.raw();
+    return std::vector<uint8_t>(raw.data(), raw.data() + raw.length());
+}
+
+bool key_belongs_to(EVP_PKEY* key, const std::vector<uint8_t>& der) {
+    const unsigned char* p = der.data();
+    X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    bool same = x && EVP_PKEY_eq(key, X509_get0_pubkey(x)) == 1;
+    X509_free(x);
+    return same;
+}
+
+std::string pkcs8_pem(EVP_PKEY* key) {
+    BIO* bio = BIO_new(BIO_s_secmem());
+    if (!bio) throw std::bad_alloc();
+    std::string pem;
+    if (PEM_write_bio_PKCS8PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr) == 1) {
+        char* data = nullptr;
+        long length = BIO_get_mem_data(bio, &data);
+        if (length > 0) pem.assign(data, static_cast<size_t>(length));
+    }
+    BIO_free(bio);
+    if (pem.empty()) throw std::bad_alloc();
+    return pem;
+}
+
+std::string import_entry(const fontseal_store_import_request& r) {
+    GrowArray<P7Certificate> certificates;
+    try {
+        load_certificates(r.cert_path, certificates);
+    } catch (const error&) {
+        fail_with(FONTSEAL_E_CERT_OPEN, std::string("cannot open certificate file ") + r.cert_path);
+    }
+    if (certificates.count() == 0)
+        fail_with(FONTSEAL_E_NO_CERTIFICATE,
+                  std::string("no certificate could be read from ") + r.cert_path +
+                      " (expected DER, PEM or base64, a single certificate or a PKCS#7 bundle)");
+
+    std::vector<std::vector<uint8_t>> chosen;
+    std::string key_pem;
+    if (r.key_path) {
+        PkeyPtr key = read_key(r.key_path, r.password, r.password_length);
+        for (const P7Certificate& c : certificates) {
+            std::vector<uint8_t> der = der_of(c);
+            if (key_belongs_to(key.get(), der)) {
+                chosen.push_back(std::move(der));
+                break;
+            }
+        }
+        if (chosen.empty())
+            fail_with(FONTSEAL_E_NO_MATCHING_CERT, std::string("none of the certificates in ") +
+                                                       r.cert_path + " belongs to the key in " +
+                                                       r.key_path);
+        key_pem = pkcs8_pem(key.get());
+    } else {
+        for (const P7Certificate& c : certificates) chosen.push_back(der_of(c));
+    }
+
+    const DirectoryCertStore store(store_directory());
+    std::string first;
+    uint32_t fault = kStoreOk;
+    for (const std::vector<uint8_t>& der : chosen) {
+        std::string thumbprint;
+        fault = store.add(der, key_pem, r.friendly_name, &thumbprint);
+        if (first.empty()) first = thumbprint;
+        if (fault != kStoreOk) break;
+    }
+    OPENSSL_cleanse(&key_pem[0], key_pem.size());
+    if (fault != kStoreOk)
+        fail_with(FONTSEAL_E_STORE_WRITE, "cannot write the certificate store " + store.directory(),
+                  first);
+    return first;
+}
+
+}  // namespace
+
+}  // namespace fontseal
+
+using namespace fontseal;
+
+extern "C" FONTSEAL_API int32_t fontseal_store_import(const fontseal_store_import_request* request,
+                                                      fontseal_store_report* report) {
+    return run_store_call(report, [&]() -> std::string {
+        if (!request || request->size < sizeof(fontseal_store_import_request) ||
+            !request->cert_path)
+            fail_with(FONTSEAL_E_STORE_REQUEST, "malformed import request (no certificate file)");
+        return import_entry(*request);
+    });
+}
+
+extern "C" FONTSEAL_API int32_t fontseal_store_remove(const char* thumbprint,
+                                                      fontseal_store_report* report) {
+    return run_store_call(report, [&]() -> std::string {
+        const std::string prefix = normalised_prefix(thumbprint);
+        std::string full;
+        {
+            std::unique_ptr<Csp, CspRelease> csp(create_win_csp(nullptr));
+            if (!csp) throw std::bad_alloc();
+            full = hex_of(find_entry(*csp, prefix)->thumbprint(), 20);
+        }
+        const DirectoryCertStore store(store_directory());
+        uint32_t fault = store.remove(full);
+        if (fault == kStoreNotFound)
+            fail_with(FONTSEAL_E_STORE_NO_ENTRY,
+                      "certificate " + full + " is no longer in the store " + store.directory(),
+                      full);
+        if (fault != kStoreOk)
+            fail_with(FONTSEAL_E_STORE_WRITE,
+                      "cannot remove certificate " + full + " from the store " + store.directory(),
+                      full);
+        return full;
+    });
+}
+
+extern "C" FONTSEAL_API int32_t fontseal_store_list(fontseal_store_visitor visit, void* context,
+                                                    fontseal_store_report* report) {
+    int32_t count = 0;
+    int32_t result = run_store_call(report, [&]() -> std::string {
+        std::unique_ptr<Csp, CspRelease> csp(create_win_csp(nullptr));
+        if (!csp) throw std::bad_alloc();
+        count = csp->enumCertificates();
+        if (count < 0)
+            fail_with(FONTSEAL_E_STORE_OPEN,
+                      "cannot read the certificate store " + store_directory());
+        for (int i = 0; i < count; ++i) {
+            CspCert* entry = csp->certificateAt(i);
+            const std::string thumbprint = hex_of(entry->thumbprint(), 20);
+            const std::string subject = entry->subjectName(), issuer = entry->issuerName(),
+                              friendly = entry->friendlyName(),
+                              from = time_text(entry->validFrom()),
+                              to = time_text(entry->validTo());
+            fontseal_store_entry e = {};
+            e.size = sizeof e;
+            e.index = i;
+            e.thumbprint = thumbprint.c_str();
+            e.subject = subject.c_str();
+            e.issuer = issuer.c_str();
+            e.friendly_name = friendly.c_str();
+            e.valid_from = from.c_str();
+            e.valid_to = to.c_str();
+            e.has_private_key = entry->hasPrivateKey() ? 1 : 0;
+            if (visit && visit(&e, context) != 0) break;
+        }
+        return std::string();
+    });
+    return result == FONTSEAL_OK ? count : result;
+}
+
+extern "C" FONTSEAL_API int32_t fontseal_store_find(fontseal_csp* csp, const char* thumbprint,
+                                                    int32_t need_key, fontseal_csp_cert** entry,
+                                                    fontseal_store_report* report) {
+    if (entry) *entry = nullptr;
+    return run_store_call(report, [&]() -> std::string {
+        if (!csp || !entry) fail_with(FONTSEAL_E_STORE_REQUEST, "no signer or no entry to fill");
+        CspCert* found = find_entry(*csp, normalised_prefix(thumbprint));
+        if (need_key) check_key(*found);
+        *entry = found;
+        return hex_of(found->thumbprint(), 20);
+    });
+}
+
+extern "C" FONTSEAL_API int32_t fontseal_store_sign(const fontseal_store_sign_request* request,
+                                                    fontseal_store_report* report) {
+    return run_store_call(report, [&]() -> std::string {
+        if (!request || request->size < sizeof(fontseal_store_sign_request) ||
+            !request->input_path || !request->output_path || !request->thumbprint)
+            fail_with(FONTSEAL_E_STORE_REQUEST,
+                      "malformed signing request (input, output and thumbprint are required)");
+        const fontseal_store_sign_request& r = *request;
+        std::unique_ptr<Csp, CspRelease> csp(create_win_csp(nullptr));
+        if (!csp) throw std::bad_alloc();
+        CspCert* entry = find_entry(*csp, normalised_prefix(r.thumbprint));
+        check_key(*entry);
+        const std::string thumbprint = hex_of(entry->thumbprint(), 20);
+        StoreSigningStep step(entry);
+        const SignOptions options(r.use_sha1, r.statement, r.program_name, r.more_info_url,
+                                  r.timestamp_url);
+        int32_t result = sign_job(r.input_path, r.output_path, step, options);
+        if (result == FONTSEAL_E_INPUT_OPEN)
+            fail_with(result, std::string("cannot open input font ") + r.input_path, thumbprint);
+        if (result == FONTSEAL_E_OUTPUT_CREATE)
+            fail_with(result, std::string("cannot create output font ") + r.output_path,
+                      thumbprint);
+        if (result != FONTSEAL_OK)
+            fail_with(result,
+                      std::string("signing ") + r.input_path + " with certificate " + thumbprint +
+                          " failed",
+                      thumbprint);
+        return thumbprint;
+    });
+}

@@ -1,0 +1,307 @@
+#include "key/key_file.h"
+
+#include <openssl/decoder.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "base/error.h"
+#include "base/memory_stream.h"
+#include "key/key_library.h"
+#include "key/pvk_reader.h"
+#include "key/secure_bytes.h"
+#include "platform/file_source.h"
+
+namespace fontseal {
+namespace {
+
+// Far beyond any key file, chain included; a larger file is not one.
+constexpr int kMaxKeyFileSize = 4 * 1024 * 1024;
+
+struct DecoderFree {
+    void operator()(OSSL_DECODER_CTX* decoder) const { OSSL_DECODER_CTX_free(decoder); }
+};
+struct Pkcs12Free {
+    void operator()(PKCS12* p12) const { PKCS12_free(p12); }
+};
+struct X509SigFree {
+    void operator()(X509_SIG* sig) const { X509_SIG_free(sig); }
+};
+struct Pkcs8Free {
+    void operator()(PKCS8_PRIV_KEY_INFO* info) const { PKCS8_PRIV_KEY_INFO_free(info); }
+};
+struct X509Free {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+struct X509StackFree {
+    void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
+};
+
+// Clears OpenSSL's error queue on every way out, so a failed attempt leaves
+// nothing behind for the next caller on this thread.
+struct ErrorQueueGuard {
+    ~ErrorQueueGuard() { ERR_clear_error(); }
+};
+
+SecureBytes read_whole(const char* path, bool& too_large) {
+    FileSource file(path);
+    SecureBytes bytes;
+    too_large = file.size() > kMaxKeyFileSize;
+    if (too_large || file.size() <= 0) return bytes;
+    bytes.resize(static_cast<size_t>(file.size()));
+    file.read(bytes.data(), file.size());
+    return bytes;
+}
+
+bool is_pvk(const SecureBytes& bytes) {
+    return bytes.size() >= sizeof kPvkMagicBytes &&
+           std::memcmp(bytes.data(), kPvkMagicBytes, sizeof kPvkMagicBytes) == 0;
+}
+
+// The PEM facts that decide how a text file is read.
+struct PemScan {
+    bool pem = false;        // some "-----BEGIN " line
+    bool key = false;        // a block whose label ends in "PRIVATE KEY"
+    bool encrypted = false;  // that block is encrypted (PKCS#8 or PEM headers)
+    size_t keyStart = 0;     // where that block's BEGIN line starts
+};
+
+PemScan scan_pem(const SecureBytes& bytes) {
+    static const std::string kBegin = "-----BEGIN ";
+    PemScan scan;
+    const char* text = reinterpret_cast<const char*>(bytes.data());
+    const char* end = text + bytes.size();
+    const char* at = std::search(text, end, kBegin.begin(), kBegin.end());
+    while (at != end) {
+        scan.pem = true;
+        const char* label = at + kBegin.size();
+        const char* dashes = std::find(label, end, '-');
+        const std::string name(label, dashes);
+        static const std::string kKey = "PRIVATE KEY";
+        if (name.size() >= kKey.size() &&
+            name.compare(name.size() - kKey.size(), kKey.size(), kKey) == 0) {
+            scan.key = true;
+            scan.keyStart = static_cast<size_t>(at - text);
+            static const std::string kProcType = "Proc-Type: 4,ENCRYPTED";
+            static const std::string kEnd = "-----END ";
+            const char* blockEnd = std::search(dashes, end, kEnd.begin(), kEnd.end());
+            scan.encrypted =
+                name == "ENCRYPTED PRIVATE KEY" ||
+                std::search(dashes, blockEnd, kProcType.begin(), kProcType.end()) != blockEnd;
+            return scan;
+        }
+        at = std::search(dashes, end, kBegin.begin(), kBegin.end());
+    }
+    return scan;
+}
+
+// The DER forms, each decoded only far enough to tell which it is.
+template <class T, class Free>
+std::unique_ptr<T, Free> decode_der(const SecureBytes& bytes,
+                                    T* (*d2i)(T**, const unsigned char**, long)) {
+    const unsigned char* at = bytes.data();
+    return std::unique_ptr<T, Free>(d2i(nullptr, &at, static_cast<long>(bytes.size())));
+}
+
+EvpPkeyPtr decode_plain_der(const SecureBytes& bytes, OSSL_LIB_CTX* library) {
+    // PKCS#8, or the traditional per-algorithm forms (PKCS#1 for RSA).
+    const unsigned char* at = bytes.data();
+    return EvpPkeyPtr(
+        d2i_AutoPrivateKey_ex(nullptr, &at, static_cast<long>(bytes.size()), library, nullptr));
+}
+
+int accept_key(EvpPkeyPtr key, const KeyLibraryRef& library, KeyFileContents& out) {
+    if (!key) return kErrKeyFile;
+    if (!EVP_PKEY_is_a(key.get(), "RSA")) return kErrKeyNotRsa;
+    out.key.reset(new EvpSigningKey(std::move(key), library));
+    return 0;
+}
+
+int load_pem(const SecureBytes& bytes, const PemScan& scan, const char* password,
+             const KeyLibraryRef& library, KeyFileContents& out) {
+    if (!scan.key) return kErrKeyFormat;
+    // OpenSSL's decoder is handed the password itself, so that nobody is
+    // ever asked for one, and starts at the key block, whatever precedes it.
+    EVP_PKEY* raw = nullptr;
+    std::unique_ptr<OSSL_DECODER_CTX, DecoderFree> decoder(OSSL_DECODER_CTX_new_for_pkey(
+        &raw, "PEM", nullptr, nullptr, EVP_PKEY_KEYPAIR, library.get(), nullptr));
+    if (!decoder) throw std::bad_alloc();
+    const size_t length = password ? std::strlen(password) : 0;
+    if (!OSSL_DECODER_CTX_set_passphrase(
+            decoder.get(), reinterpret_cast<const unsigned char*>(password ? password : ""),
+            length)) {
+        throw std::bad_alloc();
+    }
+    const unsigned char* data = bytes.data() + scan.keyStart;
+    size_t remaining = bytes.size() - scan.keyStart;
+    const bool decoded = OSSL_DECODER_from_data(decoder.get(), &data, &remaining) == 1;
+    EvpPkeyPtr key(raw);
+    if (!decoded || !key) return scan.encrypted ? kErrKeyPassword : kErrKeyFile;
+    return accept_key(std::move(key), library, out);
+}
+
+// The password a PKCS#12 MAC accepts: the caller's, or for an empty one
+// either no password or the empty string, as writers differ. False when
+// the MAC refuses.
+bool pkcs12_password(PKCS12* p12, const char* password, const char*& chosen) {
+    chosen = password;
+    if (!PKCS12_mac_present(p12)) return true;
+    if (password && *password) return PKCS12_verify_mac(p12, password, -1) == 1;
+    if (PKCS12_verify_mac(p12, nullptr, 0) == 1) {
+        chosen = nullptr;
+        return true;
+    }
+    chosen = "";
+    return PKCS12_verify_mac(p12, "", 0) == 1;
+}
+
+void append_der(X509* certificate, std::vector<std::vector<uint8_t>>& list) {
+    const int length = i2d_X509(certificate, nullptr);
+    if (length <= 0) throw error(kErrKeyFile);
+    std::vector<uint8_t> der(static_cast<size_t>(length));
+    unsigned char* at = der.data();
+    if (i2d_X509(certificate, &at) != length) throw error(kErrKeyFile);
+    list.push_back(std::move(der));
+}
+
+int load_pkcs12(PKCS12* p12, const char* password, const KeyLibraryRef& library,
+                KeyFileContents& out) {
+    const char* chosen = nullptr;
+    if (!pkcs12_password(p12, password, chosen)) return kErrKeyPassword;
+    EVP_PKEY* rawKey = nullptr;
+    X509* rawCertificate = nullptr;
+    STACK_OF(X509)* rawOthers = nullptr;
+    const bool parsed = PKCS12_parse(p12, chosen, &rawKey, &rawCertificate, &rawOthers) == 1;
+    EvpPkeyPtr key(rawKey);
+    std::unique_ptr<X509, X509Free> certificate(rawCertificate);
+    std::unique_ptr<STACK_OF(X509), X509StackFree> others(rawOthers);
+    // Without a MAC nothing has checked the password before the decryption.
+    if (!parsed) return PKCS12_mac_present(p12) ? kErrKeyFile : kErrKeyPassword;
+    const int accepted = accept_key(std::move(key), library, out);
+    if (accepted != 0) return accepted;
+    if (certificate) append_der(certificate.get(), out.certificates);
+    for (int i = 0; others && i < sk_X509_num(others.get()); ++i)
+        append_der(sk_X509_value(others.get(), i), out.certificates);
+    return 0;
+}
+
+int load_der(const SecureBytes& bytes, const char* password, const KeyLibraryRef& library,
+             KeyFileContents& out) {
+    if (auto p12 = decode_der<PKCS12, Pkcs12Free>(bytes, d2i_PKCS12)) {
+        out.form = KeyFileForm::kPkcs12;
+        return load_pkcs12(p12.get(), password, library, out);
+    }
+    if (auto sealed = decode_der<X509_SIG, X509SigFree>(bytes, d2i_X509_SIG)) {
+        out.form = KeyFileForm::kDer;
+        const size_t length = password ? std::strlen(password) : 0;
+        std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8Free> info(
+            PKCS8_decrypt_ex(sealed.get(), password ? password : "", static_cast<int>(length),
+                             library.get(), nullptr));
+        if (!info) return kErrKeyPassword;
+        EvpPkeyPtr key(EVP_PKCS82PKEY_ex(info.get(), library.get(), nullptr));
+        return accept_key(std::move(key), library, out);
+    }
+    EvpPkeyPtr key = decode_plain_der(bytes, library.get());
+    if (!key) return kErrKeyFormat;
+    out.form = KeyFileForm::kDer;
+    return accept_key(std::move(key), library, out);
+}
+
+int load(const char* path, const char* password, KeyFileContents& out) {
+    bool too_large = false;
+    const SecureBytes bytes = read_whole(path, too_large);
+    if (too_large || bytes.empty()) return kErrKeyFormat;
+
+    if (is_pvk(bytes)) {
+        out.form = KeyFileForm::kPvk;
+        MemoryStream stream(bytes.data(), static_cast<int>(bytes.size()));
+        EvpPkeyPtr key;
+        const int loaded = load_private_key(stream, password, key);
+        if (loaded != 0) return loaded;
+        out.key.reset(new EvpSigningKey(std::move(key)));
+        return 0;
+    }
+
+    KeyLibraryRef library = new_key_library();
+    if (!library) throw std::bad_alloc();
+    ScopedDefaultLibrary scope(library.get());
+    const PemScan scan = scan_pem(bytes);
+    if (scan.pem) {
+        out.form = KeyFileForm::kPem;
+        return load_pem(bytes, scan, password, library, out);
+    }
+    return load_der(bytes, password, library, out);
+}
+
+int needs_password(const char* path) {
+    bool too_large = false;
+    const SecureBytes bytes = read_whole(path, too_large);
+    if (too_large || bytes.empty()) return kErrKeyFormat;
+    if (is_pvk(bytes)) {
+        MemoryStream stream(bytes.data(), static_cast<int>(bytes.size()));
+        return pvk_needs_password(stream);
+    }
+    const PemScan scan = scan_pem(bytes);
+    if (scan.pem) return scan.key ? (scan.encrypted ? 1 : 0) : kErrKeyFormat;
+
+    if (auto p12 = decode_der<PKCS12, Pkcs12Free>(bytes, d2i_PKCS12)) {
+        if (PKCS12_mac_present(p12.get())) {
+            const char* chosen = nullptr;
+            return pkcs12_password(p12.get(), nullptr, chosen) ? 0 : 1;
+        }
+        // No MAC to ask: only trying the empty password tells.
+        KeyFileContents trial;
+        KeyLibraryRef library = new_key_library();
+        if (!library) throw std::bad_alloc();
+        ScopedDefaultLibrary scope(library.get());
+        return load_pkcs12(p12.get(), nullptr, library, trial) == kErrKeyPassword ? 1 : 0;
+    }
+    if (decode_der<X509_SIG, X509SigFree>(bytes, d2i_X509_SIG)) return 1;
+    KeyLibraryRef library = new_key_library();
+    if (!library) throw std::bad_alloc();
+    return decode_plain_der(bytes, library.get()) ? 0 : kErrKeyFormat;
+}
+
+}  // namespace
+
+int load_key_file(const char* path, const char* password, KeyFileContents& out) {
+    out = KeyFileContents();
+    ErrorQueueGuard clear;
+    int result;
+    try {
+        result = load(path, password, out);
+    } catch (const error& e) {
+        out = KeyFileContents();
+        if (e.code == kErrCannotOpen) throw;
+        return kErrKeyFile;
+    } catch (const std::bad_alloc&) {
+        out = KeyFileContents();
+        return kErrKeyFile;
+    }
+    if (result != 0) {
+        const KeyFileForm form = out.form;
+        out = KeyFileContents();
+        out.form = form;
+    }
+    return result;
+}
+
+int key_file_needs_password(const char* path) {
+    ErrorQueueGuard clear;
+    try {
+        return needs_password(path);
+    } catch (const error& e) {
+        if (e.code == kErrCannotOpen) throw;
+        return kErrKeyFile;
+    } catch (const std::bad_alloc&) {
+        return kErrKeyFile;
+    }
+}
+
+}  // namespace fontseal

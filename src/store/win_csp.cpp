@@ -1,0 +1,292 @@
+#include "store/win_csp.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "base/memory_stream.h"
+#include "base/shared_ref.h"
+#include "der/der_header.h"
+#include "der/der_raw.h"
+#include "der/der_reader.h"
+#include "der/der_sequence.h"
+#include "der/oids.h"
+#include "x509/p7_certificate.h"
+
+namespace fontseal {
+
+namespace {
+
+// The statement selector and the code-signing purposes it is read from.
+enum : int { kStatementFromCertificate = 0, kStatementCommercial = 2 };
+
+// BIT STRING, no unused bits, 03 00 00 00: the signer's flags attribute.
+const uint8_t kSignerFlags[7] = {0x03, 0x05, 0x00, 0x03, 0x00, 0x00, 0x00};
+// SEQUENCE { 1.3.6.1.4.1.311.2.1.21 } and SEQUENCE { 1.3.6.1.4.1.311.2.1.22 }.
+const uint8_t kIndividualStatement[14] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01,
+                                          0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x15};
+const uint8_t kCommercialStatement[14] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01,
+                                          0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x16};
+
+SystemTime system_time_of(const FILETIME& time) {
+    SYSTEMTIME st = {};
+    SystemTime out = {};
+    if (FileTimeToSystemTime(&time, &st)) {
+        out = {st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
+               st.wHour, st.wMinute, st.wSecond,    st.wMilliseconds};
+    }
+    return out;
+}
+
+// A name fetched the platform's way: the size first, then the text, which
+// ends at its first NUL.
+std::string name_of(PCCERT_CONTEXT context, DWORD type, DWORD flags) {
+    DWORD size = CertGetNameStringA(context, type, flags, nullptr, nullptr, 0);
+    if (size == 0) return {};
+    std::string text(size, '\0');
+    CertGetNameStringA(context, type, flags, nullptr, &text[0], size);
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+// [outer] EXPLICIT { [0] IMPLICIT bytes }, the shape of both publisher-info
+// choices.
+SharedRef<DerValue> publisher_choice(int outer, SharedRef<DerValue> bytes) {
+    SharedRef<DerValue> inner(new DerSequence(0, kFormContext));
+    static_cast<DerSequence&>(*inner).add(bytes);
+    SharedRef<DerValue> wrapper(new DerSequence(outer, kFormContextConstructed));
+    static_cast<DerSequence&>(*wrapper).add(inner);
+    return wrapper;
+}
+
+// The value of the statement-type attribute for `statement`; selector 0
+// follows the certificate's code-signing purpose (none counts as commercial),
+// and a certificate that cannot be read leaves it individual.
+const uint8_t* statement_value(PCCERT_CONTEXT certificate, int statement) {
+    if (statement == kStatementFromCertificate) {
+        try {
+            MemoryStream stream(certificate->pbCertEncoded,
+                                static_cast<int>(certificate->cbCertEncoded));
+            DerReader reader(stream);
+            P7Certificate parsed;
+            if (parsed.decodeFrom(reader) && parsed.info()) {
+                int32_t purpose = parsed.info()->purpose();
+                statement = purpose == kPurposeNone ? kStatementCommercial : purpose;
+            }
+        } catch (...) {
+            // Unreadable: the selector stays 0, which gives individual.
+        }
+    }
+    return statement == kStatementCommercial ? kCommercialStatement : kIndividualStatement;
+}
+
+// SEQUENCE header for `length` content bytes followed by them, in a stream
+// of exactly that size.
+void wrap_content(const uint8_t* content, int length, MemoryStream& wrapped) {
+    int header = writeHeader(nullptr, kTagSequence, kFormConstructed, length);
+    wrapped.reset(header + length);
+    writeHeader(&wrapped, kTagSequence, kFormConstructed, length);
+    if (length > 0) wrapped.write(content, length);
+}
+
+// Releases what sign acquired, on every way out.
+class ProviderHold {
+public:
+    ~ProviderHold() {
+        if (provider && callerMustFree) CryptReleaseContext(provider, 0);
+    }
+    HCRYPTPROV provider = nullptr;
+    DWORD keySpec = AT_SIGNATURE;
+    BOOL callerMustFree = FALSE;
+};
+
+class MessageHold {
+public:
+    ~MessageHold() {
+        if (message) CryptMsgClose(message);
+    }
+    HCRYPTMSG message = nullptr;
+};
+
+class StoreHold {
+public:
+    ~StoreHold() {
+        if (current) CertFreeCertificateContext(current);
+        if (store) CertCloseStore(store, 0);
+    }
+    HCERTSTORE store = nullptr;
+    PCCERT_CONTEXT current = nullptr;
+};
+
+}  // namespace
+
+std::vector<uint8_t> publisher_info_value(const char16_t* program_name, const char* more_info_url) {
+    DerSequence info(kTagSequence, kFormConstructed);
+    if (program_name) {
+        size_t units = 0;
+        while (program_name[units] != 0) ++units;
+        if (units > 0x3FFFFFF0) throw std::bad_alloc();
+        std::vector<uint8_t> swapped(units * 2);
+        for (size_t i = 0; i < units; ++i) {
+            swapped[2 * i] = static_cast<uint8_t>(program_name[i] >> 8);
+            swapped[2 * i + 1] = static_cast<uint8_t>(program_name[i] & 0xFF);
+        }
+        info.add(publisher_choice(0, SharedRef<DerValue>(new DerRaw(
+                                         swapped.data(), static_cast<int>(swapped.size()), true))));
+    }
+    if (more_info_url) {
+        size_t length = std::strlen(more_info_url);
+        if (length > 0x7FFFFFF0) throw std::bad_alloc();
+        info.add(publisher_choice(
+            1, SharedRef<DerValue>(new DerRaw(reinterpret_cast<const uint8_t*>(more_info_url),
+                                              static_cast<int>(length), false))));
+    }
+    MemoryStream encoded(info.encode(nullptr));
+    info.encode(&encoded);
+    return std::vector<uint8_t>(encoded.data(), encoded.data() + encoded.position());
+}
+
+// ---- entries -----------------------------------------------------------------
+
+WinCspCert::~WinCspCert() {
+    if (certificate_) CertFreeCertificateContext(certificate_);
+}
+
+WinCspCert::WinCspCert(WinCspCert&& other) noexcept { *this = std::move(other); }
+
+WinCspCert& WinCspCert::operator=(WinCspCert&& other) noexcept {
+    if (this == &other) return *this;
+    if (certificate_) CertFreeCertificateContext(certificate_);
+    subjectName_ = std::move(other.subjectName_);
+    friendlyName_ = std::move(other.friendlyName_);
+    issuerName_ = std::move(other.issuerName_);
+    validFrom_ = other.validFrom_;
+    validTo_ = other.validTo_;
+    hasPrivateKey_ = other.hasPrivateKey_;
+    std::memcpy(thumbprint_, other.thumbprint_, sizeof thumbprint_);
+    certificate_ = std::exchange(other.certificate_, nullptr);
+    owner_ = other.owner_;
+    return *this;
+}
+
+Csp* WinCspCert::owner() const { return owner_; }
+
+bool WinCspCert::fill() {
+    // The key-provider property is only looked for; its content is not used.
+    DWORD size = 0;
+    hasPrivateKey_ = false;
+    if (CertGetCertificateContextProperty(certificate_, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                          &size)) {
+        std::vector<uint8_t> property(size);
+        hasPrivateKey_ = CertGetCertificateContextProperty(certificate_, CERT_KEY_PROV_INFO_PROP_ID,
+                                                           property.data(), &size) != 0;
+    }
+    DWORD thumbprint_size = sizeof thumbprint_;
+    if (!CertGetCertificateContextProperty(certificate_, CERT_SHA1_HASH_PROP_ID, thumbprint_,
+                                           &thumbprint_size))
+        return false;
+    subjectName_ = name_of(certificate_, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0);
+    issuerName_ = name_of(certificate_, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG);
+    friendlyName_ = name_of(certificate_, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0);
+    validFrom_ = system_time_of(certificate_->pCertInfo->NotBefore);
+    validTo_ = system_time_of(certificate_->pCertInfo->NotAfter);
+    return true;
+}
+
+// ---- the signer ----------------------------------------------------------------
+
+int WinCsp::enumCertificates() {
+    // Hosts call through the virtual table: nothing may escape.
+    try {
+        return listStore();
+    } catch (...) {
+        entries_.setCount(0);
+        return -1;
+    }
+}
+
+int WinCsp::listStore() {
+    entries_.setCount(0);
+    StoreHold hold;
+    hold.store = CertOpenSystemStoreA(0, "MY");
+    if (!hold.store) return -1;
+    while ((hold.current = CertEnumCertificatesInStore(hold.store, hold.current)) != nullptr) {
+        WinCspCert& entry = entries_.append();
+        entry.certificate_ = CertDuplicateCertificateContext(hold.current);
+        entry.owner_ = this;
+        if (!entry.fill()) entries_.pop();
+    }
+    return entries_.count();
+}
+
+int WinCsp::sign(CspCert* cert, const uint8_t* content, int content_length, int use_sha1,
+                 int statement, const char16_t* program_name, const char* more_info_url,
+                 uint8_t** out) {
+    if (!out) return -1;
+    *out = nullptr;
+    if (!cert || cert->typeCode() != kWinCspCertType) return -1;
+    if (content_length < 0 || (content_length > 0 && !content)) return -1;
+    const PCCERT_CONTEXT certificate = static_cast<WinCspCert*>(cert)->certificate();
+    if (!certificate) return -1;
+    try {
+        ProviderHold key;
+        if (!CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr,
+                                               &key.provider, &key.keySpec, &key.callerMustFree))
+            return -1;
+
+        std::vector<uint8_t> publisher = publisher_info_value(program_name, more_info_url);
+        const uint8_t* statement_bytes = statement_value(certificate, statement);
+        CRYPT_ATTR_BLOB values[3] = {
+            {static_cast<DWORD>(publisher.size()), publisher.data()},
+            {sizeof kSignerFlags, const_cast<BYTE*>(kSignerFlags)},
+            {sizeof kIndividualStatement, const_cast<BYTE*>(statement_bytes)},
+        };
+        CRYPT_ATTRIBUTE attributes[3] = {
+            {kOidPublisherInfo, 1, &values[0]},
+            {kOidSignerFlags, 1, &values[1]},
+            {kOidStatementType, 1, &values[2]},
+        };
+
+        CMSG_SIGNER_ENCODE_INFO signer = {};
+        signer.cbSize = sizeof signer;
+        signer.pCertInfo = certificate->pCertInfo;
+        signer.hCryptProv = key.provider;
+        signer.dwKeySpec = key.keySpec;
+        signer.HashAlgorithm.pszObjId = use_sha1 ? kOidSha1 : kOidMd5;
+        signer.cAuthAttr = 3;
+        signer.rgAuthAttr = attributes;
+
+        CERT_BLOB certificates[1] = {{certificate->cbCertEncoded, certificate->pbCertEncoded}};
+        CMSG_SIGNED_ENCODE_INFO message_info = {};
+        message_info.cbSize = sizeof message_info;
+        message_info.cSigners = 1;
+        message_info.rgSigners = &signer;
+        message_info.cCertEncoded = 1;
+        message_info.rgCertEncoded = certificates;
+
+        MemoryStream wrapped;
+        wrap_content(content, content_length, wrapped);
+        const DWORD wrapped_length = static_cast<DWORD>(wrapped.size());
+
+        const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+        DWORD size = CryptMsgCalculateEncodedLength(encoding, 0, CMSG_SIGNED, &message_info,
+                                                    kOidIndirectData, wrapped_length);
+        if (size == 0) return -1;
+        *out = static_cast<uint8_t*>(std::malloc(size));
+        if (!*out) return -1;
+
+        MessageHold message;
+        message.message = CryptMsgOpenToEncode(encoding, 0, CMSG_SIGNED, &message_info,
+                                               kOidIndirectData, nullptr);
+        if (!message.message ||
+            !CryptMsgUpdate(message.message, wrapped.data(), wrapped_length, TRUE) ||
+            !CryptMsgGetParam(message.message, CMSG_CONTENT_PARAM, 0, *out, &size))
+            return -1;
+        return static_cast<int>(size);
+    } catch (...) {
+        return -1;
+    }
+}
+
+}  // namespace fontseal
