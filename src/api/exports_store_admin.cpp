@@ -2,10 +2,8 @@
 // and finding an entry by thumbprint for signing. Listing and finding go
 // through the system-store signer exactly as a host would.
 #define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/decoder.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/rsa.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
@@ -19,14 +17,14 @@
 #include <vector>
 
 #include "api/cert_file_loader.h"
+#include "api/messages.h"
 #include "api/results.h"
 #include "api/sign_job.h"
 #include "api/store_signing_step.h"
 #include "base/error.h"
 #include "fontseal/csp.h"
 #include "fontseal/store.h"
-#include "key/pvk_reader.h"
-#include "key/rsa_key.h"
+#include "key/key_file.h"
 #include "key/secure_bytes.h"
 #include "platform/cert_store.h"
 #include "platform/crypt_api.h"
@@ -40,10 +38,6 @@ namespace {
 constexpr size_t kMinPrefix = 8;
 constexpr size_t kThumbprintDigits = 40;
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 struct CspRelease {
     void operator()(Csp* csp) const { release_win_csp(csp); }
@@ -206,92 +200,30 @@ void check_key(CspCert& entry) {
 
 // ---- import --------------------------------------------------------------------
 
-std::vector<uint8_t> read_whole(const char* path) {
-    FileSource file;
+
+// Every key form the signing calls read (PVK, PEM, DER PKCS#8, PKCS#12).
+// The key keeps the library context it was read in alive.
+std::unique_ptr<EvpSigningKey> read_key(const char* path, const char* password,
+                                        size_t password_length) {
+    // The key readers take a NUL-terminated password; the copy is wiped.
+    SecureBytes text;
+    if (password) text.assign(password, password + password_length);
+    text.push_back(0);
+    KeyFileContents contents;
+    int loaded = 0;
     try {
-        file.open(path);
-    } catch (const error&) {
-        fail_with(FONTSEAL_E_KEY_OPEN, std::string("cannot open private-key file ") + path);
+        loaded = load_key_file(path, password ? reinterpret_cast<const char*>(text.data()) : nullptr,
+                               contents);
+    } catch (const error& e) {
+        loaded = e.code;
+        const int32_t code = result_for(Stage::kKeyOpen, e.code);
+        fail_with(code, explain_result(code, {"", "", "", path}));
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::max(file.remaining(), 0)));
-    if (!bytes.empty()) file.read(bytes.data(), static_cast<int>(bytes.size()));
-    return bytes;
-}
-
-PkeyPtr read_pvk_key(const char* path, const char* password) {
-    FileSource file;
-    try {
-        file.open(path);
-    } catch (const error&) {
-        fail_with(FONTSEAL_E_KEY_OPEN, std::string("cannot open private-key file ") + path);
+    if (loaded < 0) {
+        const int32_t code = result_for(Stage::kKeyRead, loaded);
+        fail_with(code, explain_result(code, {"", "", "", path}));
     }
-    RsaPtr rsa = new_rsa_key();
-    if (!rsa) throw std::bad_alloc();
-    int loaded = load_private_key(file, password, rsa.get());
-    if (loaded == kErrKeyPassword)
-        fail_with(FONTSEAL_E_KEY_PASSWORD,
-                  std::string("the password does not open the private-key file ") + path);
-    if (loaded < 0)
-        fail_with(FONTSEAL_E_KEY_READ, std::string("cannot read private-key file ") + path +
-                                           " (it is damaged or truncated)");
-    PkeyPtr key(EVP_PKEY_new());
-    if (!key || !EVP_PKEY_set1_RSA(key.get(), rsa.get())) throw std::bad_alloc();
-    return key;
-}
-
-// PEM or DER, PKCS#1 or PKCS#8, encrypted or not, through OpenSSL's decoders.
-PkeyPtr read_openssl_key(const char* path, const char* password, size_t password_length) {
-    SecureBytes bytes;
-    {
-        std::vector<uint8_t> read = read_whole(path);
-        bytes.assign(read.begin(), read.end());
-        OPENSSL_cleanse(read.data(), read.size());
-    }
-    EVP_PKEY* raw = nullptr;
-    OSSL_DECODER_CTX* ctx = OSSL_DECODER_CTX_new_for_pkey(&raw, nullptr, nullptr, nullptr,
-                                                          EVP_PKEY_KEYPAIR, nullptr, nullptr);
-    if (!ctx) throw std::bad_alloc();
-    // An empty passphrase still stops the decoder from asking a terminal.
-    OSSL_DECODER_CTX_set_passphrase(
-        ctx, reinterpret_cast<const unsigned char*>(password ? password : ""),
-        password ? password_length : 0);
-    const unsigned char* data = bytes.data();
-    size_t length = bytes.size();
-    bool decoded = OSSL_DECODER_from_data(ctx, &data, &length) == 1 && raw;
-    OSSL_DECODER_CTX_free(ctx);
-    PkeyPtr key(raw);
-    if (!decoded) {
-        std::string text(bytes.begin(), bytes.end());
-        bool encrypted = text.find("ENCRYPTED") != std::string::npos;
-        OPENSSL_cleanse(&text[0], text.size());
-        if (encrypted)
-            fail_with(FONTSEAL_E_KEY_PASSWORD,
-                      std::string("the password does not open the private-key file ") + path);
-        fail_with(FONTSEAL_E_KEY_READ, std::string("cannot read private-key file ") + path +
-                                           " (expected PVK, or PEM or DER PKCS#1 or PKCS#8)");
-    }
-    return key;
-}
-
-PkeyPtr read_key(const char* path, const char* password, size_t password_length) {
-    std::vector<uint8_t> head = read_whole(path);
-    static const uint8_t kPvkMagic[4] = {0x1E, 0xF1, 0xB5, 0xB0};
-    const bool pvk = head.size() >= 4 && std::memcmp(head.data(), kPvkMagic, 4) == 0;
-    OPENSSL_cleanse(head.data(), head.size());
-    PkeyPtr key;
-    if (pvk) {
-        // The PVK reader takes a NUL-terminated password; the copy is wiped.
-        SecureBytes text;
-        if (password) text.assign(password, password + password_length);
-        text.push_back(0);
-        key = read_pvk_key(path, password ? reinterpret_cast<const char*>(text.data()) : nullptr);
-    } else {
-        key = read_openssl_key(path, password, password_length);
-    }
-    if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
-        fail_with(FONTSEAL_E_KEY_READ, std::string("the key in ") + path +
-                                           " is not an RSA key, which font signatures need");
-    return key;
+    return std::move(contents.key);
 }
 
 std::vector<uint8_t> der_of(const P7Certificate& certificate) {
@@ -336,10 +268,10 @@ std::string import_entry(const fontseal_store_import_request& r) {
     std::vector<std::vector<uint8_t>> chosen;
     std::string key_pem;
     if (r.key_path) {
-        PkeyPtr key = read_key(r.key_path, r.password, r.password_length);
+        std::unique_ptr<EvpSigningKey> key = read_key(r.key_path, r.password, r.password_length);
         for (const P7Certificate& c : certificates) {
             std::vector<uint8_t> der = der_of(c);
-            if (key_belongs_to(key.get(), der)) {
+            if (key_belongs_to(key->get(), der)) {
                 chosen.push_back(std::move(der));
                 break;
             }
@@ -348,7 +280,7 @@ std::string import_entry(const fontseal_store_import_request& r) {
             fail_with(FONTSEAL_E_NO_MATCHING_CERT, std::string("none of the certificates in ") +
                                                        r.cert_path + " belongs to the key in " +
                                                        r.key_path);
-        key_pem = pkcs8_pem(key.get());
+        key_pem = pkcs8_pem(key->get());
     } else {
         for (const P7Certificate& c : certificates) chosen.push_back(der_of(c));
     }

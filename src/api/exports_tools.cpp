@@ -13,14 +13,14 @@
 extern "C" FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_path,
                                                fontseal_report* report) {
     using namespace fontseal;
-    const CallFiles files{input_path ? input_path : "", output_path ? output_path : "", "", "", ""};
+    const CallFiles files{input_path ? input_path : "", output_path ? output_path : "", "", ""};
     return fill_report(report, strip_font(input_path, output_path), files);
 }
 
 extern "C" FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path,
                                                             fontseal_report* report) {
     using namespace fontseal;
-    const CallFiles files{"", "", "", key_path ? key_path : "", ""};
+    const CallFiles files{"", "", "", key_path ? key_path : ""};
     int32_t result = run_with_result([&]() -> int32_t {
         int needs = 0;
         try {

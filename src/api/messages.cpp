@@ -84,6 +84,8 @@ std::string explain(int32_t code, const CallFiles& f) {
 
 }  // namespace
 
+std::string explain_result(int32_t code, const CallFiles& files) { return explain(code, files); }
+
 std::string describe_result(int32_t code, const CallFiles& files) {
     return explain(code, files) + " (code " + std::to_string(code) + ")";
 }

@@ -16,7 +16,7 @@ struct CallFiles {
     std::string cert;
     std::string key;
     // The time-stamp servers asked, as a list for the reader.
-    std::string timestampServers;
+    std::string timestampServers{};
 };
 
 // Whether a caller's struct of `size` bytes reaches to the end of the field
@@ -26,6 +26,8 @@ constexpr bool struct_covers(uint32_t size, size_t offset, size_t length) {
     return size >= offset + length;
 }
 
+// The line without its closing "(code N)".
+std::string explain_result(int32_t code, const CallFiles& files);
 std::string describe_result(int32_t code, const CallFiles& files);
 
 // Stores `code` and, for a failure, its description in `report` (which may

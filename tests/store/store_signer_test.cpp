@@ -579,7 +579,7 @@ TEST_F(StoreSignerTest, ImportFailures) {
         {cert, dir.file("missing.key"), nullptr, FONTSEAL_E_KEY_OPEN},
         {cert, keys.strong, "wrong", FONTSEAL_E_KEY_PASSWORD},
         {cert, encrypted, "wrong", FONTSEAL_E_KEY_PASSWORD},
-        {cert, text, nullptr, FONTSEAL_E_KEY_READ},
+        {cert, text, nullptr, FONTSEAL_E_KEY_FORMAT},
         {otherCert, keys.pem, nullptr, FONTSEAL_E_NO_MATCHING_CERT},
         {cert, encrypted, "secret", FONTSEAL_OK},
         {cert, keys.none, nullptr, FONTSEAL_OK},
