@@ -139,7 +139,7 @@ class TimestampServersTest(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def sign_request(self, servers, out, require=False, request_size=None, report_size=None,
-                     src=DEJAVU):
+                     src=DEJAVU, imprint=0):
         """fontseal_sign with (url, protocol) servers; (result, report)."""
         array = (Server * max(1, len(servers)))(*[Server(u.encode(), p) for u, p in servers])
         request = Request()
@@ -153,6 +153,7 @@ class TimestampServersTest(unittest.TestCase):
         request.timestamp_servers = array
         request.timestamp_server_count = len(servers)
         request.require_timestamp = 1 if require else 0
+        request.timestamp_digest = imprint
         report = Report()
         ctypes.memset(ctypes.byref(report), 0x5A, ctypes.sizeof(report))
         report.size = report_size or ctypes.sizeof(Report)
@@ -271,6 +272,14 @@ class TimestampServersTest(unittest.TestCase):
                 write(query, FIX.server.last_request["body"])
                 text = check(["openssl", "ts", "-query", "-in", query, "-text"])
                 nonces.add(re.search(r"Nonce: (0x[0-9A-F]+)", text).group(1))
+                # Another imprint digest when asked for (SHA-512).
+                result, report = self.sign_request([(FIX.server.url("/ts"), protocol)], out,
+                                                   imprint=3)
+                self.assertEqual(result, 0, report.message)
+                write(query, FIX.server.last_request["body"])
+                text = check(["openssl", "ts", "-query", "-in", query, "-text"])
+                self.assertIn("Hash Algorithm: sha512", text)
+                self.check_rfc3161(dsig_blob(out), report.timestamp_time)
         self.assertEqual(len(nonces), 2)
 
     def test_faults_fail_over_and_requirement(self):
@@ -355,10 +364,13 @@ class TimestampServersTest(unittest.TestCase):
         self.assertEqual(result, -3)
         self.assertIn(b"missing.ttf", report.message)
         # A request that is malformed in its new fields.
-        for servers, require in (([], True), ([("", RFC3161)], False),
-                                 ([(FIX.server.url("/"), 7)], False)):
-            with self.subTest(servers=servers, require=require):
-                result, report = self.sign_request(servers, out, require=require)
+        md5 = 5
+        for servers, require, imprint in (([], True, 0), ([("", RFC3161)], False, 0),
+                                          ([(FIX.server.url("/"), 7)], False, 0),
+                                          ([(FIX.server.url("/"), RFC3161)], False, md5)):
+            with self.subTest(servers=servers, require=require, imprint=imprint):
+                result, report = self.sign_request(servers, out, require=require,
+                                                   imprint=imprint)
                 self.assertEqual(result, E_REQUEST, report.message)
 
     def test_family_on_several_jobs(self):
