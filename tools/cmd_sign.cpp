@@ -2,13 +2,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -50,9 +54,23 @@ const char kSignUsage[] =
     "  --program-name TEXT    program name stored in the signed publisher information\n"
     "  --info-url URL         more-information link stored with it\n"
     "\n"
+    "Time stamps:\n"
+    "  --timestamp URL        ask the server at URL to counter-sign the signature\n"
+    "  --timestamp-rfc3161 URL\n"
+    "                         ask the RFC 3161 server at URL for a time stamp\n"
+    "                         Both may be repeated: the servers are asked in the\n"
+    "                         order given until one returns a valid time stamp.\n"
+    "                         A font none of them stamps is signed without a time\n"
+    "                         stamp, with a warning on standard error...\n"
+    "  --require-timestamp    ...or, with this, not written at all (a failure)\n"
+    "\n"
     "Families:\n"
     "  --out-dir DIR          sign every INPUT into DIR under its own file name,\n"
-    "                         going on when one fails; prints a line per font\n"
+    "                         going on when one fails; prints a line per font, in\n"
+    "                         the order of the inputs, then a summary line\n"
+    "  --jobs N               sign up to N fonts at once (default: the number of\n"
+    "                         processors), so that time-stamp servers' answers are\n"
+    "                         awaited side by side\n"
     "\n"
     "  -h, --help             show this help\n"
     "\n"
@@ -69,7 +87,41 @@ struct SignArgs {
     std::string infoUrl;
     std::string outDir;
     std::vector<std::string> paths;
+    // The two time-stamp options' values, and all of them in command-line
+    // order with their protocols.
+    std::vector<std::string> counterSignatureUrls;
+    std::vector<std::string> rfc3161Urls;
+    std::vector<fontseal_timestamp_server> timestampServers;
+    bool requireTimestamp = false;
+    int jobs = 0;
 };
+
+// The time-stamp servers in the order the options came on the command line:
+// the parser keeps each option's values apart, but records the order in
+// which it met them.
+void collect_timestamp_servers(const CLI::App& app, SignArgs& args) {
+    const CLI::Option* counter = app.get_option("--timestamp");
+    const CLI::Option* rfc3161 = app.get_option("--timestamp-rfc3161");
+    size_t nextCounter = 0, nextRfc3161 = 0;
+    args.timestampServers.clear();
+    for (const CLI::Option* option : app.parse_order()) {
+        if (option == counter && nextCounter < args.counterSignatureUrls.size())
+            args.timestampServers.push_back({args.counterSignatureUrls[nextCounter++].c_str(),
+                                             FONTSEAL_TIMESTAMP_COUNTER_SIGNATURE});
+        else if (option == rfc3161 && nextRfc3161 < args.rfc3161Urls.size())
+            args.timestampServers.push_back(
+                {args.rfc3161Urls[nextRfc3161++].c_str(), FONTSEAL_TIMESTAMP_RFC3161});
+    }
+}
+
+std::string server_list(const SignArgs& args) {
+    std::string text;
+    for (const fontseal_timestamp_server& server : args.timestampServers) {
+        if (!text.empty()) text += ", ";
+        text += server.url;
+    }
+    return text;
+}
 
 std::string base_name(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -96,6 +148,9 @@ bool valid_utf8(const std::string& text) {
 // Checks what the parser cannot; returns -1 to go on, or an exit code.
 int validate(const CLI::App& app, const SignArgs& args) {
     if (!valid_utf8(args.programName)) return usage("--program-name is not valid UTF-8");
+    if (args.requireTimestamp && args.timestampServers.empty())
+        return usage(
+            "--require-timestamp needs a server: --timestamp URL or --timestamp-rfc3161 URL");
     if (!app.count("--out-dir")) {
         if (args.paths.size() != 2)
             return usage("expected INPUT and OUTPUT (or --out-dir DIR INPUT...)");
@@ -127,13 +182,21 @@ public:
         request_.statement = args.statement;
         request_.program_name = app.count("--program-name") ? args.programName.c_str() : nullptr;
         request_.more_info_url = app.count("--info-url") ? args.infoUrl.c_str() : nullptr;
+        request_.timestamp_servers = args.timestampServers.data();
+        request_.timestamp_server_count = args.timestampServers.size();
+        request_.require_timestamp = args.requireTimestamp ? 1 : 0;
     }
 
-    int32_t sign(const std::string& input, const std::string& output, fontseal_report& report) {
-        request_.input_path = input.c_str();
-        request_.output_path = output.c_str();
-        report = fontseal_report{sizeof report, 0, {}};
-        return fontseal_sign(&request_, &report);
+    // Safe to call from several threads at once: each call has its own copy
+    // of the request.
+    int32_t sign(const std::string& input, const std::string& output,
+                 fontseal_report& report) const {
+        fontseal_sign_request request = request_;
+        request.input_path = input.c_str();
+        request.output_path = output.c_str();
+        report = fontseal_report();
+        report.size = sizeof report;
+        return fontseal_sign(&request, &report);
     }
 
 private:
@@ -154,7 +217,82 @@ std::string failure_line(int32_t result, const fontseal_report& report, const Si
     return report.message;
 }
 
-int run(const CLI::App& app, const SignArgs& args) {
+// A font signed without the time stamp it was meant to get is worth a word:
+// nobody should ship one unknowingly.
+void warn_if_unstamped(const SignArgs& args, const std::string& input,
+                       const fontseal_report& report) {
+    if (args.timestampServers.empty() || report.timestamp_server >= 0) return;
+    std::fprintf(stderr,
+                 "fontseal sign: warning: %s was signed without a time stamp: no valid time "
+                 "stamp from %s\n",
+                 input.c_str(), server_list(args).c_str());
+    std::fflush(stderr);
+}
+
+struct FamilyMember {
+    std::string input;
+    std::string output;
+    int32_t result = 0;
+    fontseal_report report{};
+    bool done = false;
+};
+
+// Signs the family on up to args.jobs threads. The lines are printed by this
+// thread alone, in the order of the inputs, each as soon as its font and all
+// before it are done: whole lines, never interleaved.
+int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
+    std::vector<FamilyMember> members(args.paths.size());
+    for (size_t i = 0; i < members.size(); ++i) {
+        members[i].input = args.paths[i];
+        members[i].output = args.outDir + "/" + base_name(args.paths[i]);
+    }
+    std::mutex lock;
+    std::condition_variable finished;
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < members.size(); i = next++) {
+            FamilyMember& m = members[i];
+            fontseal_report report;
+            const int32_t result = signer.sign(m.input, m.output, report);
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                m.result = result;
+                m.report = report;
+                m.done = true;
+            }
+            finished.notify_all();
+        }
+    };
+    size_t jobs = args.jobs > 0 ? static_cast<size_t>(args.jobs) : 1;
+    if (jobs > members.size()) jobs = members.size();
+    std::vector<std::thread> workers;
+    for (size_t i = 0; i < jobs; ++i) workers.emplace_back(work);
+
+    int signed_count = 0, failed = 0;
+    for (FamilyMember& m : members) {
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            finished.wait(hold, [&] { return m.done; });
+        }
+        if (m.result == FONTSEAL_OK) {
+            ++signed_count;
+            std::printf("signed %s -> %s\n", m.input.c_str(), m.output.c_str());
+            std::fflush(stdout);
+            warn_if_unstamped(args, m.input, m.report);
+        } else {
+            ++failed;
+            std::printf("FAILED %s: %s\n", m.input.c_str(),
+                        failure_line(m.result, m.report, args, unasked).c_str());
+        }
+        std::fflush(stdout);
+    }
+    for (std::thread& worker : workers) worker.join();
+    std::printf("%d signed, %d failed\n", signed_count, failed);
+    return failed ? kExitFailed : kExitOk;
+}
+
+int run(const CLI::App& app, SignArgs& args) {
+    collect_timestamp_servers(app, args);
     int invalid = validate(app, args);
     if (invalid >= 0) return invalid;
 
@@ -163,7 +301,8 @@ int run(const CLI::App& app, const SignArgs& args) {
     if (!args.passwordEnv.empty()) source = {PasswordSource::kEnv, args.passwordEnv};
     bool unasked = false;
     if (source.kind == PasswordSource::kNone) {
-        fontseal_report probe{sizeof probe, 0, {}};
+        fontseal_report probe{};
+        probe.size = sizeof probe;
         int32_t needs = fontseal_key_needs_password(args.key.c_str(), &probe);
         if (needs < 0) {
             std::fprintf(stderr, "fontseal sign: %s\n", probe.message);
@@ -186,73 +325,68 @@ int run(const CLI::App& app, const SignArgs& args) {
         ~Wipe() { wipe(secret); }
     } wipe_password{password};
 
-    Signer signer(app, args, password, source.kind != PasswordSource::kNone);
-    fontseal_report report;
+    const Signer signer(app, args, password, source.kind != PasswordSource::kNone);
     if (!app.count("--out-dir")) {
+        fontseal_report report;
         int32_t result = signer.sign(args.paths[0], args.paths[1], report);
-        if (result == FONTSEAL_OK) return kExitOk;
+        if (result == FONTSEAL_OK) {
+            warn_if_unstamped(args, args.paths[0], report);
+            return kExitOk;
+        }
         std::fprintf(stderr, "fontseal sign: %s\n",
                      failure_line(result, report, args, unasked).c_str());
         return kExitFailed;
     }
-
-    int signed_count = 0, failed = 0;
-    for (const std::string& input : args.paths) {
-        const std::string output = args.outDir + "/" + base_name(input);
-        int32_t result = signer.sign(input, output, report);
-        if (result == FONTSEAL_OK) {
-            ++signed_count;
-            std::printf("signed %s -> %s\n", input.c_str(), output.c_str());
-        } else {
-            ++failed;
-            std::printf("FAILED %s: %s\n", input.c_str(),
-                        failure_line(result, report, args, unasked).c_str());
-        }
-        std::fflush(stdout);
-    }
-    std::printf("%d signed, %d failed\n", signed_count, failed);
-    return failed ? kExitFailed : kExitOk;
+    return sign_family(signer, args, unasked);
 }
 
 }  // namespace
 
 Command sign_command() {
-    return {
-        "sign", "sign a font, or a family of fonts, with a key and its certificates", kSignUsage,
-        [](CLI::App& app) -> std::function<int()> {
-            auto args = std::make_shared<SignArgs>();
-            app.add_option("--cert", args->cert);
-            app.add_option("--key", args->key)->required();
-            auto* file = app.add_option("--password-file", args->passwordFile);
-            auto* env = app.add_option("--password-env", args->passwordEnv);
-            file->excludes(env);
-            // Recognised only to be refused with a reason: a password on the
-            // command line is visible to other users and kept in histories.
-            app.add_option("--password")->check(CLI::Validator(
-                [](std::string&) {
-                    return std::string(
-                        "a password is never taken on the command line; use "
-                        "--password-file FILE or --password-env NAME");
-                },
-                "", "password"));
-            static const std::map<std::string, int32_t> kDigests = {
-                {"sha256", FONTSEAL_HASH_SHA256}, {"sha384", FONTSEAL_HASH_SHA384},
-                {"sha512", FONTSEAL_HASH_SHA512}, {"sha1", FONTSEAL_HASH_SHA1},
-                {"md5", FONTSEAL_HASH_MD5}};
-            app.add_option("--digest", args->digest)
-                ->transform(CLI::CheckedTransformer(kDigests, CLI::ignore_case));
-            static const std::map<std::string, int32_t> kStatements = {
-                {"auto", FONTSEAL_STATEMENT_AUTO},
-                {"individual", FONTSEAL_STATEMENT_INDIVIDUAL},
-                {"commercial", FONTSEAL_STATEMENT_COMMERCIAL}};
-            app.add_option("--statement", args->statement)
-                ->transform(CLI::CheckedTransformer(kStatements, CLI::ignore_case));
-            app.add_option("--program-name", args->programName);
-            app.add_option("--info-url", args->infoUrl);
-            app.add_option("--out-dir", args->outDir);
-            app.add_option("paths", args->paths);
-            return [&app, args]() { return run(app, *args); };
-        }};
+    return {"sign", "sign a font, or a family of fonts, with a key and its certificates",
+            kSignUsage, [](CLI::App& app) -> std::function<int()> {
+                auto args = std::make_shared<SignArgs>();
+                app.add_option("--cert", args->cert);
+                app.add_option("--key", args->key)->required();
+                auto* file = app.add_option("--password-file", args->passwordFile);
+                auto* env = app.add_option("--password-env", args->passwordEnv);
+                file->excludes(env);
+                // Recognised only to be refused with a reason: a password on the
+                // command line is visible to other users and kept in histories.
+                app.add_option("--password")
+                    ->check(CLI::Validator(
+                        [](std::string&) {
+                            return std::string(
+                                "a password is never taken on the command line; use "
+                                "--password-file FILE or --password-env NAME");
+                        },
+                        "", "password"));
+                static const std::map<std::string, int32_t> kDigests = {
+                    {"sha256", FONTSEAL_HASH_SHA256},
+                    {"sha384", FONTSEAL_HASH_SHA384},
+                    {"sha512", FONTSEAL_HASH_SHA512},
+                    {"sha1", FONTSEAL_HASH_SHA1},
+                    {"md5", FONTSEAL_HASH_MD5}};
+                app.add_option("--digest", args->digest)
+                    ->transform(CLI::CheckedTransformer(kDigests, CLI::ignore_case));
+                static const std::map<std::string, int32_t> kStatements = {
+                    {"auto", FONTSEAL_STATEMENT_AUTO},
+                    {"individual", FONTSEAL_STATEMENT_INDIVIDUAL},
+                    {"commercial", FONTSEAL_STATEMENT_COMMERCIAL}};
+                app.add_option("--statement", args->statement)
+                    ->transform(CLI::CheckedTransformer(kStatements, CLI::ignore_case));
+                app.add_option("--program-name", args->programName);
+                app.add_option("--info-url", args->infoUrl);
+                app.add_option("--out-dir", args->outDir);
+                app.add_option("--timestamp", args->counterSignatureUrls)->allow_extra_args(false);
+                app.add_option("--timestamp-rfc3161", args->rfc3161Urls)->allow_extra_args(false);
+                app.add_flag("--require-timestamp", args->requireTimestamp);
+                const unsigned processors = std::thread::hardware_concurrency();
+                args->jobs = processors > 0 ? static_cast<int>(processors) : 1;
+                app.add_option("--jobs", args->jobs)->check(CLI::Range(1, 256));
+                app.add_option("paths", args->paths);
+                return [&app, args]() { return run(app, *args); };
+            }};
 }
 
 }  // namespace fontseal_cli

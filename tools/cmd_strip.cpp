@@ -28,7 +28,8 @@ Command strip_command() {
                 return [paths]() {
                     if (paths->size() != 2)
                         return usage_error("strip", "expected INPUT and OUTPUT");
-                    fontseal_report report{sizeof report, 0, {}};
+                    fontseal_report report{};
+                    report.size = sizeof report;
                     if (fontseal_strip((*paths)[0].c_str(), (*paths)[1].c_str(), &report) != 0) {
                         std::fprintf(stderr, "fontseal strip: %s\n", report.message);
                         return kExitFailed;

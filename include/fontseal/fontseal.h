@@ -107,8 +107,26 @@ FONTSEAL_API void release_win_csp(fontseal_csp* csp);
 enum {
     FONTSEAL_E_KEY_TYPE = -12,    /* the key cannot sign fonts (only RSA keys can) */
     FONTSEAL_E_KEY_FORMAT = -13,  /* the key file is of no known form */
-    FONTSEAL_E_REQUEST = -14      /* the request is malformed (a required field is missing) */
+    FONTSEAL_E_REQUEST = -14,     /* the request is malformed (a required field is missing) */
+    FONTSEAL_E_TIMESTAMP = -15    /* a time stamp was required and no server gave a valid one;
+                                     nothing was written */
 };
+
+/* Time-stamp protocols of a request's servers. */
+enum {
+    /* The server counter-signs the signature value: a base64 PKCS#7 request,
+     * a PKCS#7 SignedData reply whose signer becomes a counterSignature. */
+    FONTSEAL_TIMESTAMP_COUNTER_SIGNATURE = 0,
+    /* RFC 3161 (application/timestamp-query): the TimeStampToken is kept as
+     * the signer's unauthenticated attribute 1.3.6.1.4.1.311.3.3.1. */
+    FONTSEAL_TIMESTAMP_RFC3161 = 1
+};
+
+/* One time-stamp server of a request. */
+typedef struct fontseal_timestamp_server {
+    const char* url;  /* http or https */
+    int32_t protocol; /* FONTSEAL_TIMESTAMP_* */
+} fontseal_timestamp_server;
 
 /* Digest algorithms of a request. Zero is the default, SHA-256. */
 enum {
@@ -126,6 +144,13 @@ typedef struct fontseal_report {
     int32_t result;     /* the call's result code, also returned */
     char message[512];  /* one line naming the file, the problem and the code;
                            empty on success */
+    /* Added with time-stamp servers (a smaller size leaves them out): */
+    /* The index of the server whose time stamp the signature carries; -1
+     * when it carries none. */
+    int32_t timestamp_server;
+    /* The time stamp's time in seconds since 1970-01-01 00:00 UTC; 0 without
+     * one, or for a counter-signature that names no signing time. */
+    int64_t timestamp_time;
 } fontseal_report;
 
 typedef struct fontseal_sign_request {
@@ -142,6 +167,15 @@ typedef struct fontseal_sign_request {
     int32_t statement;          /* FONTSEAL_STATEMENT_*; 0: from the certificate */
     const char* program_name;   /* UTF-8, or NULL */
     const char* more_info_url;  /* or NULL */
+    /* Added with time-stamp servers (a smaller size leaves them out): */
+    /* The servers, asked in order until one gives a valid time stamp. */
+    const fontseal_timestamp_server* timestamp_servers;
+    size_t timestamp_server_count;  /* 0: no time stamp */
+    /* Non-zero: without a time stamp the call fails with FONTSEAL_E_TIMESTAMP
+     * and writes nothing. Zero: the font is then signed without one. */
+    int32_t require_timestamp;
+    /* FONTSEAL_HASH_* of an RFC 3161 message imprint (not MD5); 0: SHA-256. */
+    int32_t timestamp_digest;
 } fontseal_sign_request;
 
 /* Signs request->input_path into request->output_path. Returns the result

@@ -1,9 +1,11 @@
 // The file-key route: a certificate file and a private-key file, through the
 // original export and through the request-based one.
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <utility>
 #include <string>
+#include <vector>
 
 #include "api/cert_file_loader.h"
 #include "api/messages.h"
@@ -17,6 +19,7 @@
 #include "key/pvk_reader.h"
 #include "key/secure_bytes.h"
 #include "platform/file_source.h"
+#include "timestamp/timestamp_signature.h"
 
 namespace fontseal {
 
@@ -89,6 +92,78 @@ int32_t sign_with_key_file(const char* input_path, const char* output_path,
 
 const char* text_or_empty(const char* text) { return text ? text : ""; }
 
+// The request as hosts built before the time-stamp fields pass it.
+constexpr size_t kFirstRequestSize = offsetof(fontseal_sign_request, timestamp_servers);
+
+// Most servers any one request may name: a list is for fail-over, not a scan.
+constexpr size_t kMaxTimestampServers = 64;
+
+// The time-stamp fields of a request, as far as its size reaches.
+struct TimestampRequest {
+    std::vector<TimestampServer> servers;
+    std::string names;  // the URLs, for messages
+    ImprintHash imprintHash = ImprintHash::kSha256;
+    bool required = false;
+};
+
+template <class Field>
+bool has_field(const fontseal_sign_request& r, size_t offset, const Field&) {
+    return struct_covers(r.size, offset, sizeof(Field));
+}
+
+// False for a request whose time-stamp fields do not make sense: servers
+// without a list, a server without a URL or with an unknown protocol, a
+// time stamp required of no server, an imprint digest that is not offered.
+bool read_timestamp_fields(const fontseal_sign_request& r, TimestampRequest& out) {
+    size_t count = 0;
+    if (has_field(r, offsetof(fontseal_sign_request, timestamp_server_count),
+                  r.timestamp_server_count) &&
+        has_field(r, offsetof(fontseal_sign_request, timestamp_servers), r.timestamp_servers))
+        count = r.timestamp_server_count;
+    if (count > 0 && (!r.timestamp_servers || count > kMaxTimestampServers)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        const fontseal_timestamp_server& server = r.timestamp_servers[i];
+        const TimestampProtocol* protocol = nullptr;
+        switch (server.protocol) {
+            case FONTSEAL_TIMESTAMP_COUNTER_SIGNATURE:
+                protocol = &kCounterSignatureProtocol;
+                break;
+            case FONTSEAL_TIMESTAMP_RFC3161:
+                protocol = &kRfc3161Protocol;
+                break;
+            default:
+                return false;
+        }
+        if (!server.url || !*server.url) return false;
+        out.servers.push_back({server.url, protocol});
+        if (i > 0) out.names += ", ";
+        out.names += server.url;
+    }
+    if (has_field(r, offsetof(fontseal_sign_request, require_timestamp), r.require_timestamp))
+        out.required = r.require_timestamp != 0;
+    if (out.required && count == 0) return false;
+    if (has_field(r, offsetof(fontseal_sign_request, timestamp_digest), r.timestamp_digest)) {
+        switch (r.timestamp_digest) {
+            case FONTSEAL_HASH_DEFAULT:
+            case FONTSEAL_HASH_SHA256:
+                out.imprintHash = ImprintHash::kSha256;
+                break;
+            case FONTSEAL_HASH_SHA384:
+                out.imprintHash = ImprintHash::kSha384;
+                break;
+            case FONTSEAL_HASH_SHA512:
+                out.imprintHash = ImprintHash::kSha512;
+                break;
+            case FONTSEAL_HASH_SHA1:
+                out.imprintHash = ImprintHash::kSha1;
+                break;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 }  // namespace fontseal
@@ -109,18 +184,23 @@ extern "C" FONTSEAL_API int32_t sign_font(const char* input_path, const char* ou
 extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* request,
                                               fontseal_report* report) {
     using namespace fontseal;
-    if (!request || request->size < sizeof(fontseal_sign_request) || !request->input_path ||
+    if (!request || request->size < kFirstRequestSize || !request->input_path ||
         !request->output_path || !request->key_path) {
         CallFiles files;
-        if (request && request->size >= sizeof(fontseal_sign_request))
+        if (request && request->size >= kFirstRequestSize)
             files = {text_or_empty(request->input_path), text_or_empty(request->output_path), "",
-                     ""};
+                     "", ""};
         return fill_report(report, FONTSEAL_E_REQUEST, files);
     }
     const fontseal_sign_request& r = *request;
-    const CallFiles files{r.input_path, r.output_path, text_or_empty(r.cert_path), r.key_path};
     int32_t detail = 0;
+    TimestampRequest stamps;
+    const bool stampsValid = read_timestamp_fields(r, stamps);
+    const CallFiles files{r.input_path, r.output_path, text_or_empty(r.cert_path), r.key_path,
+                          stamps.names};
+    TimestampOutcome outcome;
     int32_t result = run_with_result([&]() -> int32_t {
+        if (!stampsValid) return FONTSEAL_E_REQUEST;
         SignOptions options;
         switch (r.digest) {
             case FONTSEAL_HASH_DEFAULT:
@@ -148,6 +228,11 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
             return FONTSEAL_E_REQUEST;
         options.programName = r.program_name ? program_name.c_str() : nullptr;
         options.moreInfoUrl = r.more_info_url;
+        options.timestampServers = stamps.servers.data();
+        options.timestampServerCount = static_cast<int>(stamps.servers.size());
+        options.imprintHash = stamps.imprintHash;
+        options.requireTimestamp = stamps.required;
+        options.outcome = &outcome;
         // The key readers take a NUL-terminated password; the copy is wiped.
         SecureBytes password;
         if (r.password) {
@@ -160,5 +245,7 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         return sign_with_key_file(r.input_path, r.output_path,
                                   {r.cert_path, r.key_path, password_text}, options, &detail);
     });
-    return fill_report(report, result, files, detail);
+    fill_report(report, result, files, detail);
+    if (result == FONTSEAL_OK) report_timestamp(report, outcome.server, outcome.time);
+    return result;
 }

@@ -11,7 +11,7 @@ namespace fontseal {
 namespace {
 
 // The file a message names.
-enum class Subject { kInput, kOutput, kCert, kKey, kCertAndKey };
+enum class Subject { kInput, kOutput, kCert, kKey, kCertAndKey, kTimestamp };
 
 struct Explanation {
     int32_t first;  // the public codes this line explains, first..last
@@ -47,10 +47,11 @@ const Explanation kExplanations[] = {
     {FONTSEAL_E_KEY_FORMAT, FONTSEAL_E_KEY_FORMAT, Subject::kKey, "",
      " is not a private-key file in any known form (PVK, PEM, PKCS#8 or PKCS#12)"},
     {FONTSEAL_E_REQUEST, FONTSEAL_E_REQUEST, Subject::kInput, "malformed request for ",
-     " (a required field is missing)"},
+     " (a required field is missing or a field has no allowed value)"},
     {FONTSEAL_E_KEY_PASSWORD, FONTSEAL_E_KEY_PASSWORD, Subject::kKey,
      "the password does not open the private-key file ", ""},
     {FONTSEAL_E_NO_MATCHING_CERT, FONTSEAL_E_NO_MATCHING_CERT, Subject::kCertAndKey, "", ""},
+    {FONTSEAL_E_TIMESTAMP, FONTSEAL_E_TIMESTAMP, Subject::kTimestamp, "", ""},
     {FONTSEAL_E_CONTENT, FONTSEAL_E_CONTENT, Subject::kInput,
      "cannot build the content to be signed for ", ""},
     {FONTSEAL_E_SIGN, FONTSEAL_E_SIGN, Subject::kInput, "signing failed for ", ""},
@@ -94,6 +95,9 @@ std::string explain(int32_t code, const CallFiles& f, int32_t detail) {
                 return e.before + f.key + e.after;
             case Subject::kCertAndKey:
                 return "none of the certificates in " + f.cert + " belongs to the key in " + f.key;
+            case Subject::kTimestamp:
+                return "no valid time stamp for " + f.input + " from " + f.timestampServers +
+                       "; nothing was written";
         }
     }
     return "signing " + f.input + " failed";
@@ -111,15 +115,28 @@ std::string describe_result(int32_t code, const CallFiles& files, int32_t detail
 
 int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files,
                     int32_t detail) {
-    if (!report || report->size < offsetof(fontseal_report, result) + sizeof report->result)
+    if (!report ||
+        !struct_covers(report->size, offsetof(fontseal_report, result), sizeof report->result))
         return code;
     report->result = code;
-    if (report->size < sizeof(fontseal_report)) return code;
+    report_timestamp(report, -1, 0);
+    if (!struct_covers(report->size, offsetof(fontseal_report, message), sizeof report->message))
+        return code;
     std::string text = code == FONTSEAL_OK ? std::string() : describe_result(code, files, detail);
     size_t n = std::min(text.size(), sizeof report->message - 1);
     std::memcpy(report->message, text.data(), n);
     report->message[n] = '\0';
     return code;
+}
+
+void report_timestamp(fontseal_report* report, int32_t server, int64_t time) {
+    if (!report) return;
+    if (struct_covers(report->size, offsetof(fontseal_report, timestamp_server),
+                      sizeof report->timestamp_server))
+        report->timestamp_server = server;
+    if (struct_covers(report->size, offsetof(fontseal_report, timestamp_time),
+                      sizeof report->timestamp_time))
+        report->timestamp_time = time;
 }
 
 }  // namespace fontseal

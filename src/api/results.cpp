@@ -40,6 +40,8 @@ int32_t result_for(Stage stage, int32_t code) {
             // No matching certificate is the caller's to fix; anything else
             // the signer reports is a signing failure.
             return code == kNoMatchingCertificate ? FONTSEAL_E_NO_MATCHING_CERT : FONTSEAL_E_SIGN;
+        case Stage::kTimestamp:
+            return FONTSEAL_E_TIMESTAMP;
     }
     return FONTSEAL_E_INTERNAL;
 }

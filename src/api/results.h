@@ -26,6 +26,7 @@ enum class Stage {
     kOutputCreate,     // the output font could not be created or put in place
     kContent,          // the content to be signed could not be built
     kSigning,          // the signer's negative result
+    kTimestamp,        // a time stamp was required and no server gave one
 };
 
 struct StageFailure {

@@ -63,14 +63,28 @@ int32_t runJob(const char* input_path, const char* output_path, SigningStep& sig
     int signature_length = 0;
     HeapBytes signature =
         signContent(signer, content.get(), content_length, options, signature_length);
-    // Without a time stamp (no URL, or none to be had) the plain signature stays.
+    // Without a time stamp (no server, or none to be had) the plain signature
+    // stays, unless one was required.
+    const TimestampServer original{options.timestampUrl, &kCounterSignatureProtocol};
+    const TimestampServer* servers = options.timestampServers;
+    int server_count = options.timestampServerCount;
+    if (server_count <= 0 && options.timestampUrl) {
+        servers = &original;
+        server_count = 1;
+    }
+    TimestampOutcome outcome;
     uint8_t* stamped = nullptr;
-    int stamped_length =
-        timestamp_signature(signature.get(), signature_length, &stamped, options.timestampUrl);
+    const int stamped_length =
+        server_count > 0
+            ? timestamp_signature(signature.get(), signature_length, &stamped, servers,
+                                  server_count, options.imprintHash, TransferOptions(), outcome)
+            : -1;
     if (stamped_length > 0) {
         signature.reset(stamped);
         signature_length = stamped_length;
     }
+    if (options.requireTimestamp && outcome.server < 0) fail(Stage::kTimestamp);
+    if (options.outcome) *options.outcome = outcome;
     content.reset();
 
     // The same font, now with the new DSIG table.

@@ -8,6 +8,8 @@
 
 #include "pkcs7/p7_digest.h"
 
+#include "timestamp/timestamp_signature.h"
+
 namespace fontseal {
 
 struct SignOptions {
@@ -17,7 +19,17 @@ struct SignOptions {
     int32_t statement = 0;  // 0 from the certificate, 2 commercial, else individual
     const char16_t* programName = nullptr;
     const char* moreInfoUrl = nullptr;
+    // The original entry points' one server, asked for a counter-signature.
     const char* timestampUrl = nullptr;
+    // The request-based entry point's servers, asked in order; they take the
+    // place of timestampUrl.
+    const TimestampServer* timestampServers = nullptr;
+    int timestampServerCount = 0;
+    ImprintHash imprintHash = ImprintHash::kSha256;
+    // No time stamp then fails the job, before anything is written.
+    bool requireTimestamp = false;
+    // Receives which server gave the time stamp, when not null.
+    TimestampOutcome* outcome = nullptr;
 
     SignOptions() = default;
     SignOptions(int32_t use_sha1, int32_t statement_type, const char16_t* program_name,

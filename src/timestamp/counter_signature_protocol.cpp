@@ -1,8 +1,7 @@
 // The counter-signature protocol: the server signs the signature value as
 // PKCS#7 data, and its signer info is the time stamp.
-#ifndef OPENSSL_SUPPRESS_DEPRECATED
-#define OPENSSL_SUPPRESS_DEPRECATED
-#endif
+#include <openssl/bio.h>
+#include <openssl/pkcs7.h>
 
 #include <cstring>
 
@@ -17,6 +16,8 @@
 #include "pkcs7/p7_attribute.h"
 #include "pkcs7/p7_read_signer_info.h"
 #include "pkcs7/p7_signed_data.h"
+#include "timestamp/ossl_ptr.h"
+#include "timestamp/stamp_time.h"
 #include "timestamp/timestamp_request.h"
 #include "timestamp/timestamp_signature.h"
 
@@ -27,7 +28,9 @@ namespace {
 // The messageDigest of the reply signer's authenticated attributes must be
 // the digest of what was sent: a server that signed anything else has not
 // time-stamped this signature, and its counter-signature would never verify.
-bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int length) {
+// The signingTime among them, when there is one, is the time vouched for.
+bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int length,
+                  TimeStampToken& token) {
     const SharedRef<DerValue>& attributes = signer.authenticatedAttributes();
     if (!attributes || attributes->typeCode() != kTypeRaw) return false;
     static const uint8_t kEmpty[1] = {0};
@@ -43,6 +46,7 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
     auto* raw = static_cast<DerRaw*>(attributes.get());
     MemoryStream bytes(raw->data(), raw->length());
     DerReader reader(bytes);
+    bool digestMatches = false;
     try {
         reader.expect(0, kFormContextConstructed);
         reader.enter();
@@ -59,13 +63,40 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
                 uint8_t value[kMaxDigestSize];
                 if (reader.readOctets(nullptr, 0) != expectedLength) return false;
                 reader.readOctets(value, sizeof value);
-                return std::memcmp(value, expected, static_cast<size_t>(expectedLength)) == 0;
+                if (std::memcmp(value, expected, static_cast<size_t>(expectedLength)) != 0)
+                    return false;
+                digestMatches = true;
+                reader.leave();
+            } else if (type.equals(kOidSigningTimeAttribute)) {
+                reader.expect(kTagSet, kFormConstructed);
+                reader.enter();
+                reader.expectAny();
+                MemoryStream element(0, MemoryStream::kDefaultGrowth);
+                reader.copyElement(element);
+                token.hasTime = der_time_seconds(element.data(), element.position(), token.time);
+                reader.leave();
             }
             reader.leave();
         }
     } catch (const error&) {
+        return false;
     }
-    return false;
+    return digestMatches;
+}
+
+// The reply's signature must hold over the signature value that was sent,
+// made by a certificate the reply carries: whether that certificate is to be
+// trusted is for whoever checks the font, but a counter-signature that cannot
+// verify at all is no time stamp.
+bool signature_holds(const uint8_t* reply, int length, const TimeStampSubject& subject) {
+    const unsigned char* p = reply;
+    OsslPtr<PKCS7, PKCS7_free> signedData(d2i_PKCS7(nullptr, &p, length));
+    static const uint8_t kEmpty = 0;
+    OsslPtr<BIO, BIO_free_all> data(BIO_new_mem_buf(subject.signature ? subject.signature : &kEmpty,
+                                                    subject.length > 0 ? subject.length : 0));
+    return signedData && data &&
+           PKCS7_verify(signedData.get(), nullptr, nullptr, data.get(), nullptr,
+                        PKCS7_NOVERIFY | PKCS7_BINARY) == 1;
 }
 
 bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
@@ -85,7 +116,8 @@ bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
     const SharedRef<DerValue>& signerInfo = reply.signerInfos()[0];
     if (signerInfo->typeCode() != kTypeReadSignerInfo ||
         !countersigns(*static_cast<P7ReadSignerInfo*>(signerInfo.get()), subject.signature,
-                      subject.length))
+                      subject.length, token) ||
+        !signature_holds(bytes.get(), count, subject))
         return false;
 
     // The reply's values are captured copies: they outlive the decoded bytes.
@@ -98,6 +130,6 @@ bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
 
 }  // namespace
 
-const TimestampProtocol kCounterSignatureProtocol = {obtain_counter_signature};
+const TimestampProtocol kCounterSignatureProtocol = {"counter-signature", obtain_counter_signature};
 
 }  // namespace fontseal

@@ -41,12 +41,8 @@ bool applyOptions(HINTERNET root, const TransferOptions& options) {
 
 }  // namespace
 
-bool post_timestamp_request(TimeStampRequest& request, const char* url,
-                            const TransferOptions& options) {
-    MemoryStream body(0, MemoryStream::kDefaultGrowth);
-    encode_timestamp_request(request, body);
-    const int bodyLength = body.position();
-
+bool post_to_timestamp_server(const char* url, const PostBody& body, const TransferOptions& options,
+                              MemoryStream& reply) {
     UrlParts parts(url);
     // The authority may carry a port; the connection takes it separately.
     std::string server;
@@ -66,13 +62,11 @@ bool post_timestamp_request(TimeStampRequest& request, const char* url,
                                       nullptr, flags, 0));
     if (!http) return false;
 
-    char headers[160];
-    std::snprintf(headers, sizeof headers,
-                  "Content-Type: application/octet-stream\r\nContent-Length: %d\r\n"
-                  "Accept: application/octet-stream\r\n",
-                  bodyLength);
-    if (!HttpSendRequestA(http.get(), headers, uint32_t(-1), body.data(),
-                          static_cast<uint32_t>(bodyLength)))
+    const std::string headers = std::string("Content-Type: ") + body.contentType +
+                                "\r\nContent-Length: " + std::to_string(body.length) +
+                                "\r\nAccept: " + body.accept + "\r\n";
+    if (!HttpSendRequestA(http.get(), headers.c_str(), uint32_t(-1), body.data,
+                          static_cast<uint32_t>(body.length)))
         return false;
 
     // Only the presence of a Content-Type matters; the status is not looked
@@ -83,26 +77,27 @@ bool post_timestamp_request(TimeStampRequest& request, const char* url,
     if (!HttpQueryInfoA(http.get(), HTTP_QUERY_CONTENT_TYPE, contentType, &typeLength, &index))
         return false;
 
-    MemoryStream reply(0, MemoryStream::kDefaultGrowth);
     uint8_t chunk[kReadChunk];
-    bool ok = true;
+    const int start = reply.position();
     for (;;) {
         uint32_t got = 0;
-        if (!InternetReadFile(http.get(), chunk, kReadChunk, &got)) {
-            ok = false;
-            break;
-        }
+        if (!InternetReadFile(http.get(), chunk, kReadChunk, &got)) return false;
         if (got == 0) break;
-        if (static_cast<int64_t>(reply.position()) + got > options.maxReplyBytes) {
-            ok = false;
-            break;
-        }
+        if (static_cast<int64_t>(reply.position() - start) + got > options.maxReplyBytes)
+            return false;
         reply.write(chunk, static_cast<int>(got));
     }
-    http.reset();
-    connection.reset();
-    root.reset();
-    if (!ok) return false;
+    return true;
+}
+
+bool post_timestamp_request(TimeStampRequest& request, const char* url,
+                            const TransferOptions& options) {
+    MemoryStream body(0, MemoryStream::kDefaultGrowth);
+    encode_timestamp_request(request, body);
+    const PostBody post{"application/octet-stream", "application/octet-stream", body.data(),
+                        body.position()};
+    MemoryStream reply(0, MemoryStream::kDefaultGrowth);
+    if (!post_to_timestamp_server(url, post, options, reply)) return false;
 
     static const uint8_t kNul = 0;
     reply.write(&kNul, 1);

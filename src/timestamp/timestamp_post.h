@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "base/memory_stream.h"
 #include "platform/internet.h"
 #include "timestamp/timestamp_request.h"
 
@@ -18,6 +19,21 @@ struct TransferOptions {
     // system's.
     const char* caFile = nullptr;
 };
+
+// A request body and the media types it goes with.
+struct PostBody {
+    const char* contentType;  // the body's Content-Type
+    const char* accept;       // the Accept header: the reply's expected type
+    const uint8_t* data;
+    int length;
+};
+
+// Posts `body` to `url` with HTTP/1.0 (TLS for an https URL). True when a
+// reply with a Content-Type header was read whole, whatever its status: its
+// body is then appended to `reply`. False for any failure on the way, with
+// `reply` holding whatever part of a body had arrived.
+bool post_to_timestamp_server(const char* url, const PostBody& body, const TransferOptions& options,
+                              MemoryStream& reply);
 
 // Posts the base64 request text of `request` to `url` with HTTP/1.0 (TLS for
 // an https URL). True when a reply with a Content-Type header was read whole,

@@ -53,6 +53,23 @@ void mergeCertificates(P7SignedData::ValueList& certificates,
     }
 }
 
+// The blob encoded into a malloc'd block; its length, or -1.
+int encode_blob(P7SignedData& signedData, HeapBytes& block) {
+    try {
+        const int length = signedData.encode(nullptr);
+        if (length <= 0) return -1;
+        block.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))));
+        if (!block) return -1;
+        MemoryStream sink(block.get(), length);
+        // A borrowed stream cannot grow: a write pass longer than the size
+        // pass raises instead of overrunning the block.
+        if (signedData.encode(&sink) != length) return -1;
+        return length;
+    } catch (const error&) {
+        return -1;
+    }
+}
+
 }  // namespace
 
 int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
@@ -64,7 +81,18 @@ int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** 
 int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
                             const char* url, const TimestampProtocol& protocol,
                             const TransferOptions& transfer) {
-    if (!url || !blob || blob_length <= 0 || !out) return -1;
+    const TimestampServer server{url, &protocol};
+    TimestampOutcome outcome;
+    return timestamp_signature(blob, blob_length, out, &server, url ? 1 : 0, ImprintHash::kSha256,
+                               transfer, outcome);
+}
+
+int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
+                            const TimestampServer* servers, int server_count,
+                            ImprintHash imprint_hash, const TransferOptions& transfer,
+                            TimestampOutcome& outcome) {
+    outcome = TimestampOutcome();
+    if (!servers || server_count <= 0 || !blob || blob_length <= 0 || !out) return -1;
 
     MemoryStream source(blob, blob_length);
     DerReader reader(source);
@@ -83,28 +111,32 @@ int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** 
     DerOctetString signature;
     signature.decode(digestElement);
 
-    TimeStampToken token;
-    const TimeStampSubject subject{signature.data(), signature.length(), signer->digestKind()};
-    if (protocol.obtain && protocol.obtain(subject, url, transfer, token) && token.attribute) {
+    const TimeStampSubject subject{signature.data(), signature.length(), signer->digestKind(),
+                                   imprint_hash};
+    for (int i = 0; i < server_count; ++i) {
+        const TimestampServer& server = servers[i];
+        if (!server.url || !server.protocol || !server.protocol->obtain) continue;
+        // Each attempt starts afresh: a failed one may have left part of a
+        // token behind.
+        TimeStampToken token;
+        if (!server.protocol->obtain(subject, server.url, transfer, token) || !token.attribute)
+            continue;
+        outcome.server = i;
+        outcome.time = token.time;
+        outcome.hasTime = token.hasTime;
         mergeCertificates(signedData.certificates(), token.certificates);
         auto* attributes = new DerSequence(1, kFormContextConstructed);
         SharedRef<DerValue> attributesRef(attributes);
         attributes->add(token.attribute);
         signer->setUnauthenticatedAttributes(attributesRef);
+        break;
     }
 
     HeapBytes block;
-    int length = 0;
-    try {
-        length = signedData.encode(nullptr);
-        if (length <= 0) return -1;
-        block.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))));
-        if (!block) return -1;
-        MemoryStream sink(block.get(), length);
-        // A borrowed stream cannot grow: a write pass longer than the size
-        // pass raises instead of overrunning the block.
-        if (signedData.encode(&sink) != length) return -1;
-    } catch (const error&) {
+    const int length = encode_blob(signedData, block);
+    if (length < 0) {
+        // A time stamp that did not make it into a blob was never had.
+        outcome = TimestampOutcome();
         return -1;
     }
     *out = block.release();

@@ -14,11 +14,15 @@
 
 namespace fontseal {
 
+// The digest of an RFC 3161 message imprint.
+enum class ImprintHash { kSha256, kSha384, kSha512, kSha1 };
+
 // What is to be time-stamped.
 struct TimeStampSubject {
     const uint8_t* signature;  // the content of the signer's encryptedDigest
     int length;
     DigestAlgorithm digestKind;  // the signer's digest algorithm
+    ImprintHash imprintHash = ImprintHash::kSha256;
 };
 
 // What a protocol hands back for the merge.
@@ -27,11 +31,16 @@ struct TimeStampToken {
     SharedRef<DerValue> attribute;
     // Certificates the server sent; those the blob lacks are appended to it.
     GrowArray<SharedRef<DerValue>> certificates{16, 0xDF};
+    // The time the server vouches for, in seconds since 1970-01-01 UTC;
+    // hasTime is false when the stamp names none.
+    int64_t time = 0;
+    bool hasTime = false;
 };
 
 // One way of asking a server for a time stamp. Another protocol is one more
 // such entry; the decoding of the blob and the merge stay shared.
 struct TimestampProtocol {
+    const char* name;
     // True with `token` filled when the server at `url` returned a usable time
     // stamp for `subject`. Never raises for anything the server does.
     bool (*obtain)(const TimeStampSubject& subject, const char* url,
@@ -42,6 +51,27 @@ struct TimestampProtocol {
 // 1.3.6.1.4.1.311.3.2.1, a base64 PKCS#7 SignedData reply whose one signer
 // info becomes a counterSignature (1.2.840.113549.1.9.6) attribute.
 extern const TimestampProtocol kCounterSignatureProtocol;
+
+// RFC 3161: a DER TimeStampReq (application/timestamp-query) with a message
+// imprint of the signature value, a random nonce and certReq set; the reply's
+// status, imprint, nonce and token signature are checked, and the
+// TimeStampToken becomes an attribute 1.3.6.1.4.1.311.3.3.1 carrying its own
+// certificates.
+extern const TimestampProtocol kRfc3161Protocol;
+
+// One server of a fail-over list.
+struct TimestampServer {
+    const char* url;
+    const TimestampProtocol* protocol;
+};
+
+// Which server of the list gave the time stamp (-1: none did) and the time
+// it carries.
+struct TimestampOutcome {
+    int server = -1;
+    int64_t time = 0;
+    bool hasTime = false;
+};
 
 // Reads the blob (a ContentInfo of type signedData with exactly one signer),
 // asks the server at `url` for a time stamp and encodes the blob again into a
@@ -54,5 +84,12 @@ int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** 
 int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
                             const char* url, const TimestampProtocol& protocol,
                             const TransferOptions& transfer);
+
+// The same with a list of servers, asked in order until one gives a usable
+// time stamp; `outcome` tells which one did. No servers: -1.
+int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
+                            const TimestampServer* servers, int server_count,
+                            ImprintHash imprint_hash, const TransferOptions& transfer,
+                            TimestampOutcome& outcome);
 
 }  // namespace fontseal

@@ -11,6 +11,7 @@
 #include "fontseal/fontseal.h"
 #include "support/key_support.h"
 #include "support/test_support.h"
+#include "support/tsa_process.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ TEST(SignThreads, EightFontsAtOnceMatchTheirSerialSignatures) {
         request.password_length = 2;
         request.digest = digests[i % 4];
         request.program_name = "Thread test";
-        report = fontseal_report{sizeof report, 0, {}};
+        report = fontseal_report();
+        report.size = sizeof report;
         return fontseal_sign(&request, &report);
     };
 
@@ -49,9 +51,8 @@ TEST(SignThreads, EightFontsAtOnceMatchTheirSerialSignatures) {
     std::vector<fontseal_report> reports(kThreads);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
-            results[i] = sign(i, dir.file("par" + std::to_string(i)), reports[i]);
-        });
+        threads.emplace_back(
+            [&, i] { results[i] = sign(i, dir.file("par" + std::to_string(i)), reports[i]); });
     }
     for (std::thread& t : threads) t.join();
 
@@ -63,6 +64,59 @@ TEST(SignThreads, EightFontsAtOnceMatchTheirSerialSignatures) {
         EXPECT_EQ(testsupport::readFile(dir.file("par" + std::to_string(i))),
                   testsupport::readFile(alone))
             << "thread " << i;
+    }
+}
+
+// Time stamps on eight threads at once, each from the second of two servers
+// (the first refuses the connection), alternating the two protocols: the
+// HTTP exchanges, the RFC 3161 requests and checks, and the merges share
+// nothing between calls.
+TEST(SignThreads, EightFontsStampedAtOnce) {
+    TempDir dir;
+    testsupport::PvkKeySet keys = testsupport::makePvkKeys(dir, "k", 2048, "pw");
+    const std::string cert = dir.file("cert.pem");
+    ASSERT_EQ(testsupport::run("openssl req -x509 -new -key " + keys.pem +
+                               " -subj /CN=threads -days 2 -out " + cert +
+                               " -addext extendedKeyUsage=codeSigning 2>/dev/null"),
+              0);
+    testsupport::TsaServerProcess server(dir, "tsa", false);
+    // Nothing listens on port 1 here: the connection is refused at once.
+    const std::string refused = "http://127.0.0.1:1/ts";
+    const std::string font = testsupport::dejavuSansPath();
+    const std::string good = server.url("/delay=0.2");
+    constexpr int kThreads = 8;
+
+    std::vector<int32_t> results(kThreads);
+    std::vector<fontseal_report> reports(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            const int32_t protocol =
+                i % 2 ? FONTSEAL_TIMESTAMP_RFC3161 : FONTSEAL_TIMESTAMP_COUNTER_SIGNATURE;
+            const fontseal_timestamp_server servers[2] = {{refused.c_str(), protocol},
+                                                          {good.c_str(), protocol}};
+            const std::string out = dir.file("stamped" + std::to_string(i));
+            fontseal_sign_request request{};
+            request.size = sizeof request;
+            request.input_path = font.c_str();
+            request.output_path = out.c_str();
+            request.cert_path = cert.c_str();
+            request.key_path = keys.strong.c_str();
+            request.password = "pw";
+            request.password_length = 2;
+            request.timestamp_servers = servers;
+            request.timestamp_server_count = 2;
+            request.require_timestamp = 1;
+            reports[i] = fontseal_report();
+            reports[i].size = sizeof reports[i];
+            results[i] = fontseal_sign(&request, &reports[i]);
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(results[i], FONTSEAL_OK) << reports[i].message;
+        EXPECT_EQ(reports[i].timestamp_server, 1) << "thread " << i;
+        EXPECT_GT(reports[i].timestamp_time, 0) << "thread " << i;
     }
 }
 

@@ -13,15 +13,20 @@ Faults and options are chosen per request by path segments of the URL, so one
 server serves every case: /fault=NAME, /delay=SECONDS, /pad=BYTES. Faults:
   status500        a 500 reply with an HTML body
   no-content-type  a good time stamp, but no Content-Type header
-  not-base64       a body that is not base64
-  two-signers      a SignedData with two signer infos (same data, two keys)
-  oversize         a good time stamp padded with line ends past 4 MiB
+  not-base64       a body that is not base64 (RFC 3161: not DER either)
+  two-signers      counter-signature: a SignedData with two signer infos (same
+                   data, two keys)
+  oversize         a good time stamp padded past 4 MiB (line ends; RFC 3161:
+                   zero bytes after the DER)
   hang             no answer at all; the connection is closed after
                    `hang_seconds` (or when the server stops)
   wrong-nonce      RFC 3161: the reply carries another nonce
   wrong-imprint    RFC 3161: the reply stamps another message imprint;
                    counter-signature: the reply signs other data
-pad=N pads a good reply with line ends to exactly N bytes.
+  bad-signature    the last byte of the reply's DER, which lies in the
+                   signature of its (last) signer, flipped
+  rejected         RFC 3161: a reply with status rejection and no token
+pad=N pads a good counter-signature reply with line ends to exactly N bytes.
 
 In-process use:
     with TsaServer(workdir) as server:
@@ -259,6 +264,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault == "wrong-imprint":
             data = bytes([data[0] ^ 0x01]) + data[1:] if data else b"\x01"
         signed = owner.counter_sign(data, two_signers=(fault == "two-signers"))
+        if fault == "bad-signature":
+            signed = signed[:-1] + bytes([signed[-1] ^ 0x01])
         text = b"\r\n".join(base64.b64encode(signed)[i:i + 64]
                             for i in range(0, len(base64.b64encode(signed)), 64))
         pad = OVERSIZE if fault == "oversize" else int(options.get("pad", 0))
@@ -285,6 +292,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self._reply(400, str(e).encode(), "text/plain")
         if fault == "status500":
             return self._reply(500, b"<html>Internal Server Error</html>", "text/html")
+        if fault == "not-base64":
+            reply = b"<html>this is no time stamp</html>\r\n"
+        elif fault == "oversize":
+            reply += bytes(OVERSIZE - len(reply))
+        elif fault == "bad-signature":
+            reply = reply[:-1] + bytes([reply[-1] ^ 0x01])
+        elif fault == "rejected":
+            # TimeStampResp { PKIStatusInfo { status rejection(2) } }
+            reply = bytes.fromhex("3005300302 0102".replace(" ", ""))
         self._reply(200, reply, None if fault == "no-content-type"
                     else "application/timestamp-reply")
 
