@@ -36,8 +36,9 @@ flags+=("-artifact_prefix=$artifacts/")
 
 case $mode in
     replay)
-        mapfile -t files < <(find "${inputs[@]}" -type f ! -name '.*' | sort)
         # Without files the binary would start fuzzing instead.
+        files=()
+        [ "${#inputs[@]}" -gt 0 ] && mapfile -t files < <(find "${inputs[@]}" -type f ! -name '.*' | sort)
         [ "${#files[@]}" -gt 0 ] || { echo "no inputs for $target" >&2; exit 2; }
         echo "replaying ${#files[@]} inputs"
         exec "$binary" "${flags[@]}" "${files[@]}"
