@@ -98,6 +98,10 @@ bool DerReader::peek(int& tag, int& formCode) {
 
     Frame& frame = frames_.last();
     if (frame.length < 0 && elementTag == 0 && elementForm == 0 && elementLength == 0) {
+        // Only the two zero octets end an element. A longer spelling of tag 0
+        // and length 0 (1F 00 00, 00 81 00) is no element either, and taking
+        // it for the end would let a copy write 00 00 where it stood.
+        if (size != 2) throw error(kErrUnexpectedElement);
         frame.length = frame.consumed;
         return false;
     }

@@ -53,6 +53,10 @@ int32_t OTHeadTable::parse(OTStream* stream) {
 
 void OTHeadTable::writeTo(OTStream* stream) {
     if (!owner()) throw OT_EXCEPTION(kOtNoOwner);
+    // Only a font's first head table is parsed. A second one under the same
+    // tag keeps its own bytes instead of being rebuilt from empty fields,
+    // and leaves the checksum adjustment to the first.
+    if (state() == kRaw) return OTTable::writeTo(stream);
     OTMemoryStream image(static_cast<int32_t>(computeLength()));
     checkSumAdjustment = 0;
     writeBE32(image, version);

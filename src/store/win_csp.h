@@ -19,7 +19,7 @@ class WinCsp;
 
 // One certificate of the store as the signer listed it. Owns a duplicate of
 // the certificate context, released when the entry is destroyed.
-class WinCspCert : public CspCert {
+class WinCspCert final : public CspCert {
 public:
     WinCspCert() = default;
     ~WinCspCert();

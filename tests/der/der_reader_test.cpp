@@ -178,6 +178,19 @@ TEST(DerReader, IndefiniteElementReadSkippedAndCopied) {
         EXPECT_EQ(raw.encode(&out), 14);
         EXPECT_EQ(hex({out.data(), out.data() + out.position()}), hex(unhex(element)));
     }
+    // Only the two zero octets end it: other spellings of tag 0, length 0
+    // are refused rather than copied back as 00 00.
+    for (const char* end : {"1F0000", "008100", "1F800000"}) {
+        Reading r(std::string("3080 020105 ") + end);
+        DerRaw raw;
+        EXPECT_FALSE(raw.decodeFrom(r.reader)) << end;
+        Reading walked(std::string("3080 020105 ") + end);
+        walked.reader.enter();
+        EXPECT_EQ(walked.reader.readInt(), 5);
+        int tag, form;
+        EXPECT_EQ(errorCodeOf([&] { walked.reader.peek(tag, form); }), kErrUnexpectedElement)
+            << end;
+    }
     // End-of-contents octets inside a definite element are an ordinary element.
     {
         Reading r("3002 0000");

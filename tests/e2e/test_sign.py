@@ -294,6 +294,12 @@ class CliTest(SignTest):
                            stdin=subprocess.DEVNULL, start_new_session=True)
         self.assertEqual(r.returncode, 1)
         self.assertIn("terminal", r.stderr)
+        # A password file that is a directory cannot be read: it is no wrong password.
+        r = cli("sign", "--cert", FIX.commercial[0], "--key", FIX.commercial[2],
+                "--password-file", self.dir, DEJAVU, out)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("is a directory", r.stderr)
+        self.assertNotIn("does not open", r.stderr)
         # A password is never accepted as an argument.
         r = cli("sign", "--cert", FIX.commercial[0], "--key", FIX.commercial[2],
                 "--password", PASSWORD, DEJAVU, out)
