@@ -57,9 +57,12 @@ int P7SignedData::encode(ByteSink* sink) {
     int version = encodeInteger(nullptr, 1);
     int algorithmSet = writeHeader(nullptr, kTagSet, kFormConstructed, algorithms) + algorithms;
     int content = content_->encode(nullptr);
+    // Signer infos are read only after a certificates field, so one is
+    // written, empty if need be, whenever there are signers.
+    const bool certificatesField = certificates_.count() || signerInfos_.count();
     int certificates = certificates_.count() ? sizeOfList(certificates_) : 0;
     int certificateField =
-        certificates_.count()
+        certificatesField
             ? writeHeader(nullptr, 0, kFormContextConstructed, certificates) + certificates
             : 0;
     int revocations = revocationLists_.count() ? sizeOfList(revocationLists_) : 0;
@@ -92,7 +95,7 @@ int P7SignedData::encode(ByteSink* sink) {
         if (used[kind]) P7AlgorithmId(digest_oid(static_cast<DigestAlgorithm>(kind))).encode(&out);
     }
     content_->encode(&out);
-    if (certificates_.count()) {
+    if (certificatesField) {
         writeHeader(&out, 0, kFormContextConstructed, certificates);
         writeList(&out, certificates_);
     }
