@@ -1,10 +1,12 @@
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -45,6 +47,15 @@ const char kSignUsage[] =
     "                         Without either, an encrypted key's password is asked\n"
     "                         for on the terminal; an unencrypted key needs none.\n"
     "\n"
+    "Token keys (--key 'pkcs11:token=NAME;object=LABEL' or ...;id=%01):\n"
+    "  --pin-file FILE        read the token PIN from the first line of FILE\n"
+    "  --pin-env NAME         read the token PIN from environment variable NAME\n"
+    "                         Without either, FONTSEAL_PIN_SOURCE (file:PATH or\n"
+    "                         env:NAME), else the PIN is asked for on the terminal.\n"
+    "                         The module is FONTSEAL_PKCS11_MODULE (default the\n"
+    "                         p11-kit proxy); without --cert the certificate is the\n"
+    "                         token's own. The PIN is tried once, never again.\n"
+    "\n"
     "Signature:\n"
     "  --digest sha256|sha384|sha512|sha1|md5\n"
     "                         digest algorithm (default sha256)\n"
@@ -81,6 +92,8 @@ struct SignArgs {
     std::string key;
     std::string passwordFile;
     std::string passwordEnv;
+    std::string pinFile;
+    std::string pinEnv;
     int32_t digest = FONTSEAL_HASH_SHA256;
     int32_t statement = FONTSEAL_STATEMENT_AUTO;
     std::string programName;
@@ -169,6 +182,8 @@ int validate(const CLI::App& app, const SignArgs& args) {
     return -1;
 }
 
+bool is_token_key(const std::string& key) { return strncasecmp(key.c_str(), "pkcs11:", 7) == 0; }
+
 class Signer {
 public:
     Signer(const CLI::App& app, const SignArgs& args, const std::string& password, bool havePassword)
@@ -185,6 +200,13 @@ public:
         request_.timestamp_servers = args.timestampServers.data();
         request_.timestamp_server_count = args.timestampServers.size();
         request_.require_timestamp = args.requireTimestamp ? 1 : 0;
+        // A token key's secret is its PIN; it goes nowhere else.
+        if (is_token_key(args.key)) {
+            request_.password = nullptr;
+            request_.password_length = 0;
+            request_.pin = havePassword ? password_.data() : nullptr;
+            request_.pin_length = havePassword ? password_.size() : 0;
+        }
     }
 
     // Safe to call from several threads at once: each call has its own copy
@@ -209,6 +231,11 @@ private:
 // nobody could be asked for gets the hint of how to give one.
 std::string failure_line(int32_t result, const fontseal_report& report, const SignArgs& args,
                          bool unasked) {
+    if (result == FONTSEAL_E_TOKEN_PIN && unasked)
+        return "the token key " + args.key +
+               " needs a PIN and there is no terminal to ask for it; use "
+               "--pin-file FILE or --pin-env NAME (code " +
+               std::to_string(result) + ")";
     if (result == FONTSEAL_E_KEY_PASSWORD && unasked)
         return "the key file " + args.key +
                " needs a password and there is no terminal to ask for it; use "
@@ -300,7 +327,29 @@ int run(const CLI::App& app, SignArgs& args) {
     if (!args.passwordFile.empty()) source = {PasswordSource::kFile, args.passwordFile};
     if (!args.passwordEnv.empty()) source = {PasswordSource::kEnv, args.passwordEnv};
     bool unasked = false;
-    if (source.kind == PasswordSource::kNone) {
+    const bool tokenKey = is_token_key(args.key);
+    if (tokenKey) {
+        if (source.kind != PasswordSource::kNone)
+            return usage("a token key takes a PIN: use --pin-file FILE or --pin-env NAME");
+        source.pin = true;
+        if (!args.pinFile.empty()) {
+            source.kind = PasswordSource::kFile;
+            source.name = args.pinFile;
+        } else if (!args.pinEnv.empty()) {
+            source.kind = PasswordSource::kEnv;
+            source.name = args.pinEnv;
+        } else if (!std::getenv("FONTSEAL_PIN_SOURCE")) {
+            // The library finds no PIN of its own: ask, or let the token say
+            // that one is needed.
+            if (terminal_available())
+                source.kind = PasswordSource::kTerminal;
+            else
+                unasked = true;
+        }
+    } else if (!args.pinFile.empty() || !args.pinEnv.empty()) {
+        return usage("--pin-file and --pin-env are for token keys (--key pkcs11:...)");
+    }
+    if (!tokenKey && source.kind == PasswordSource::kNone) {
         fontseal_report probe{};
         probe.size = sizeof probe;
         int32_t needs = fontseal_key_needs_password(args.key.c_str(), &probe);
@@ -351,6 +400,17 @@ Command sign_command() {
                 auto* file = app.add_option("--password-file", args->passwordFile);
                 auto* env = app.add_option("--password-env", args->passwordEnv);
                 file->excludes(env);
+                auto* pinFile = app.add_option("--pin-file", args->pinFile);
+                auto* pinEnv = app.add_option("--pin-env", args->pinEnv);
+                pinFile->excludes(pinEnv);
+                // A PIN on the command line is refused for the same reason.
+                app.add_option("--pin")->check(CLI::Validator(
+                    [](std::string&) {
+                        return std::string(
+                            "a PIN is never taken on the command line; use --pin-file FILE "
+                            "or --pin-env NAME");
+                    },
+                    "", "pin"));
                 // Recognised only to be refused with a reason: a password on the
                 // command line is visible to other users and kept in histories.
                 app.add_option("--password")

@@ -18,12 +18,16 @@ void strip_line_end(std::string& s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
 }
 
-bool read_from_terminal(const std::string& key_path, std::string& password, std::string& error) {
+bool read_from_terminal(const std::string& key_path, std::string& password, std::string& error,
+                        bool pin) {
     int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        error = "the key file " + key_path +
-                " needs a password and there is no terminal to ask for it; use "
-                "--password-file FILE or --password-env NAME";
+        error = pin ? "the token key " + key_path +
+                          " needs a PIN and there is no terminal to ask for it; use "
+                          "--pin-file FILE or --pin-env NAME"
+                    : "the key file " + key_path +
+                          " needs a password and there is no terminal to ask for it; use "
+                          "--password-file FILE or --password-env NAME";
         return false;
     }
     // Echo goes off before the prompt appears: switching it off flushes
@@ -36,7 +40,7 @@ bool read_from_terminal(const std::string& key_path, std::string& password, std:
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(fd, TCSAFLUSH, &quiet);
     }
-    std::string prompt = "Password for " + key_path + ": ";
+    std::string prompt = (pin ? "PIN for " : "Password for ") + key_path + ": ";
     (void)!::write(fd, prompt.data(), prompt.size());
     password.clear();
     char c;
@@ -64,7 +68,8 @@ bool read_password(const PasswordSource& source, const std::string& key_path, st
         case PasswordSource::kEnv: {
             const char* value = std::getenv(source.name.c_str());
             if (!value) {
-                error = "environment variable " + source.name + " (--password-env) is not set";
+                error = "environment variable " + source.name +
+                        (source.pin ? " (--pin-env)" : " (--password-env)") + " is not set";
                 return false;
             }
             password = value;
@@ -76,24 +81,27 @@ bool read_password(const PasswordSource& source, const std::string& key_path, st
             // wrong one.
             struct stat st;
             if (::stat(source.name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-                error = "cannot read password file " + source.name + ": it is a directory";
+                error = std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
+                        source.name + ": it is a directory";
                 return false;
             }
             std::ifstream in(source.name, std::ios::binary);
             if (!in) {
-                error = "cannot read password file " + source.name + ": " + std::strerror(errno);
+                error = std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
+                        source.name + ": " + std::strerror(errno);
                 return false;
             }
             std::getline(in, password);
             if (in.bad()) {
-                error = "cannot read password file " + source.name;
+                error = std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
+                        source.name;
                 return false;
             }
             strip_line_end(password);
             return true;
         }
         case PasswordSource::kTerminal:
-            return read_from_terminal(key_path, password, error);
+            return read_from_terminal(key_path, password, error, source.pin);
     }
     return false;
 }

@@ -8,6 +8,7 @@ namespace fontseal_cli {
 struct PasswordSource {
     enum Kind { kNone, kEnv, kFile, kTerminal } kind = kNone;
     std::string name;  // variable name or file path
+    bool pin = false;  // a token's PIN (--pin-*) rather than a key file's password
 };
 
 // Reads the password. Returns false with `error` set when it cannot.

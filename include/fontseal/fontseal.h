@@ -112,6 +112,16 @@ enum {
                                      nothing was written */
 };
 
+/* Results of a key on a PKCS#11 token (key_path "pkcs11:..."). */
+enum {
+    FONTSEAL_E_TOKEN_MODULE = -50,     /* the PKCS#11 module cannot be loaded or started */
+    FONTSEAL_E_TOKEN = -51,            /* no such token, key or certificate on it, a pkcs11:
+                                          URI that names no key, or the token failed */
+    FONTSEAL_E_TOKEN_PIN = -52,        /* the token refused the PIN (tried once, never again),
+                                          or a PIN is needed and none was given */
+    FONTSEAL_E_TOKEN_PIN_LOCKED = -53  /* the token's PIN is locked */
+};
+
 /* Time-stamp protocols of a request's servers. */
 enum {
     /* The server counter-signs the signature value: a base64 PKCS#7 request,
@@ -160,7 +170,13 @@ typedef struct fontseal_sign_request {
     const char* cert_path;      /* certificates: DER, PEM (every certificate of
                                    the file, in order), base64, PKCS#7 bundle;
                                    NULL when the key file carries them (PKCS#12) */
-    const char* key_path;       /* PVK, PEM PKCS#1 or PKCS#8, DER PKCS#8, PKCS#12 */
+    const char* key_path;       /* PVK, PEM PKCS#1 or PKCS#8, DER PKCS#8, PKCS#12,
+                                   or a key on a PKCS#11 token: an RFC 7512 URI
+                                   "pkcs11:token=...;object=..." (or id=); the
+                                   module is the URI's module-path, else
+                                   FONTSEAL_PKCS11_MODULE, else p11-kit-proxy.so.
+                                   Without cert_path the certificate is the
+                                   token's one with the key's CKA_ID */
     const char* password;       /* password bytes, password_length of them; */
     size_t password_length;     /* NULL: no password */
     int32_t digest;             /* FONTSEAL_HASH_*; 0: SHA-256 */
@@ -176,6 +192,12 @@ typedef struct fontseal_sign_request {
     int32_t require_timestamp;
     /* FONTSEAL_HASH_* of an RFC 3161 message imprint (not MD5); 0: SHA-256. */
     int32_t timestamp_digest;
+    /* Added with token keys (a smaller size leaves them out): */
+    /* The PIN of a pkcs11: key_path, pin_length bytes; NULL: the one
+     * FONTSEAL_PIN_SOURCE names (file:PATH or env:NAME), else none. The
+     * token is asked once: a refused PIN is never tried again. */
+    const char* pin;
+    size_t pin_length;
 } fontseal_sign_request;
 
 /* Signs request->input_path into request->output_path. Returns the result

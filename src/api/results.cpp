@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "font/ot_errors.h"
 #include "key/key_errors.h"
+#include "platform/pkcs11_module.h"
 #include "sign/signed_data_builder.h"
 
 namespace fontseal {
@@ -42,6 +43,19 @@ int32_t result_for(Stage stage, int32_t code) {
             return code == kNoMatchingCertificate ? FONTSEAL_E_NO_MATCHING_CERT : FONTSEAL_E_SIGN;
         case Stage::kTimestamp:
             return FONTSEAL_E_TIMESTAMP;
+        case Stage::kToken:
+            switch (code) {
+                case kErrTokenModule:
+                    return FONTSEAL_E_TOKEN_MODULE;
+                case kErrTokenPin:
+                    return FONTSEAL_E_TOKEN_PIN;
+                case kErrTokenPinLocked:
+                    return FONTSEAL_E_TOKEN_PIN_LOCKED;
+                case kErrTokenKeyNotRsa:
+                    return FONTSEAL_E_KEY_TYPE;
+                default:
+                    return FONTSEAL_E_TOKEN;
+            }
     }
     return FONTSEAL_E_INTERNAL;
 }

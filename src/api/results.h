@@ -27,6 +27,7 @@ enum class Stage {
     kContent,          // the content to be signed could not be built
     kSigning,          // the signer's negative result
     kTimestamp,        // a time stamp was required and no server gave one
+    kToken,            // a token key's code (platform/pkcs11_module.h)
 };
 
 struct StageFailure {

@@ -1,0 +1,278 @@
+#include "platform/pkcs11_module.h"
+
+#include <dlfcn.h>
+#include <strings.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "base/error.h"
+
+namespace fontseal {
+
+namespace {
+
+constexpr const char kUriScheme[] = "pkcs11:";
+constexpr const char kProxyModule[] = "p11-kit-proxy.so";
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool percent_decode(const std::string& text, std::string& out) {
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size()) return false;
+        const int high = hex_value(text[i + 1]);
+        const int low = hex_value(text[i + 2]);
+        if (high < 0 || low < 0) return false;
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    return true;
+}
+
+// Splits "a=b;c=d" (or '&' in a query) into decoded pairs.
+bool split_attributes(const std::string& text, char separator,
+                      std::map<std::string, std::string>& out) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::string::npos) end = text.size();
+        const std::string part = text.substr(start, end - start);
+        if (!part.empty()) {
+            const size_t equals = part.find('=');
+            if (equals == std::string::npos) return false;
+            std::string value;
+            if (!percent_decode(part.substr(equals + 1), value)) return false;
+            // A name given twice is ambiguous.
+            if (!out.emplace(part.substr(0, equals), value).second) return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// A token-info field: fixed width, padded with blanks.
+std::string padded_text(const unsigned char* field, size_t width) {
+    size_t length = width;
+    while (length > 0 && (field[length - 1] == ' ' || field[length - 1] == 0)) --length;
+    return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+bool matches(const std::string& wanted, const unsigned char* field, size_t width) {
+    return wanted.empty() || wanted == padded_text(field, width);
+}
+
+}  // namespace
+
+bool is_pkcs11_uri(const char* text) {
+    return text && strncasecmp(text, kUriScheme, sizeof(kUriScheme) - 1) == 0;
+}
+
+bool parse_pkcs11_uri(const char* text, TokenKeyUri& out) {
+    if (!is_pkcs11_uri(text)) return false;
+    const std::string rest(text + sizeof(kUriScheme) - 1);
+    const size_t question = rest.find('?');
+    std::map<std::string, std::string> path, query;
+    if (!split_attributes(rest.substr(0, question), ';', path)) return false;
+    if (question != std::string::npos && !split_attributes(rest.substr(question + 1), '&', query))
+        return false;
+    for (const auto& [name, value] : path) {
+        if (name == "token") {
+            out.token = value;
+        } else if (name == "manufacturer") {
+            out.manufacturer = value;
+        } else if (name == "model") {
+            out.model = value;
+        } else if (name == "serial") {
+            out.serial = value;
+        } else if (name == "object") {
+            out.object = value;
+        } else if (name == "id") {
+            out.id.assign(value.begin(), value.end());
+            out.hasId = true;
+        } else if (name == "type") {
+            // The key is what signs; a URI naming a certificate or public key
+            // names no key.
+            if (value != "private") return false;
+        }
+        // Other attributes (library-*, slot-*) narrow nothing we choose by.
+    }
+    auto module = query.find("module-path");
+    if (module != query.end()) out.modulePath = module->second;
+    return !out.object.empty() || out.hasId;
+}
+
+std::shared_ptr<Pkcs11Module> Pkcs11Module::load(const std::string& requested) {
+    std::string path = requested;
+    if (path.empty()) {
+        const char* fromEnvironment = std::getenv("FONTSEAL_PKCS11_MODULE");
+        path = fromEnvironment && *fromEnvironment ? fromEnvironment : kProxyModule;
+    }
+    // A module is initialised once per process; every caller shares it and
+    // the last one gone finalises it.
+    static std::mutex registryMutex;
+    static std::map<std::string, std::weak_ptr<Pkcs11Module>> registry;
+    std::lock_guard<std::mutex> lock(registryMutex);
+    if (auto existing = registry[path].lock()) return existing;
+
+    std::shared_ptr<Pkcs11Module> module(new Pkcs11Module());
+    module->path_ = path;
+    module->handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module->handle_) throw error(kErrTokenModule);
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(
+        dlsym(module->handle_, "C_GetFunctionList"));
+    if (!getList || getList(&module->functions_) != CKR_OK || !module->functions_)
+        throw error(kErrTokenModule);
+    CK_C_INITIALIZE_ARGS args;
+    std::memset(&args, 0, sizeof(args));
+    args.flags = CKF_OS_LOCKING_OK;
+    const CK_RV rv = module->functions_->C_Initialize(&args);
+    if (rv == CKR_OK) {
+        module->finalize_ = true;
+    } else if (rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+        // Someone else's initialisation is theirs to finalise.
+        throw error(kErrTokenModule);
+    }
+    registry[path] = module;
+    return module;
+}
+
+Pkcs11Module::~Pkcs11Module() {
+    if (finalize_ && functions_) functions_->C_Finalize(nullptr);
+    if (handle_) dlclose(handle_);
+}
+
+Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const TokenKeyUri& uri,
+                             const uint8_t* pin, size_t pinLength)
+    : module_(std::move(module)) {
+    CK_FUNCTION_LIST* f = module_->functions();
+    CK_ULONG count = 0;
+    if (f->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) throw error(kErrTokenFailure);
+    std::vector<CK_SLOT_ID> slots(count);
+    if (count > 0 && f->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK)
+        throw error(kErrTokenFailure);
+    slots.resize(count);
+
+    CK_TOKEN_INFO info;
+    bool found = false;
+    CK_SLOT_ID slot = 0;
+    for (CK_SLOT_ID candidate : slots) {
+        if (f->C_GetTokenInfo(candidate, &info) != CKR_OK) continue;
+        if (!(info.flags & CKF_TOKEN_INITIALIZED)) continue;
+        if (matches(uri.token, info.label, sizeof(info.label)) &&
+            matches(uri.manufacturer, info.manufacturerID, sizeof(info.manufacturerID)) &&
+            matches(uri.model, info.model, sizeof(info.model)) &&
+            matches(uri.serial, info.serialNumber, sizeof(info.serialNumber))) {
+            slot = candidate;
+            found = true;
+            break;
+        }
+    }
+    if (!found) throw error(kErrTokenNotFound);
+    if (f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session_) != CKR_OK)
+        throw error(kErrTokenFailure);
+
+    if (info.flags & CKF_USER_PIN_LOCKED) {
+        f->C_CloseSession(session_);
+        session_ = CK_INVALID_HANDLE;
+        throw error(kErrTokenPinLocked);
+    }
+    const bool protectedPath = (info.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
+    if (!pin && !protectedPath) {
+        // Without a PIN only public objects can be seen; finding no key then
+        // is reported as a missing PIN by the caller.
+        return;
+    }
+    // One attempt only: a refused PIN is reported, never tried again.
+    const CK_RV rv = f->C_Login(session_, CKU_USER, pin ? const_cast<CK_UTF8CHAR*>(pin) : nullptr,
+                                pin ? pinLength : 0);
+    if (rv == CKR_OK) {
+        loggedIn_ = true;
+    } else if (rv != CKR_USER_ALREADY_LOGGED_IN) {
+        f->C_CloseSession(session_);
+        session_ = CK_INVALID_HANDLE;
+        if (rv == CKR_PIN_LOCKED) throw error(kErrTokenPinLocked);
+        if (rv == CKR_PIN_INCORRECT || rv == CKR_PIN_INVALID || rv == CKR_PIN_LEN_RANGE ||
+            rv == CKR_PIN_EXPIRED)
+            throw error(kErrTokenPin);
+        throw error(kErrTokenFailure);
+    }
+}
+
+Pkcs11Session::~Pkcs11Session() {
+    if (session_ == CK_INVALID_HANDLE) return;
+    CK_FUNCTION_LIST* f = module_->functions();
+    if (loggedIn_) f->C_Logout(session_);
+    f->C_CloseSession(session_);
+}
+
+bool Pkcs11Session::findObject(CK_OBJECT_CLASS objectClass, const std::vector<uint8_t>* id,
+                               const std::string* label, CK_OBJECT_HANDLE& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    CK_FUNCTION_LIST* f = module_->functions();
+    CK_ATTRIBUTE filter[3];
+    CK_ULONG count = 0;
+    filter[count++] = {CKA_CLASS, &objectClass, sizeof(objectClass)};
+    if (id) filter[count++] = {CKA_ID, const_cast<uint8_t*>(id->data()), id->size()};
+    if (label)
+        filter[count++] = {CKA_LABEL, const_cast<char*>(label->data()), label->size()};
+    if (f->C_FindObjectsInit(session_, filter, count) != CKR_OK) return false;
+    CK_ULONG found = 0;
+    const CK_RV rv = f->C_FindObjects(session_, &out, 1, &found);
+    f->C_FindObjectsFinal(session_);
+    return rv == CKR_OK && found == 1;
+}
+
+bool Pkcs11Session::attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type,
+                              std::vector<uint8_t>& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    CK_FUNCTION_LIST* f = module_->functions();
+    CK_ATTRIBUTE query = {type, nullptr, 0};
+    if (f->C_GetAttributeValue(session_, object, &query, 1) != CKR_OK ||
+        query.ulValueLen == CK_UNAVAILABLE_INFORMATION)
+        return false;
+    out.resize(query.ulValueLen);
+    query.pValue = out.data();
+    if (f->C_GetAttributeValue(session_, object, &query, 1) != CKR_OK) return false;
+    out.resize(query.ulValueLen);
+    return true;
+}
+
+bool Pkcs11Session::signRsaPkcs(CK_OBJECT_HANDLE key, bool alwaysAuthenticate,
+                                const uint8_t* data, size_t length, const uint8_t* pin,
+                                size_t pinLength, std::vector<uint8_t>& signature) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    CK_FUNCTION_LIST* f = module_->functions();
+    CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
+    if (f->C_SignInit(session_, &mechanism, key) != CKR_OK) return false;
+    if (alwaysAuthenticate) {
+        // The key asks for the PIN again before each signature; a refusal
+        // ends the operation, it is not retried.
+        if (f->C_Login(session_, CKU_CONTEXT_SPECIFIC,
+                       pin ? const_cast<CK_UTF8CHAR*>(pin) : nullptr,
+                       pin ? pinLength : 0) != CKR_OK) {
+            // Finishes the operation the token may still hold open.
+            CK_ULONG none = 0;
+            f->C_Sign(session_, const_cast<uint8_t*>(data), length, nullptr, &none);
+            return false;
+        }
+    }
+    CK_ULONG size = signature.size();
+    const CK_RV rv = f->C_Sign(session_, const_cast<uint8_t*>(data), length, signature.data(),
+                               &size);
+    if (rv != CKR_OK || size > signature.size()) return false;
+    signature.resize(size);
+    return true;
+}
+
+}  // namespace fontseal
