@@ -1,0 +1,147 @@
+"""Keys on a PKCS#11 token, without hardware: a SoftHSM2 token of its own per
+test run, the key imported not extractable with pkcs11-tool, calls watched
+through OpenSC's pkcs11-spy. Signatures are checked with openssl and compared
+with the same key signing in software (PKCS#1 v1.5 is deterministic)."""
+import os
+import re
+import shutil
+import subprocess
+import unittest
+
+from der_walk import SignedBlob
+from e2e_support import DEJAVU, TempDirTest, check, cli, make_ca, make_signer, run, write
+from test_keys import blob_of
+
+SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
+SPY = "/usr/lib/x86_64-linux-gnu/pkcs11-spy.so"
+PIN = "1234"
+
+
+@unittest.skipUnless(os.path.exists(SOFTHSM) and shutil.which("pkcs11-tool"),
+                     "softhsm2 and opensc are needed (make deps)")
+class TokenKeyTest(TempDirTest):
+    def setUp(self):
+        super().setUp()
+        tokens = self.path("tokens")
+        os.mkdir(tokens)
+        write(self.path("softhsm2.conf"),
+              ("directories.tokendir = %s\nobjectstore.backend = file\n"
+               "log.level = ERROR\n" % tokens).encode())
+        self.env = dict(os.environ, SOFTHSM2_CONF=self.path("softhsm2.conf"),
+                        FONTSEAL_PKCS11_MODULE=SOFTHSM, PIN=PIN)
+        self.env.pop("FONTSEAL_PIN_SOURCE", None)
+        ca_key, self.ca = make_ca(self.dir)
+        self.cert, self.key, _ = make_signer(self.dir, ca_key, self.ca, "publisher",
+                                             pvk_option="-pvk-none")
+        der_key, der_cert = self.path("key.der"), self.path("cert.der")
+        check(["openssl", "pkcs8", "-topk8", "-nocrypt", "-in", self.key, "-outform", "DER",
+               "-out", der_key])
+        check(["openssl", "x509", "-in", self.cert, "-outform", "DER", "-out", der_cert])
+        self.tool(["softhsm2-util", "--init-token", "--free", "--label", "fonts", "--pin", PIN,
+                   "--so-pin", "5678"])
+        p11 = ["pkcs11-tool", "--module", SOFTHSM, "--login", "--pin", PIN]
+        # The same key twice: plain, and asking for the PIN before every use.
+        self.tool(p11 + ["--write-object", der_key, "--type", "privkey", "--id", "01",
+                         "--label", "k", "--usage-sign"])
+        self.tool(p11 + ["--write-object", der_key, "--type", "privkey", "--id", "02",
+                         "--label", "ka", "--usage-sign", "--always-auth"])
+        self.tool(p11 + ["--write-object", der_cert, "--type", "cert", "--id", "01",
+                         "--label", "k"])
+        listing = self.tool(p11 + ["--list-objects", "--type", "privkey"])
+        # The key cannot leave the token: the signer has to ask it.
+        self.assertNotIn("extractable", listing)
+        self.assertIn("sensitive", listing)
+        soft = self.path("soft.ttf")
+        self.sign(["--key", self.key, "--cert", self.cert], soft)
+        self.software_blob = blob_of(soft)
+
+    def tool(self, args):
+        r = run(args, env=self.env)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        return r.stdout
+
+    def sign(self, args, out, env=None, spy=None):
+        env = dict(env or self.env)
+        if spy:
+            env.update(FONTSEAL_PKCS11_MODULE=SPY, PKCS11SPY=SOFTHSM, PKCS11SPY_OUTPUT=spy)
+        # A session of its own: no terminal to be asked on, whoever runs the test.
+        return cli("sign", *args, DEJAVU, out, env=env, start_new_session=True,
+                   stdin=subprocess.DEVNULL)
+
+    def calls(self, spy):
+        with open(spy, errors="replace") as f:
+            text = f.read()
+        return re.findall(r"^\d+: (C_\w+)", text, re.M), re.findall(r"userType = (\w+)", text)
+
+    def test_token_key_signs_like_the_same_key_in_software(self):
+        pin_file = self.path("pin")
+        write(pin_file, b"1234\n")
+        cases = [
+            ("object + --cert", ["--key", "pkcs11:token=fonts;object=k", "--pin-env", "PIN",
+                                 "--cert", self.cert], {}, ["CKU_USER"]),
+            ("id, certificate from the token",
+             ["--key", "pkcs11:token=fonts;id=%01", "--pin-file", pin_file], {}, ["CKU_USER"]),
+            ("always-authenticate key, PIN from FONTSEAL_PIN_SOURCE",
+             ["--key", "pkcs11:token=fon%74s;object=ka", "--cert", self.cert],
+             {"FONTSEAL_PIN_SOURCE": "file:" + pin_file}, ["CKU_USER", "CKU_CONTEXT_SPECIFIC"]),
+        ]
+        for name, args, extra, logins in cases:
+            with self.subTest(name):
+                out, spy = self.path("token.ttf"), self.path("spy.log")
+                r = self.sign(args, out, dict(self.env, **extra), spy=spy)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                blob = blob_of(out)
+                self.assertEqual(blob, self.software_blob)
+                # openssl: the SignedData over the content, chained to the CA.
+                b, c = self.path("blob.der"), self.path("inner.bin")
+                write(b, blob)
+                write(c, SignedBlob(blob).inner)
+                v = run(["openssl", "smime", "-verify", "-inform", "DER", "-binary", "-content",
+                         c, "-in", b, "-out", "/dev/null", "-CAfile", self.ca, "-purpose",
+                         "any"])
+                self.assertEqual(v.returncode, 0, v.stderr)
+                calls, users = self.calls(spy)
+                self.assertEqual(users, logins)
+                self.assertEqual(calls.count("C_Sign"), 1)
+                # Everything opened is closed again: login, session, module.
+                self.assertEqual(calls[-3:], ["C_Logout", "C_CloseSession", "C_Finalize"])
+                os.remove(spy)
+
+    def test_failures_are_clear_and_a_wrong_pin_is_tried_once(self):
+        out, spy = self.path("out.ttf"), self.path("spy.log")
+        key = ["--key", "pkcs11:token=fonts;object=k", "--cert", self.cert]
+        cases = [
+            ("wrong PIN", key + ["--pin-env", "PIN"], {"PIN": "9999"}, True,
+             "refused the PIN"),
+            ("no PIN and no terminal", key, {}, False, "needs a PIN"),
+            ("missing module", key + ["--pin-env", "PIN"],
+             {"FONTSEAL_PKCS11_MODULE": self.path("none.so")}, False,
+             "cannot load the PKCS#11 module"),
+            ("no such token", ["--key", "pkcs11:token=other;object=k", "--pin-env", "PIN"], {},
+             False, "cannot use the token key"),
+            ("no such key", ["--key", "pkcs11:token=fonts;object=x", "--pin-env", "PIN"], {},
+             False, "cannot use the token key"),
+            ("no certificate for the key", ["--key", "pkcs11:token=fonts;id=%02",
+                                            "--pin-env", "PIN"], {}, False,
+             "cannot use the token key"),
+            ("PIN on the command line", key + ["--pin", PIN], {}, False,
+             "never taken on the command line"),
+        ]
+        for name, args, extra, watch, message in cases:
+            with self.subTest(name):
+                r = self.sign(args, out, dict(self.env, **extra), spy=spy if watch else None)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(message, r.stderr)
+                self.assertFalse(os.path.exists(out))
+                if watch:
+                    calls, users = self.calls(spy)
+                    self.assertEqual(users, ["CKU_USER"])  # one attempt, never retried
+                    self.assertNotIn("C_Sign", calls)
+                    os.remove(spy)
+        # The wrong PIN cost one try only: the right one still opens the token.
+        r = self.sign(key + ["--pin-env", "PIN"], out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
