@@ -81,19 +81,22 @@ bool read_password(const PasswordSource& source, const std::string& key_path, st
             // wrong one.
             struct stat st;
             if (::stat(source.name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-                error = std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
+                error = std::string(source.pin ? "cannot read PIN file "
+                                               : "cannot read password file ") +
                         source.name + ": it is a directory";
                 return false;
             }
             std::ifstream in(source.name, std::ios::binary);
             if (!in) {
-                error = std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
+                error = std::string(source.pin ? "cannot read PIN file "
+                                               : "cannot read password file ") +
                         source.name + ": " + std::strerror(errno);
                 return false;
             }
             std::getline(in, password);
             if (in.bad()) {
-                error = std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
+                error = std::string(source.pin ? "cannot read PIN file "
+                                               : "cannot read password file ") +
                         source.name;
                 return false;
             }

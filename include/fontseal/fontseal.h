@@ -114,12 +114,12 @@ enum {
 
 /* Results of a key on a PKCS#11 token (key_path "pkcs11:..."). */
 enum {
-    FONTSEAL_E_TOKEN_MODULE = -50,     /* the PKCS#11 module cannot be loaded or started */
-    FONTSEAL_E_TOKEN = -51,            /* no such token, key or certificate on it, a pkcs11:
-                                          URI that names no key, or the token failed */
-    FONTSEAL_E_TOKEN_PIN = -52,        /* the token refused the PIN (tried once, never again),
-                                          or a PIN is needed and none was given */
-    FONTSEAL_E_TOKEN_PIN_LOCKED = -53  /* the token's PIN is locked */
+    FONTSEAL_E_TOKEN_MODULE = -50,    /* the PKCS#11 module cannot be loaded or started */
+    FONTSEAL_E_TOKEN = -51,           /* no such token, key or certificate on it, a pkcs11:
+                                         URI that names no key, or the token failed */
+    FONTSEAL_E_TOKEN_PIN = -52,       /* the token refused the PIN (tried once, never again),
+                                         or a PIN is needed and none was given */
+    FONTSEAL_E_TOKEN_PIN_LOCKED = -53 /* the token's PIN is locked */
 };
 
 /* Time-stamp protocols of a request's servers. */

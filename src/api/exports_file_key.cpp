@@ -2,13 +2,13 @@
 // original export and through the request-based one.
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <cstring>
 #include <memory>
 #include <new>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/cert_file_loader.h"

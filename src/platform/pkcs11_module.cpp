@@ -129,8 +129,8 @@ std::shared_ptr<Pkcs11Module> Pkcs11Module::load(const std::string& requested) {
     module->path_ = path;
     module->handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module->handle_) throw error(kErrTokenModule);
-    auto getList = reinterpret_cast<CK_C_GetFunctionList>(
-        dlsym(module->handle_, "C_GetFunctionList"));
+    auto getList =
+        reinterpret_cast<CK_C_GetFunctionList>(dlsym(module->handle_, "C_GetFunctionList"));
     if (!getList || getList(&module->functions_) != CKR_OK || !module->functions_)
         throw error(kErrTokenModule);
     CK_C_INITIALIZE_ARGS args;
@@ -224,8 +224,7 @@ bool Pkcs11Session::findObject(CK_OBJECT_CLASS objectClass, const std::vector<ui
     CK_ULONG count = 0;
     filter[count++] = {CKA_CLASS, &objectClass, sizeof(objectClass)};
     if (id) filter[count++] = {CKA_ID, const_cast<uint8_t*>(id->data()), id->size()};
-    if (label)
-        filter[count++] = {CKA_LABEL, const_cast<char*>(label->data()), label->size()};
+    if (label) filter[count++] = {CKA_LABEL, const_cast<char*>(label->data()), label->size()};
     if (f->C_FindObjectsInit(session_, filter, count) != CKR_OK) return false;
     CK_ULONG found = 0;
     const CK_RV rv = f->C_FindObjects(session_, &out, 1, &found);
@@ -248,9 +247,9 @@ bool Pkcs11Session::attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type,
     return true;
 }
 
-bool Pkcs11Session::signRsaPkcs(CK_OBJECT_HANDLE key, bool alwaysAuthenticate,
-                                const uint8_t* data, size_t length, const uint8_t* pin,
-                                size_t pinLength, std::vector<uint8_t>& signature) {
+bool Pkcs11Session::signRsaPkcs(CK_OBJECT_HANDLE key, bool alwaysAuthenticate, const uint8_t* data,
+                                size_t length, const uint8_t* pin, size_t pinLength,
+                                std::vector<uint8_t>& signature) {
     std::lock_guard<std::mutex> lock(mutex_);
     CK_FUNCTION_LIST* f = module_->functions();
     CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
@@ -268,8 +267,8 @@ bool Pkcs11Session::signRsaPkcs(CK_OBJECT_HANDLE key, bool alwaysAuthenticate,
         }
     }
     CK_ULONG size = signature.size();
-    const CK_RV rv = f->C_Sign(session_, const_cast<uint8_t*>(data), length, signature.data(),
-                               &size);
+    const CK_RV rv =
+        f->C_Sign(session_, const_cast<uint8_t*>(data), length, signature.data(), &size);
     if (rv != CKR_OK || size > signature.size()) return false;
     signature.resize(size);
     return true;

@@ -2,14 +2,14 @@
 // list: the private key never leaves the token, the library asks it for one
 // RSA operation per signature.
 #pragma once
+#include <p11-kit/pkcs11.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <p11-kit/pkcs11.h>
 
 namespace fontseal {
 
@@ -38,7 +38,7 @@ struct TokenKeyUri {
     std::string manufacturer;
     std::string model;
     std::string serial;
-    std::string object;  // CKA_LABEL
+    std::string object;       // CKA_LABEL
     std::vector<uint8_t> id;  // CKA_ID
     bool hasId = false;
     std::string modulePath;  // the query's module-path
@@ -76,8 +76,8 @@ private:
 class Pkcs11Session {
 public:
     // Raises kErrTokenNotFound, kErrTokenPin, kErrTokenPinLocked, kErrTokenFailure.
-    Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const TokenKeyUri& uri,
-                  const uint8_t* pin, size_t pinLength);
+    Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const TokenKeyUri& uri, const uint8_t* pin,
+                  size_t pinLength);
     ~Pkcs11Session();
     Pkcs11Session(const Pkcs11Session&) = delete;
     Pkcs11Session& operator=(const Pkcs11Session&) = delete;
