@@ -1,11 +1,13 @@
 #include "platform/pkcs11_module.h"
 
 #include <dlfcn.h>
+#include <openssl/evp.h>
 #include <strings.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "base/error.h"
 
@@ -71,6 +73,27 @@ std::string padded_text(const unsigned char* field, size_t width) {
 bool matches(const std::string& wanted, const unsigned char* field, size_t width) {
     return wanted.empty() || wanted == padded_text(field, width);
 }
+
+// What a refused PIN is remembered by: the module, the token and a digest of
+// the PIN, never the PIN itself.
+std::string refusal_key(const std::string& module, const std::string& token, const uint8_t* pin,
+                        size_t pinLength) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    const uint8_t none = 0;
+    if (!EVP_Digest(pin ? pin : &none, pin ? pinLength : 0, digest, &digestLength, EVP_sha256(),
+                    nullptr))
+        throw error(kErrTokenFailure);
+    std::string key = module;
+    key.push_back('\0');
+    key += token;
+    key.push_back(pin ? '\1' : '\0');
+    key.append(reinterpret_cast<const char*>(digest), digestLength);
+    return key;
+}
+
+std::mutex refusedMutex;
+std::set<std::string> refusedPins;
 
 }  // namespace
 
@@ -193,26 +216,58 @@ Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const TokenKe
         // is reported as a missing PIN by the caller.
         return;
     }
-    // One attempt only: a refused PIN is reported, never tried again.
-    const CK_RV rv = f->C_Login(session_, CKU_USER, pin ? const_cast<CK_UTF8CHAR*>(pin) : nullptr,
-                                pin ? pinLength : 0);
-    if (rv == CKR_OK) {
-        loggedIn_ = true;
-    } else if (rv != CKR_USER_ALREADY_LOGGED_IN) {
+    try {
+        const std::string token = padded_text(info.manufacturerID, sizeof(info.manufacturerID)) +
+                                  '\0' + padded_text(info.model, sizeof(info.model)) + '\0' +
+                                  padded_text(info.serialNumber, sizeof(info.serialNumber)) + '\0' +
+                                  padded_text(info.label, sizeof(info.label));
+        loggedIn_ = module_->login(session_, slot, token, pin, pinLength);
+    } catch (...) {
         f->C_CloseSession(session_);
         session_ = CK_INVALID_HANDLE;
-        if (rv == CKR_PIN_LOCKED) throw error(kErrTokenPinLocked);
-        if (rv == CKR_PIN_INCORRECT || rv == CKR_PIN_INVALID || rv == CKR_PIN_LEN_RANGE ||
-            rv == CKR_PIN_EXPIRED)
-            throw error(kErrTokenPin);
-        throw error(kErrTokenFailure);
+        throw;
     }
+    slot_ = slot;
+}
+
+bool Pkcs11Module::login(CK_SESSION_HANDLE session, CK_SLOT_ID slot, const std::string& token,
+                         const uint8_t* pin, size_t pinLength) {
+    std::lock_guard<std::mutex> lock(loginMutex_);
+    const std::string refusal = refusal_key(path_, token, pin, pinLength);
+    {
+        std::lock_guard<std::mutex> refusedLock(refusedMutex);
+        if (pin && refusedPins.count(refusal)) throw error(kErrTokenPin);
+    }
+    // One attempt only: a refused PIN is reported, never tried again.
+    const CK_RV rv = functions_->C_Login(
+        session, CKU_USER, pin ? const_cast<CK_UTF8CHAR*>(pin) : nullptr, pin ? pinLength : 0);
+    int& users = loginUsers_[slot];
+    if (rv == CKR_OK || (rv == CKR_USER_ALREADY_LOGGED_IN && users > 0)) {
+        ++users;
+        return true;
+    }
+    // Logged in by someone else in this process: theirs to end.
+    if (rv == CKR_USER_ALREADY_LOGGED_IN) return false;
+    if (rv == CKR_PIN_LOCKED) throw error(kErrTokenPinLocked);
+    if (rv == CKR_PIN_INCORRECT || rv == CKR_PIN_INVALID || rv == CKR_PIN_LEN_RANGE ||
+        rv == CKR_PIN_EXPIRED) {
+        // A PIN-pad entry (no PIN of ours) is the user's to repeat.
+        std::lock_guard<std::mutex> refusedLock(refusedMutex);
+        if (pin) refusedPins.insert(refusal);
+        throw error(kErrTokenPin);
+    }
+    throw error(kErrTokenFailure);
+}
+
+void Pkcs11Module::releaseLogin(CK_SESSION_HANDLE session, CK_SLOT_ID slot) {
+    std::lock_guard<std::mutex> lock(loginMutex_);
+    if (--loginUsers_[slot] == 0) functions_->C_Logout(session);
 }
 
 Pkcs11Session::~Pkcs11Session() {
     if (session_ == CK_INVALID_HANDLE) return;
     CK_FUNCTION_LIST* f = module_->functions();
-    if (loggedIn_) f->C_Logout(session_);
+    if (loggedIn_) module_->releaseLogin(session_, slot_);
     f->C_CloseSession(session_);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -63,12 +64,27 @@ public:
     CK_FUNCTION_LIST* functions() const { return functions_; }
     const std::string& path() const { return path_; }
 
+    // A login is the application's, not the session's: every session of a
+    // token shares it and one C_Logout ends it for all. Sessions of this
+    // process count their users so the last one logs out, not the first.
+    // Raises like Pkcs11Session's constructor; true when the caller holds a
+    // counted login to release with releaseLogin.
+    // A PIN the token once refused is refused again here, for the life of
+    // the process, without asking the token: a family of fonts signed with
+    // one wrong PIN costs the token one try, not one per font. `token`
+    // names the token (manufacturer, model, serial, label).
+    bool login(CK_SESSION_HANDLE session, CK_SLOT_ID slot, const std::string& token,
+               const uint8_t* pin, size_t pinLength);
+    void releaseLogin(CK_SESSION_HANDLE session, CK_SLOT_ID slot);
+
 private:
     Pkcs11Module() = default;
     std::string path_;
     void* handle_ = nullptr;
     CK_FUNCTION_LIST* functions_ = nullptr;
     bool finalize_ = false;  // only a module this object initialised
+    std::mutex loginMutex_;
+    std::map<CK_SLOT_ID, int> loginUsers_;  // logins of ours still in use, per slot
 };
 
 // A session on the first token matching a URI, logged in as the user when
@@ -97,6 +113,7 @@ public:
 private:
     std::shared_ptr<Pkcs11Module> module_;
     CK_SESSION_HANDLE session_ = CK_INVALID_HANDLE;
+    CK_SLOT_ID slot_ = 0;
     bool loggedIn_ = false;  // only a login of our own is undone
     std::mutex mutex_;       // one operation at a time on the session
 };

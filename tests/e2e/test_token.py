@@ -142,6 +142,37 @@ class TokenKeyTest(TempDirTest):
         r = self.sign(key + ["--pin-env", "PIN"], out)
         self.assertEqual(r.returncode, 0, r.stderr)
 
+    def test_a_family_shares_one_login_and_one_wrong_pin_costs_one_try(self):
+        fonts = os.path.join(self.dir, "in")
+        os.mkdir(fonts)
+        for i in range(8):
+            shutil.copy(DEJAVU, os.path.join(fonts, "f%d.ttf" % i))
+        inputs = sorted(os.path.join(fonts, n) for n in os.listdir(fonts))
+        key = ["--key", "pkcs11:token=fonts;object=ka", "--cert", self.cert, "--pin-env", "PIN"]
+        spy = self.path("spy.log")
+        for pin, signed in (("9999", False), (PIN, True)):
+            with self.subTest(pin=pin):
+                out = self.path("out-" + pin)
+                os.mkdir(out)
+                env = dict(self.env, PIN=pin, FONTSEAL_PKCS11_MODULE=SPY, PKCS11SPY=SOFTHSM,
+                           PKCS11SPY_OUTPUT=spy)
+                # Parallel jobs log in to one token: the first to finish must
+                # not log the others out.
+                r = cli("sign", *key, "--out-dir", out, "--jobs", "4", *inputs, env=env,
+                        start_new_session=True, stdin=subprocess.DEVNULL)
+                calls, users = self.calls(spy)
+                if signed:
+                    self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                    for name in os.listdir(fonts):
+                        self.assertEqual(blob_of(os.path.join(out, name)), self.software_blob)
+                    self.assertEqual(calls.count("C_Sign"), len(inputs))
+                else:
+                    self.assertNotEqual(r.returncode, 0)
+                    self.assertEqual(os.listdir(out), [])
+                    # Eight fonts, one wrong PIN: the token saw it once.
+                    self.assertEqual(users, ["CKU_USER"])
+                os.remove(spy)
+
 
 if __name__ == "__main__":
     unittest.main()
