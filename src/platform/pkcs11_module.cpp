@@ -315,9 +315,8 @@ bool Pkcs11Session::signRsaPkcs(CK_OBJECT_HANDLE key, bool alwaysAuthenticate, c
         if (f->C_Login(session_, CKU_CONTEXT_SPECIFIC,
                        pin ? const_cast<CK_UTF8CHAR*>(pin) : nullptr,
                        pin ? pinLength : 0) != CKR_OK) {
-            // Finishes the operation the token may still hold open.
-            CK_ULONG none = 0;
-            f->C_Sign(session_, const_cast<uint8_t*>(data), length, nullptr, &none);
+            // The operation may stay open on the token; the failed call
+            // closes the session, which ends it.
             return false;
         }
     }
