@@ -75,7 +75,7 @@ int failed(const fontseal_store_report& report) {
 // ---- list ------------------------------------------------------------------
 
 int32_t add_json(const fontseal_store_entry* e, void* context) {
-    static_cast<nlohmann::json*>(context)->push_back({
+    static_cast<nlohmann::ordered_json*>(context)->push_back({
         {"index", e->index},
         {"subject", e->subject},
         {"issuer", e->issuer},
@@ -104,10 +104,10 @@ int32_t print_entry(const fontseal_store_entry* e, void*) {
 int list(const StoreArgs& args) {
     fontseal_store_report report = new_report();
     if (args.json) {
-        nlohmann::json entries = nlohmann::json::array();
+        nlohmann::ordered_json entries = nlohmann::ordered_json::array();
         if (fontseal_store_list(add_json, &entries, &report) < 0) return failed(report);
         // Names come from certificates: replace what is not UTF-8 rather than fail.
-        std::puts(entries.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        std::puts(entries.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
         return kExitOk;
     }
     const int32_t count = fontseal_store_list(print_entry, nullptr, &report);

@@ -3,7 +3,7 @@ list (text and JSON), sign --store with SHA-2 through the library's own
 SignedData writer, remove, and the store's refusals. Thumbprints and validity
 are checked against openssl and python3-cryptography, signatures with
 openssl smime."""
-import datetime
+import ctypes
 import json
 import os
 import shutil
@@ -14,9 +14,29 @@ import unittest
 from cryptography import x509
 
 from der_walk import SignedBlob
-from e2e_support import DEJAVU, check, cli, make_ca, make_signer, open_checked, read, run, write
+from e2e_support import (DEJAVU, LIB, check, cli, make_ca, make_signer, open_checked, read, run,
+                          write)
 
 PASSWORD = "tiger lily"
+FONTSEAL_E_REQUEST = -14
+
+
+class Request(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_uint32), ("input_path", ctypes.c_char_p),
+                ("output_path", ctypes.c_char_p), ("cert_path", ctypes.c_char_p),
+                ("key_path", ctypes.c_char_p), ("password", ctypes.c_char_p),
+                ("password_length", ctypes.c_size_t), ("digest", ctypes.c_int32),
+                ("statement", ctypes.c_int32), ("program_name", ctypes.c_char_p),
+                ("more_info_url", ctypes.c_char_p), ("timestamp_servers", ctypes.c_void_p),
+                ("timestamp_server_count", ctypes.c_size_t),
+                ("require_timestamp", ctypes.c_int32), ("timestamp_digest", ctypes.c_int32),
+                ("store_thumbprint", ctypes.c_char_p)]
+
+
+class Report(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_uint32), ("result", ctypes.c_int32),
+                ("message", ctypes.c_char * 512), ("timestamp_server", ctypes.c_int32),
+                ("timestamp_time", ctypes.c_int64)]
 
 
 def fingerprint(pem):
@@ -182,6 +202,48 @@ class StoreTest(unittest.TestCase):
         self.refused(2, "fontseal store", "store", "frobnicate")
         self.refused(1, "(code -42)", "store", "remove", "not-hex!")
         self.assertIn("fontseal store list", self.ok("store", "list", "--help"))
+        # The options of a signing reach the store route: a time stamp required
+        # of a server that does not answer fails the signing.
+        self.refused(1, "http://127.0.0.1:9/", "sign", "--store", publisher,
+                     "--timestamp-rfc3161", "http://127.0.0.1:9/", "--require-timestamp",
+                     DEJAVU, out + ".2")
+        self.assertFalse(os.path.exists(out + ".2"))
+
+    def test_request_field_store_thumbprint(self):
+        """fontseal_sign: store_thumbprint excludes the key files, and is read
+        only when the request's size covers it."""
+        publisher = self.ok("store", "import", "--cert", self.cert, "--key", self.pvk,
+                            "--password-env", "KEYPASS").strip()
+        saved = os.environ.get("XDG_DATA_HOME")
+        os.environ["XDG_DATA_HOME"] = self.env["XDG_DATA_HOME"]
+        self.addCleanup(lambda: os.environ.pop("XDG_DATA_HOME") if saved is None
+                        else os.environ.update(XDG_DATA_HOME=saved))
+        lib = ctypes.CDLL(LIB)
+        out = self.path("lib.ttf")
+        full = ctypes.sizeof(Request)
+        older = Request.store_thumbprint.offset
+        cases = [  # size, key, cert, store, result
+            (full, None, None, publisher[:8], 0),
+            (full, self.pvk, None, publisher, FONTSEAL_E_REQUEST),
+            (full, None, self.cert, publisher, FONTSEAL_E_REQUEST),
+            (older, None, None, publisher, FONTSEAL_E_REQUEST),  # not read: no key at all
+            (full, None, None, "0123456789", -43),
+        ]
+        for size, key, cert, store, result in cases:
+            with self.subTest(size=size, key=key, cert=cert, store=store):
+                if os.path.exists(out):
+                    os.unlink(out)
+                enc = lambda t: t.encode() if t else None
+                request = Request(size=size, input_path=DEJAVU.encode(),
+                                  output_path=out.encode(), key_path=enc(key),
+                                  cert_path=enc(cert), store_thumbprint=enc(store))
+                report = Report(size=ctypes.sizeof(Report))
+                self.assertEqual(lib.fontseal_sign(ctypes.byref(request), ctypes.byref(report)),
+                                 result, report.message)
+                self.assertEqual(os.path.exists(out), result == 0)
+                if result == 0:
+                    self.verify(out)
+        self.assertIn(b"(code -43)", report.message)
 
 
 if __name__ == "__main__":
