@@ -107,7 +107,8 @@ int list(const StoreArgs& args) {
         nlohmann::ordered_json entries = nlohmann::ordered_json::array();
         if (fontseal_store_list(add_json, &entries, &report) < 0) return failed(report);
         // Names come from certificates: replace what is not UTF-8 rather than fail.
-        std::puts(entries.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        std::puts(
+            entries.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
         return kExitOk;
     }
     const int32_t count = fontseal_store_list(print_entry, nullptr, &report);
