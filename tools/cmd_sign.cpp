@@ -28,6 +28,7 @@ namespace {
 const char kSignUsage[] =
     "Usage: fontseal sign --key FILE [--cert FILE] [OPTIONS] INPUT OUTPUT\n"
     "       fontseal sign --key FILE [--cert FILE] [OPTIONS] --out-dir DIR INPUT...\n"
+    "       fontseal sign --store THUMBPRINT [OPTIONS] INPUT OUTPUT\n"
     "\n"
     "Sign a TrueType or OpenType font: the font is laid out without any DSIG table,\n"
     "digested, and written again with a new DSIG table holding a PKCS#7 signature\n"
@@ -40,6 +41,10 @@ const char kSignUsage[] =
     "  --cert FILE            certificates: DER, PEM (every certificate in the file),\n"
     "                         base64, or a PKCS#7 bundle (.p7b, DER or PEM); may be\n"
     "                         left out when the key file is PKCS#12 with certificates\n"
+    "  --store THUMBPRINT     sign with the certificate of the user's store whose\n"
+    "                         thumbprint is or starts with THUMBPRINT (at least 8\n"
+    "                         hex digits) and the key stored with it, instead of\n"
+    "                         --key and --cert (see 'fontseal store --help')\n"
     "\n"
     "Password (never taken as an argument):\n"
     "  --password-file FILE   read the key password from the first line of FILE\n"
@@ -90,6 +95,7 @@ const char kSignUsage[] =
 struct SignArgs {
     std::string cert;
     std::string key;
+    std::string store;
     std::string passwordFile;
     std::string passwordEnv;
     std::string pinFile;
@@ -160,6 +166,8 @@ bool valid_utf8(const std::string& text) {
 
 // Checks what the parser cannot; returns -1 to go on, or an exit code.
 int validate(const CLI::App& app, const SignArgs& args) {
+    if (!app.count("--key") && !app.count("--store"))
+        return usage("a key is required: --key FILE, or --store THUMBPRINT");
     if (!valid_utf8(args.programName)) return usage("--program-name is not valid UTF-8");
     if (args.requireTimestamp && args.timestampServers.empty())
         return usage(
@@ -190,7 +198,8 @@ public:
         : args_(args), password_(password) {
         request_.size = sizeof request_;
         request_.cert_path = args.cert.empty() ? nullptr : args.cert.c_str();
-        request_.key_path = args.key.c_str();
+        request_.key_path = args.key.empty() ? nullptr : args.key.c_str();
+        request_.store_thumbprint = args.store.empty() ? nullptr : args.store.c_str();
         request_.password = havePassword ? password_.data() : nullptr;
         request_.password_length = havePassword ? password_.size() : 0;
         request_.digest = args.digest;
@@ -349,7 +358,7 @@ int run(const CLI::App& app, SignArgs& args) {
     } else if (!args.pinFile.empty() || !args.pinEnv.empty()) {
         return usage("--pin-file and --pin-env are for token keys (--key pkcs11:...)");
     }
-    if (!tokenKey && source.kind == PasswordSource::kNone) {
+    if (!tokenKey && source.kind == PasswordSource::kNone && args.store.empty()) {
         fontseal_report probe{};
         probe.size = sizeof probe;
         int32_t needs = fontseal_key_needs_password(args.key.c_str(), &probe);
@@ -395,8 +404,8 @@ Command sign_command() {
     return {"sign", "sign a font, or a family of fonts, with a key and its certificates",
             kSignUsage, [](CLI::App& app) -> std::function<int()> {
                 auto args = std::make_shared<SignArgs>();
-                app.add_option("--cert", args->cert);
-                app.add_option("--key", args->key)->required();
+                auto* cert = app.add_option("--cert", args->cert);
+                auto* key = app.add_option("--key", args->key);
                 auto* file = app.add_option("--password-file", args->passwordFile);
                 auto* env = app.add_option("--password-env", args->passwordEnv);
                 file->excludes(env);
@@ -411,6 +420,15 @@ Command sign_command() {
                             "or --pin-env NAME");
                     },
                     "", "pin"));
+                // A store entry brings its certificate and its key, which is
+                // stored unencrypted.
+                app.add_option("--store", args->store)
+                    ->excludes(cert)
+                    ->excludes(key)
+                    ->excludes(file)
+                    ->excludes(env)
+                    ->excludes(pinFile)
+                    ->excludes(pinEnv);
                 // Recognised only to be refused with a reason: a password on the
                 // command line is visible to other users and kept in histories.
                 app.add_option("--password")

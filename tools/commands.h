@@ -23,6 +23,7 @@ struct Command {
 
 Command sign_command();
 Command strip_command();
+Command store_command();
 
 // Prints "fontseal NAME: MESSAGE" and the hint to --help; returns kExitUsage.
 int usage_error(const std::string& name, const std::string& message);

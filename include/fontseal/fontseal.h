@@ -192,6 +192,14 @@ typedef struct fontseal_sign_request {
     int32_t require_timestamp;
     /* FONTSEAL_HASH_* of an RFC 3161 message imprint (not MD5); 0: SHA-256. */
     int32_t timestamp_digest;
+    /* Added with signing from the certificate store (a smaller size leaves
+     * it out): */
+    /* A store entry's thumbprint, or a prefix of at least 8 hex digits that
+     * only one entry starts with (fontseal/store.h). The entry's certificate
+     * and key then sign, cert_path and key_path must be NULL and password is
+     * not used; a fault of the store is one of the FONTSEAL_E_STORE_* codes.
+     * NULL: the key file signs. */
+    const char* store_thumbprint;
     /* Added with token keys (a smaller size leaves them out): */
     /* The PIN of a pkcs11: key_path, pin_length bytes; NULL: the one
      * FONTSEAL_PIN_SOURCE names (file:PATH or env:NAME), else none. The

@@ -47,8 +47,9 @@ typedef struct fontseal_store_report {
 
 typedef struct fontseal_store_import_request {
     uint32_t size;             /* sizeof(fontseal_store_import_request) */
-    const char* cert_path;     /* required: DER, PEM, base64 or a PKCS#7 bundle */
-    const char* key_path;      /* PVK, or PEM/DER PKCS#1 or PKCS#8; NULL: no key */
+    const char* cert_path;     /* DER, PEM, base64 or a PKCS#7 bundle; NULL: the
+                                  certificates of a PKCS#12 key file */
+    const char* key_path;      /* PVK, PEM/DER PKCS#1 or PKCS#8, PKCS#12; NULL: no key */
     const char* password;      /* password bytes, password_length of them; */
     size_t password_length;    /* NULL: no password */
     const char* friendly_name; /* UTF-8, or NULL */

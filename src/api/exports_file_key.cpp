@@ -1,5 +1,6 @@
 // The file-key route: a certificate file and a private-key file, through the
 // original export and through the request-based one.
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "api/own_key_signing_step.h"
 #include "api/results.h"
 #include "api/sign_job.h"
+#include "api/store_entry_signing.h"
 #include "base/error.h"
 #include "base/utf16.h"
 #include "fontseal/fontseal.h"
@@ -217,6 +219,26 @@ bool read_timestamp_fields(const fontseal_sign_request& r, TimestampRequest& out
     return true;
 }
 
+// The store entry a request names, as far as its size reaches; null for
+// none.
+const char* store_thumbprint_of(const fontseal_sign_request* r) {
+    if (!r ||
+        !has_field(*r, offsetof(fontseal_sign_request, store_thumbprint), r->store_thumbprint))
+        return nullptr;
+    return r->store_thumbprint;
+}
+
+// A store fault's own line (which entry, which key file) in place of the
+// general one.
+void replace_message(fontseal_report* report, const std::string& line) {
+    if (!report ||
+        !struct_covers(report->size, offsetof(fontseal_report, message), sizeof report->message))
+        return;
+    const size_t n = std::min(line.size(), sizeof report->message - 1);
+    std::memcpy(report->message, line.data(), n);
+    report->message[n] = '\0';
+}
+
 }  // namespace
 
 }  // namespace fontseal
@@ -237,8 +259,12 @@ extern "C" FONTSEAL_API int32_t sign_font(const char* input_path, const char* ou
 extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* request,
                                               fontseal_report* report) {
     using namespace fontseal;
+    const char* store_thumbprint = store_thumbprint_of(request);
+    // A store entry replaces the key files: naming both is a malformed request.
+    const bool keyChosen = request && (store_thumbprint ? !request->key_path && !request->cert_path
+                                                        : request->key_path != nullptr);
     if (!request || request->size < kFirstRequestSize || !request->input_path ||
-        !request->output_path || !request->key_path) {
+        !request->output_path || !keyChosen) {
         CallFiles files;
         if (request && request->size >= kFirstRequestSize)
             files = {text_or_empty(request->input_path), text_or_empty(request->output_path), "",
@@ -249,8 +275,9 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
     int32_t detail = 0;
     TimestampRequest stamps;
     const bool stampsValid = read_timestamp_fields(r, stamps);
-    const CallFiles files{r.input_path, r.output_path, text_or_empty(r.cert_path), r.key_path,
-                          stamps.names};
+    const CallFiles files{r.input_path, r.output_path, text_or_empty(r.cert_path),
+                          text_or_empty(r.key_path), stamps.names};
+    std::string storeMessage;
     TimestampOutcome outcome;
     int32_t result = run_with_result([&]() -> int32_t {
         if (!stampsValid) return FONTSEAL_E_REQUEST;
@@ -309,10 +336,15 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         }
         const char* password_text =
             r.password ? reinterpret_cast<const char*>(password.data()) : nullptr;
+        if (store_thumbprint)
+            return sign_with_store_entry(store_thumbprint, r.input_path, r.output_path, options,
+                                         &detail, storeMessage);
         return sign_with_key_file(r.input_path, r.output_path,
                                   {r.cert_path, r.key_path, password_text}, options, &detail);
     });
     fill_report(report, result, files, detail);
+    if (!storeMessage.empty())
+        replace_message(report, storeMessage + " (code " + std::to_string(result) + ")");
     if (result == FONTSEAL_OK) report_timestamp(report, outcome.server, outcome.time);
     return result;
 }

@@ -19,12 +19,15 @@
 #include "api/cert_file_loader.h"
 #include "api/messages.h"
 #include "api/results.h"
+#include "api/own_key_signing_step.h"
 #include "api/sign_job.h"
+#include "api/store_entry_signing.h"
 #include "api/store_signing_step.h"
 #include "base/error.h"
 #include "fontseal/csp.h"
 #include "fontseal/store.h"
 #include "key/key_file.h"
+#include "key/provider_signing_key.h"
 #include "key/secure_bytes.h"
 #include "platform/cert_store.h"
 #include "platform/crypt_api.h"
@@ -159,9 +162,30 @@ std::string key_locator(PCCERT_CONTEXT certificate) {
     return text;
 }
 
+// A key provider acquired from an entry, released when it goes.
+class HeldProvider {
+public:
+    HeldProvider() = default;
+    HeldProvider(const HeldProvider&) = delete;
+    HeldProvider& operator=(const HeldProvider&) = delete;
+    ~HeldProvider() {
+        if (provider_ && mustFree_) CryptReleaseContext(provider_, 0);
+    }
+    void hold(HCRYPTPROV provider, BOOL must_free) {
+        provider_ = provider;
+        mustFree_ = must_free;
+    }
+    StoreKeyProvider* get() const { return provider_; }
+
+private:
+    HCRYPTPROV provider_ = nullptr;
+    BOOL mustFree_ = FALSE;
+};
+
 // Opens the entry's key as signing will, so that its faults can be told
-// apart here: signing itself reports every fault alike.
-void check_key(CspCert& entry) {
+// apart here: signing itself reports every fault alike. With `keep`, the
+// opened key is handed over instead of released.
+void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
     const std::string thumbprint = hex_of(entry.thumbprint(), 20);
     const std::string who = "certificate " + thumbprint + " (" + entry.subjectName() + ")";
     if (!entry.hasPrivateKey() || entry.typeCode() != kWinCspCertType)
@@ -173,7 +197,10 @@ void check_key(CspCert& entry) {
     BOOL must_free = FALSE;
     if (CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr,
                                           &provider, &key_spec, &must_free)) {
-        if (must_free) CryptReleaseContext(provider, 0);
+        if (keep)
+            keep->hold(provider, must_free);
+        else if (must_free)
+            CryptReleaseContext(provider, 0);
         return;
     }
     switch (GetLastError()) {
@@ -201,10 +228,10 @@ void check_key(CspCert& entry) {
 // ---- import --------------------------------------------------------------------
 
 
-// Every key form the signing calls read (PVK, PEM, DER PKCS#8, PKCS#12).
-// The key keeps the library context it was read in alive.
-std::unique_ptr<EvpSigningKey> read_key(const char* path, const char* password,
-                                        size_t password_length) {
+// Every key form the signing calls read (PVK, PEM, DER PKCS#8, PKCS#12),
+// with a PKCS#12 file's certificates. The key keeps the library context it
+// was read in alive.
+KeyFileContents read_key(const char* path, const char* password, size_t password_length) {
     // The key readers take a NUL-terminated password; the copy is wiped.
     SecureBytes text;
     if (password) text.assign(password, password + password_length);
@@ -223,7 +250,7 @@ std::unique_ptr<EvpSigningKey> read_key(const char* path, const char* password,
         const int32_t code = result_for(Stage::kKeyRead, loaded);
         fail_with(code, explain_result(code, {"", "", "", path}));
     }
-    return std::move(contents.key);
+    return contents;
 }
 
 std::vector<uint8_t> der_of(const P7Certificate& certificate) {
@@ -254,21 +281,32 @@ std::string pkcs8_pem(EVP_PKEY* key) {
 }
 
 std::string import_entry(const fontseal_store_import_request& r) {
+    // Without a certificate file, a PKCS#12 key file's own certificates.
+    const char* cert_source = r.cert_path ? r.cert_path : r.key_path;
+    KeyFileContents contents;
+    if (r.key_path) contents = read_key(r.key_path, r.password, r.password_length);
     GrowArray<P7Certificate> certificates;
-    try {
-        load_certificates(r.cert_path, certificates);
-    } catch (const error&) {
-        fail_with(FONTSEAL_E_CERT_OPEN, std::string("cannot open certificate file ") + r.cert_path);
+    if (r.cert_path) {
+        try {
+            load_certificates(r.cert_path, certificates);
+        } catch (const error&) {
+            fail_with(FONTSEAL_E_CERT_OPEN,
+                      std::string("cannot open certificate file ") + r.cert_path);
+        }
+    } else {
+        certificates_from_der(contents.certificates, certificates);
     }
     if (certificates.count() == 0)
         fail_with(FONTSEAL_E_NO_CERTIFICATE,
-                  std::string("no certificate could be read from ") + r.cert_path +
-                      " (expected DER, PEM or base64, a single certificate or a PKCS#7 bundle)");
+                  std::string("no certificate could be read from ") + cert_source +
+                      (r.cert_path ? " (expected DER, PEM or base64, a single certificate or a "
+                                     "PKCS#7 bundle)"
+                                   : " (only a PKCS#12 key file carries certificates)"));
 
     std::vector<std::vector<uint8_t>> chosen;
     std::string key_pem;
     if (r.key_path) {
-        std::unique_ptr<EvpSigningKey> key = read_key(r.key_path, r.password, r.password_length);
+        const std::unique_ptr<EvpSigningKey>& key = contents.key;
         for (const P7Certificate& c : certificates) {
             std::vector<uint8_t> der = der_of(c);
             if (key_belongs_to(key->get(), der)) {
@@ -278,7 +316,7 @@ std::string import_entry(const fontseal_store_import_request& r) {
         }
         if (chosen.empty())
             fail_with(FONTSEAL_E_NO_MATCHING_CERT, std::string("none of the certificates in ") +
-                                                       r.cert_path + " belongs to the key in " +
+                                                       cert_source + " belongs to the key in " +
                                                        r.key_path);
         key_pem = pkcs8_pem(key->get());
     } else {
@@ -303,6 +341,34 @@ std::string import_entry(const fontseal_store_import_request& r) {
 
 }  // namespace
 
+int32_t sign_with_store_entry(const char* thumbprint, const char* input, const char* output,
+                              const SignOptions& options, int32_t* detail,
+                              std::string& storeMessage) {
+    // The signer lists the store afresh for this call alone, so calls on
+    // other threads share nothing.
+    std::unique_ptr<Csp, CspRelease> csp(create_win_csp(nullptr));
+    if (!csp) throw std::bad_alloc();
+    HeldProvider provider;
+    GrowArray<P7Certificate> certificates;
+    try {
+        CspCert* entry = find_entry(*csp, normalised_prefix(thumbprint));
+        check_key(*entry, &provider);
+        PCCERT_CONTEXT certificate = static_cast<WinCspCert&>(*entry).certificate();
+        const std::vector<std::vector<uint8_t>> der = {std::vector<uint8_t>(
+            certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded)};
+        if (certificates_from_der(der, certificates) != 1 || !provider.get())
+            fail_with(FONTSEAL_E_STORE_KEY_UNUSABLE, "cannot use certificate " +
+                                                         hex_of(entry->thumbprint(), 20) +
+                                                         " of the store " + store_directory());
+    } catch (const StoreFailure& f) {
+        storeMessage = f.message;
+        return f.code;
+    }
+    const ProviderSigningKey key(*provider.get());
+    OwnKeySigningStep step(certificates, key);
+    return sign_job(input, output, step, options, detail);
+}
+
 }  // namespace fontseal
 
 using namespace fontseal;
@@ -311,8 +377,9 @@ extern "C" FONTSEAL_API int32_t fontseal_store_import(const fontseal_store_impor
                                                       fontseal_store_report* report) {
     return run_store_call(report, [&]() -> std::string {
         if (!request || request->size < sizeof(fontseal_store_import_request) ||
-            !request->cert_path)
-            fail_with(FONTSEAL_E_STORE_REQUEST, "malformed import request (no certificate file)");
+            (!request->cert_path && !request->key_path))
+            fail_with(FONTSEAL_E_STORE_REQUEST,
+                      "malformed import request (no certificate file and no key file)");
         return import_entry(*request);
     });
 }

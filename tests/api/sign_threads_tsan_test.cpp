@@ -1,14 +1,17 @@
 // fontseal_sign from several threads at once, under ThreadSanitizer: every
 // font signs, and each output is byte for byte what the same request gives
 // when it runs alone (RSA PKCS#1 v1.5 signatures are deterministic), so no
-// call saw another's state.
+// call saw another's state. Every fourth call signs with the same key and
+// certificate taken from the user's store instead of the files.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fontseal/fontseal.h"
+#include "fontseal/store.h"
 #include "support/key_support.h"
 #include "support/test_support.h"
 #include "support/tsa_process.h"
@@ -25,6 +28,15 @@ TEST(SignThreads, EightFontsAtOnceMatchTheirSerialSignatures) {
                                " -subj /CN=threads -days 2 -out " + cert +
                                " -addext extendedKeyUsage=codeSigning 2>/dev/null"),
               0);
+    ASSERT_EQ(setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1), 0);
+    fontseal_store_import_request import{};
+    import.size = sizeof import;
+    import.cert_path = cert.c_str();
+    import.key_path = keys.pem.c_str();
+    fontseal_store_report imported{};
+    imported.size = sizeof imported;
+    ASSERT_EQ(fontseal_store_import(&import, &imported), FONTSEAL_OK) << imported.message;
+    const std::string thumbprint = imported.thumbprint;
     const std::vector<std::string> fonts = {testsupport::dejavuSansPath(),
                                             testsupport::latinModernOtfPath()};
     constexpr int kThreads = 8;
@@ -42,6 +54,11 @@ TEST(SignThreads, EightFontsAtOnceMatchTheirSerialSignatures) {
         request.password_length = 2;
         request.digest = digests[i % 4];
         request.program_name = "Thread test";
+        if (i % 4 == 3) {
+            request.cert_path = nullptr;
+            request.key_path = nullptr;
+            request.store_thumbprint = thumbprint.c_str();
+        }
         report = fontseal_report();
         report.size = sizeof report;
         return fontseal_sign(&request, &report);
