@@ -1,0 +1,295 @@
+"""fontseal verify against fonts signed by fontseal and against signature
+blobs this test builds itself: DER by hand from the encoding rules, the RSA
+signature by `openssl dgst -sign`, the DSIG table compiled by fontTools, the
+font laid out by the test's own code."""
+import hashlib
+import json
+import os
+import struct
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from cryptography import x509  # noqa: E402
+from der_walk import SignedBlob  # noqa: E402
+from e2e_support import (DEJAVU, LATIN_MODERN, TempDirTest, check, cli, directory,  # noqa: E402
+                         make_ca, make_signer, read, tables, whole_sum, write)
+from tsa_server import TsaServer  # noqa: E402
+
+FIX = None
+
+
+class Fixture:
+    def __init__(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="fontseal-verify-")
+        d = self.dir = self.tmp.name
+        self.ca_key, self.ca = make_ca(d)
+        self.cert, self.key, _ = make_signer(d, self.ca_key, self.ca, "publisher")
+        self.other_cert, self.other_key, _ = make_signer(d, self.ca_key, self.ca, "other")
+        self.stranger_key, self.stranger = make_ca(d, "stranger")
+        self.server = TsaServer(os.path.join(d, "tsa")).start()
+
+
+def setUpModule():
+    global FIX
+    FIX = Fixture()
+
+
+def tearDownModule():
+    FIX.server.stop()
+    FIX.tmp.cleanup()
+
+
+def verify(*args):
+    r = cli("verify", "--json", *args)
+    return r.returncode, json.loads(r.stdout) if r.stdout.strip() else None, r
+
+
+# ---- DER, from the encoding rules ------------------------------------------
+
+def tlv(tag, body):
+    n = len(body)
+    if n < 0x80:
+        return bytes([tag, n]) + body
+    size = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + body
+
+
+def seq(*items):
+    return tlv(0x30, b"".join(items))
+
+
+def oid(text):
+    parts = [int(p) for p in text.split(".")]
+    body = bytes([40 * parts[0] + parts[1]])
+    for p in parts[2:]:
+        chunk = [p & 0x7F]
+        p >>= 7
+        while p:
+            chunk.insert(0, 0x80 | (p & 0x7F))
+            p >>= 7
+        body += bytes(chunk)
+    return tlv(0x06, body)
+
+
+def integer(value):
+    return tlv(0x02, value.to_bytes(value.bit_length() // 8 + 1, "big"))
+
+
+NULL = b"\x05\x00"
+HASH_OIDS = {"sha1": "1.3.14.3.2.26", "sha256": "2.16.840.1.101.3.4.2.1"}
+INDIRECT = "1.3.6.1.4.1.311.2.1.4"
+
+
+def layout_without_dsig(font, order):
+    """The font without DSIG: directory sorted by tag, table data in `order`
+    (a list of tags), each padded to 4, checkSumAdjustment recomputed."""
+    data = {t: bytes(v) for t, v in tables(font).items() if t != b"DSIG"}
+    head = bytearray(data[b"head"])
+    head[8:12] = b"\0\0\0\0"
+    data[b"head"] = bytes(head)
+    tags = sorted(data)
+    n = len(tags)
+    es = n.bit_length() - 1
+    out = bytearray(directory(font)[0] + struct.pack(">HHHH", n, 16 << es, es, 16 * n - (16 << es)))
+    offsets, body, pos = {}, b"", 12 + 16 * n
+    for t in order:
+        offsets[t] = pos + len(body)
+        body += data[t] + b"\0" * (-len(data[t]) % 4)
+    for t in tags:
+        out += struct.pack(">4sIII", t, whole_sum(data[t]), offsets[t], len(data[t]))
+    out += body
+    adjustment = (0xB1B0AFBA - whole_sum(bytes(out))) & 0xFFFFFFFF
+    out[offsets[b"head"] + 8:offsets[b"head"] + 12] = struct.pack(">I", adjustment)
+    return bytes(out)
+
+
+def build_blob(image, digest, key, certs, signer_cert):
+    """A SignedData over `image` (the laid-out font plus 00 01). The
+    authenticated attributes are stored messageDigest first: not in DER
+    order, so a verifier that re-sorts them fails."""
+    algorithm = seq(oid(HASH_OIDS[digest]), NULL)
+    content_body = seq(oid("1.3.6.1.4.1.311.2.1.25")) + seq(
+        algorithm, tlv(0x04, hashlib.new(digest, image).digest()))
+    content = tlv(0x30, content_body)
+    attributes = (seq(oid("1.2.840.113549.1.9.4"),
+                      tlv(0x31, tlv(0x04, hashlib.new(digest, content_body).digest()))) +
+                  seq(oid("1.2.840.113549.1.9.3"), tlv(0x31, oid(INDIRECT))))
+    with tempfile.TemporaryDirectory() as d:
+        write(os.path.join(d, "attrs"), tlv(0x31, attributes))
+        check(["openssl", "dgst", "-" + digest, "-sign", key, "-out", os.path.join(d, "sig"),
+               os.path.join(d, "attrs")])
+        signature = read(os.path.join(d, "sig"))
+    cert = x509.load_pem_x509_certificate(read(signer_cert))
+    signer = seq(integer(1), seq(cert.issuer.public_bytes(), integer(cert.serial_number)),
+                 algorithm, tlv(0xA0, attributes),
+                 seq(oid("1.2.840.113549.1.1.1"), NULL), tlv(0x04, signature))
+    der_certs = b"".join(
+        x509.load_pem_x509_certificate(read(c)).public_bytes(
+            __import__("cryptography.hazmat.primitives.serialization",
+                       fromlist=["Encoding"]).Encoding.DER) for c in certs)
+    signed_data = seq(integer(1), tlv(0x31, algorithm), seq(oid(INDIRECT), tlv(0xA0, content)),
+                      tlv(0xA0, der_certs), tlv(0x31, signer))
+    return seq(oid("1.2.840.113549.1.7.2"), tlv(0xA0, signed_data))
+
+
+def font_with_dsig(laid_out, blob):
+    """`laid_out` (made by layout_without_dsig) with a DSIG table compiled by
+    fontTools appended after the other tables' data."""
+    from fontTools.ttLib import TTFont, newTable
+    from fontTools.ttLib.tables.D_S_I_G_ import SignatureRecord
+    dsig = newTable("DSIG")
+    dsig.ulVersion, dsig.usFlag, dsig.usNumSigs = 1, 0, 0
+    dsig.signatureRecords = []
+    if blob is not None:
+        record = SignatureRecord()
+        record.ulFormat, record.pkcs7 = 1, blob
+        record.usReserved1 = record.usReserved2 = 0
+        dsig.signatureRecords, dsig.usNumSigs = [record], 1
+    dsig_data = dsig.compile(TTFont())
+    recs = directory(laid_out)[5]
+    end = len(laid_out)
+    entries = sorted([(t, c, o + 16, ln) for t, c, o, ln in recs] +
+                     [(b"DSIG", whole_sum(dsig_data), end + 16, len(dsig_data))])
+    n = len(entries)
+    es = n.bit_length() - 1
+    out = bytearray(laid_out[:4] + struct.pack(">HHHH", n, 16 << es, es, 16 * n - (16 << es)))
+    for e in entries:
+        out += struct.pack(">4sIII", *e)
+    out += laid_out[12 + 16 * (n - 1):] + dsig_data
+    head = [e for e in entries if e[0] == b"head"][0][2]
+    out[head + 8:head + 12] = b"\0\0\0\0"
+    out[head + 8:head + 12] = struct.pack(">I", (0xB1B0AFBA - whole_sum(bytes(out))) & 0xFFFFFFFF)
+    return bytes(out)
+
+
+class VerifyTest(TempDirTest):
+    def sign(self, name, *extra, src=DEJAVU):
+        out = self.path(name)
+        r = cli("sign", "--key", FIX.key, "--cert", FIX.cert, "--program-name", "Fontseal Test",
+                "--info-url", "https://example.test/", *extra, src, out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return out
+
+    def test_fonts_signed_by_fontseal_verify(self):
+        cases = [("sha256", [], DEJAVU, None), ("sha1", ["--digest", "sha1"], LATIN_MODERN, None),
+                 ("cs", ["--timestamp", FIX.server.url("/ts")], DEJAVU, "counter-signature"),
+                 ("rfc", ["--timestamp-rfc3161", FIX.server.url("/ts")], LATIN_MODERN,
+                  "rfc3161")]
+        for name, extra, src, stamp in cases:
+            with self.subTest(name):
+                out = self.sign(name + ".ttf", *extra, src=src)
+                code, [report], r = verify("--ca-file", FIX.ca, out)
+                self.assertEqual(code, 0, r.stdout)
+                self.assertEqual(report["status"], "valid")
+                self.assertEqual(report["digest"], "SHA-1" if name == "sha1" else "SHA-256")
+                self.assertEqual(report["layout"], "writer")
+                self.assertEqual(report["program_name"], "Fontseal Test")
+                self.assertEqual(report["more_info_url"], "https://example.test/")
+                self.assertEqual(report["statement"], "commercial")
+                self.assertIn("Fontseal Test Publisher publisher", report["signer"]["subject"])
+                self.assertTrue(report["chain_checked"])
+                self.assertEqual(report["dsig_flags"], 1)
+                if stamp:
+                    self.assertEqual(report["timestamp"]["kind"], stamp)
+                    self.assertIn("tsa", report["timestamp"]["signer"])
+                    self.assertGreater(report["timestamp"]["time"], 1600000000)
+                else:
+                    self.assertNotIn("timestamp", report)
+                # Plain text names the same findings.
+                text = cli("verify", out).stdout
+                self.assertIn("valid", text)
+                self.assertIn("chain: not checked", text)
+
+    def test_damage_names_the_failed_check(self):
+        signed = {"ttf": self.sign("s.ttf"), "otf": self.sign("s.otf", src=LATIN_MODERN)}
+
+        def changed_table(kind, tag):
+            data = bytearray(read(signed[kind]))
+            _, _, off, ln = [r for r in directory(bytes(data))[5] if r[0] == tag][0]
+            data[off + ln // 2] ^= 0x01
+            return bytes(data)
+
+        def flipped_signature():
+            data = bytearray(read(signed["ttf"]))
+            _, _, off, _ = [r for r in directory(bytes(data))[5] if r[0] == b"DSIG"][0]
+            blob_at = off + 8 + 12 + 8
+            blob = SignedBlob(bytes(data[blob_at:]))
+            data[blob_at + blob.signature_start + 5] ^= 0x80
+            return bytes(data)
+
+        image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
+        signed_image = image + b"\x00\x01"
+        cases = [
+            ("glyf", changed_table("ttf", b"glyf"), "digest", "changed after signing"),
+            ("CFF", changed_table("otf", b"CFF "), "digest", "changed after signing"),
+            ("signature", flipped_signature(), "signature", "does not verify"),
+            # The blob carries only another certificate of the same CA.
+            ("swapped certificate",
+             font_with_dsig(image, build_blob(signed_image, "sha256", FIX.key, [FIX.other_cert],
+                                              FIX.cert)),
+             "signature", "issuer and serial"),
+            # The certificate named by issuer and serial, but another key signed.
+            ("other key",
+             font_with_dsig(image, build_blob(signed_image, "sha256", FIX.other_key, [FIX.cert],
+                                              FIX.cert)),
+             "signature", "does not verify"),
+        ]
+        for name, data, check_name, reason in cases:
+            with self.subTest(name):
+                write(self.path("bad"), data)
+                code, [report], r = verify(self.path("bad"))
+                self.assertEqual(code, 1, r.stdout)
+                self.assertEqual(report["status"], "invalid")
+                self.assertEqual(report["failed_check"], check_name)
+                self.assertIn(reason, report["message"])
+
+    def test_blobs_built_without_fontseal_verify_in_either_layout(self):
+        source = read(DEJAVU)
+        file_order = [r[0] for r in sorted(directory(source)[5], key=lambda r: r[2])]
+        orders = {"file order of the input": file_order,
+                  "reversed": sorted(file_order, reverse=True)}
+        for name, order in orders.items():
+            for digest in ("sha1", "sha256"):
+                with self.subTest(name, digest=digest):
+                    laid = layout_without_dsig(source, order)
+                    blob = build_blob(laid + b"\x00\x01", digest, FIX.key, [FIX.cert, FIX.ca],
+                                      FIX.cert)
+                    font = self.path("built.ttf")
+                    write(font, font_with_dsig(laid, blob))
+                    code, [report], r = verify("--ca-file", FIX.ca, font)
+                    self.assertEqual(code, 0, r.stdout)
+                    self.assertEqual(report["digest"], "SHA-1" if digest == "sha1" else "SHA-256")
+                    if name == "reversed":
+                        self.assertEqual(report["layout"], "file")
+                    self.assertEqual(report["dsig_flags"], 0)
+                    # The same font with its data moved since signing.
+                    moved = layout_without_dsig(source, sorted(order, key=lambda t: t != b"glyf"))
+                    write(font, font_with_dsig(moved, blob))
+                    code, [report], _ = verify(font)
+                    self.assertEqual((code, report["failed_check"]), (1, "digest"))
+
+    def test_roots_and_unsigned_fonts(self):
+        signed = self.sign("s.ttf")
+        code, [report], _ = verify("--ca-file", FIX.stranger, signed)
+        self.assertEqual((code, report["failed_check"]), (1, "chain"))
+        placeholder = self.path("placeholder.ttf")
+        write(placeholder, font_with_dsig(
+            layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU)))), None))
+        self.assertEqual(len(tables(read(placeholder))[b"DSIG"]), 8)
+        for font in (DEJAVU, placeholder):
+            with self.subTest(font):
+                code, [report], _ = verify(font)
+                self.assertEqual((code, report["status"]), (1, "unsigned"))
+                code, _, _ = verify("--allow-unsigned", font, signed)
+                self.assertEqual(code, 0)
+        # Any font that fails fails the run; no font at all is a usage error.
+        code, reports, _ = verify(signed, DEJAVU)
+        self.assertEqual((code, [r["status"] for r in reports]), (1, ["valid", "unsigned"]))
+        self.assertEqual(cli("verify").returncode, 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
