@@ -81,8 +81,10 @@ nlohmann::json as_json(const std::string& font, const fontseal_verify_report& r)
 void print_text(const std::string& font, const fontseal_verify_report& r) {
     std::printf("%s: %s\n", font.c_str(), status_of(r));
     if (r.message[0]) {
-        std::printf("  why: %s%s%s\n", r.check[0] ? r.check : "",
-                    r.check[0] ? " check failed: " : "", r.message);
+        // The message names the font, which the first line already did.
+        std::string why = r.message;
+        if (why.compare(0, font.size() + 2, font + ": ") == 0) why.erase(0, font.size() + 2);
+        std::printf("  why: %s%s%s\n", r.check, r.check[0] ? " check failed: " : "", why.c_str());
     }
     if (r.dsig_flags >= 0) {
         std::printf("  DSIG: %d signature(s), flags %d%s\n", r.signature_count, r.dsig_flags,

@@ -355,7 +355,20 @@ void read_descriptions(const Tlv& authenticated, FontVerification& out) {
             std::string text;
             for (size_t i = 0; i + 1 < c.length; i += 2) {
                 unsigned u = (c.value[i] << 8) | c.value[i + 1];
-                if (u < 0x80) {
+                const bool high = u >= 0xD800 && u < 0xDC00;
+                if (high && i + 3 < c.length) {
+                    const unsigned low = (c.value[i + 2] << 8) | c.value[i + 3];
+                    if (low >= 0xDC00 && low < 0xE000) {
+                        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+                        i += 2;
+                    }
+                }
+                if (u >= 0x10000) {
+                    text += static_cast<char>(0xF0 | (u >> 18));
+                    text += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+                    text += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+                    text += static_cast<char>(0x80 | (u & 0x3F));
+                } else if (u < 0x80) {
                     text += static_cast<char>(u);
                 } else if (u < 0x800) {
                     text += static_cast<char>(0xC0 | (u >> 6));

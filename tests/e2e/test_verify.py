@@ -19,6 +19,7 @@ from e2e_support import (DEJAVU, LATIN_MODERN, TempDirTest, check, cli, director
 from tsa_server import TsaServer  # noqa: E402
 
 FIX = None
+PROGRAM = "Fontseal T\u00ebst \U0001D11E"  # Latin-1 and beyond 16 bits
 
 
 class Fixture:
@@ -168,7 +169,7 @@ def font_with_dsig(laid_out, blob):
 class VerifyTest(TempDirTest):
     def sign(self, name, *extra, src=DEJAVU):
         out = self.path(name)
-        r = cli("sign", "--key", FIX.key, "--cert", FIX.cert, "--program-name", "Fontseal Test",
+        r = cli("sign", "--key", FIX.key, "--cert", FIX.cert, "--program-name", PROGRAM,
                 "--info-url", "https://example.test/", *extra, src, out)
         self.assertEqual(r.returncode, 0, r.stderr)
         return out
@@ -186,7 +187,7 @@ class VerifyTest(TempDirTest):
                 self.assertEqual(report["status"], "valid")
                 self.assertEqual(report["digest"], "SHA-1" if name == "sha1" else "SHA-256")
                 self.assertEqual(report["layout"], "writer")
-                self.assertEqual(report["program_name"], "Fontseal Test")
+                self.assertEqual(report["program_name"], PROGRAM)
                 self.assertEqual(report["more_info_url"], "https://example.test/")
                 self.assertEqual(report["statement"], "commercial")
                 self.assertIn("Fontseal Test Publisher publisher", report["signer"]["subject"])
@@ -289,6 +290,30 @@ class VerifyTest(TempDirTest):
         code, reports, _ = verify(signed, DEJAVU)
         self.assertEqual((code, [r["status"] for r in reports]), (1, ["valid", "unsigned"]))
         self.assertEqual(cli("verify").returncode, 2)
+
+    def test_fonts_signed_by_a_foundry_verify(self):
+        """Installed fonts whose DSIG holds a real signature (make deps installs
+        Open Sans, signed by its foundry with a time stamp, its table data kept
+        in the file's order)."""
+        signed = []
+        for root, _, files in os.walk("/usr/share/fonts"):
+            for name in sorted(files):
+                if name.lower().endswith((".ttf", ".otf")):
+                    path = os.path.join(root, name)
+                    dsig = [r for r in directory(read(path))[5] if r[0] == b"DSIG"]
+                    if dsig and dsig[0][3] > 8:
+                        signed.append(path)
+        if not signed:
+            self.skipTest("no foundry-signed font installed (make deps installs fonts-open-sans)")
+        code, reports, r = verify(*signed)
+        self.assertEqual(code, 0, r.stdout)
+        for report in reports:
+            with self.subTest(report["font"]):
+                self.assertEqual(report["status"], "valid")
+                if "open-sans" in report["font"]:
+                    self.assertEqual(report["layout"], "file")
+                    self.assertEqual(report["timestamp"]["kind"], "counter-signature")
+                    self.assertIn("Monotype", report["signer"]["subject"])
 
 
 if __name__ == "__main__":
