@@ -8,6 +8,7 @@ import os
 import struct
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -107,10 +108,56 @@ def layout_without_dsig(font, order):
     return bytes(out)
 
 
-def build_blob(image, digest, key, certs, signer_cert):
+def rsa_sign(key, data, digest=None):
+    """`data` signed by openssl: digested and wrapped in a DigestInfo when
+    `digest` is named, else `data` itself in the PKCS#1 block (a bare digest)."""
+    with tempfile.TemporaryDirectory() as d:
+        write(os.path.join(d, "in"), data)
+        args = ["openssl", "pkeyutl", "-sign", "-inkey", key, "-in", os.path.join(d, "in"),
+                "-out", os.path.join(d, "sig")]
+        if digest:
+            write(os.path.join(d, "in"), hashlib.new(digest, data).digest())
+            args += ["-pkeyopt", "digest:" + digest]
+        check(args)
+        return read(os.path.join(d, "sig"))
+
+
+def der_of(pem):
+    from cryptography.hazmat.primitives.serialization import Encoding
+    return x509.load_pem_x509_certificate(read(pem)).public_bytes(Encoding.DER)
+
+
+def signer_info(cert_pem, algorithm, attributes, signature, unauthenticated=b""):
+    cert = x509.load_pem_x509_certificate(read(cert_pem))
+    return seq(integer(1), seq(cert.issuer.public_bytes(), integer(cert.serial_number)),
+               algorithm, tlv(0xA0, attributes), seq(oid("1.2.840.113549.1.1.1"), NULL),
+               tlv(0x04, signature), unauthenticated)
+
+
+def counter_signature(signature, key, cert, when, bare, elsewhere=False):
+    """A counterSignature attribute over `signature` (over other bytes when
+    `elsewhere`), made with SHA-1 by the test: the stamper's RSA block holds
+    a DigestInfo, or the bare digest."""
+    if elsewhere:
+        signature = signature[::-1]
+    attributes = (seq(oid("1.2.840.113549.1.9.3"), tlv(0x31, oid("1.2.840.113549.1.7.1"))) +
+                  seq(oid("1.2.840.113549.1.9.5"),
+                      tlv(0x31, tlv(0x17, time.strftime("%y%m%d%H%M%SZ",
+                                                         time.gmtime(when)).encode()))) +
+                  seq(oid("1.2.840.113549.1.9.4"),
+                      tlv(0x31, tlv(0x04, hashlib.sha1(signature).digest()))))
+    signed = tlv(0x31, attributes)
+    block = (rsa_sign(key, hashlib.sha1(signed).digest()) if bare else
+             rsa_sign(key, signed, "sha1"))
+    stamper = signer_info(cert, seq(oid(HASH_OIDS["sha1"]), NULL), attributes, block)
+    return tlv(0xA1, seq(oid("1.2.840.113549.1.9.6"), tlv(0x31, stamper)))
+
+
+def build_blob(image, digest, key, certs, signer_cert, stamp=None):
     """A SignedData over `image` (the laid-out font plus 00 01). The
     authenticated attributes are stored messageDigest first: not in DER
-    order, so a verifier that re-sorts them fails."""
+    order, so a verifier that re-sorts them fails. `stamp`: the arguments
+    of counter_signature after the signature."""
     algorithm = seq(oid(HASH_OIDS[digest]), NULL)
     content_body = seq(oid("1.3.6.1.4.1.311.2.1.25")) + seq(
         algorithm, tlv(0x04, hashlib.new(digest, image).digest()))
@@ -118,21 +165,12 @@ def build_blob(image, digest, key, certs, signer_cert):
     attributes = (seq(oid("1.2.840.113549.1.9.4"),
                       tlv(0x31, tlv(0x04, hashlib.new(digest, content_body).digest()))) +
                   seq(oid("1.2.840.113549.1.9.3"), tlv(0x31, oid(INDIRECT))))
-    with tempfile.TemporaryDirectory() as d:
-        write(os.path.join(d, "attrs"), tlv(0x31, attributes))
-        check(["openssl", "dgst", "-" + digest, "-sign", key, "-out", os.path.join(d, "sig"),
-               os.path.join(d, "attrs")])
-        signature = read(os.path.join(d, "sig"))
-    cert = x509.load_pem_x509_certificate(read(signer_cert))
-    signer = seq(integer(1), seq(cert.issuer.public_bytes(), integer(cert.serial_number)),
-                 algorithm, tlv(0xA0, attributes),
-                 seq(oid("1.2.840.113549.1.1.1"), NULL), tlv(0x04, signature))
-    der_certs = b"".join(
-        x509.load_pem_x509_certificate(read(c)).public_bytes(
-            __import__("cryptography.hazmat.primitives.serialization",
-                       fromlist=["Encoding"]).Encoding.DER) for c in certs)
+    signature = rsa_sign(key, tlv(0x31, attributes), digest)
+    unauthenticated = counter_signature(signature, *stamp) if stamp else b""
     signed_data = seq(integer(1), tlv(0x31, algorithm), seq(oid(INDIRECT), tlv(0xA0, content)),
-                      tlv(0xA0, der_certs), tlv(0x31, signer))
+                      tlv(0xA0, b"".join(der_of(c) for c in certs)),
+                      tlv(0x31, signer_info(signer_cert, algorithm, attributes, signature,
+                                            unauthenticated)))
     return seq(oid("1.2.840.113549.1.7.2"), tlv(0xA0, signed_data))
 
 
@@ -271,6 +309,33 @@ class VerifyTest(TempDirTest):
                     write(font, font_with_dsig(moved, blob))
                     code, [report], _ = verify(font)
                     self.assertEqual((code, report["failed_check"]), (1, "digest"))
+
+    def test_counter_signatures_built_by_the_test_and_the_chain_at_their_time(self):
+        image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
+        now = int(time.time())
+        certs = [FIX.cert, FIX.other_cert]
+        cases = [  # bare RSA block, stamp time, expected (exit, failed check)
+            (False, now, (0, None)), (True, now, (0, None)),
+            # Stamped before the signer's certificate was issued: the chain is
+            # checked at the stamp's time, not now.
+            (False, now - 3 * 86400, (1, "chain")),
+        ]
+        for bare, when, expected in cases:
+            with self.subTest(bare=bare, when=when):
+                blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, certs, FIX.cert,
+                                  stamp=(FIX.other_key, FIX.other_cert, when, bare))
+                write(self.path("stamped.ttf"), font_with_dsig(image, blob))
+                code, [report], r = verify("--ca-file", FIX.ca, self.path("stamped.ttf"))
+                self.assertEqual((code, report.get("failed_check")), expected, r.stdout)
+                self.assertEqual(report["timestamp"]["time"], when)
+                self.assertIn("Publisher other", report["timestamp"]["signer"])
+        # A stamp over another signature is refused.
+        blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, certs, FIX.cert,
+                          stamp=(FIX.other_key, FIX.other_cert, now, False, True))
+        write(self.path("stamped.ttf"), font_with_dsig(image, blob))
+        code, [report], _ = verify(self.path("stamped.ttf"))
+        self.assertEqual((code, report["failed_check"]), (1, "timestamp"))
+        self.assertIn("messageDigest", report["message"])
 
     def test_roots_and_unsigned_fonts(self):
         signed = self.sign("s.ttf")
