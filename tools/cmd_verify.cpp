@@ -115,6 +115,11 @@ void print_text(const std::string& font, const fontseal_verify_report& r) {
 
 int run(const VerifyArgs& args) {
     if (args.fonts.empty()) return usage_error("verify", "expected at least one FONT");
+    if (!args.caFile.empty()) {
+        std::FILE* roots = std::fopen(args.caFile.c_str(), "rb");
+        if (!roots) return usage_error("verify", "cannot open --ca-file " + args.caFile);
+        std::fclose(roots);
+    }
     nlohmann::json all = nlohmann::json::array();
     bool allGood = true;
     for (const std::string& font : args.fonts) {
@@ -134,7 +139,11 @@ int run(const VerifyArgs& args) {
             print_text(font, report);
         }
     }
-    if (args.json) std::printf("%s\n", all.dump(2).c_str());
+    // Text taken from a signature need not be valid UTF-8: replaced, never thrown.
+    if (args.json) {
+        std::printf("%s\n",
+                    all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    }
     return allGood ? kExitOk : kExitFailed;
 }
 

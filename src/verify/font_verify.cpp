@@ -335,6 +335,58 @@ std::vector<uint8_t> font_digest(OTFont& font, const EVP_MD* md, OTLayoutOrder o
     return sink.finish();
 }
 
+void append_utf8(std::string& text, unsigned u) {
+    if (u < 0x80) {
+        text += static_cast<char>(u);
+    } else if (u < 0x800) {
+        text += static_cast<char>(0xC0 | (u >> 6));
+        text += static_cast<char>(0x80 | (u & 0x3F));
+    } else if (u < 0x10000) {
+        text += static_cast<char>(0xE0 | (u >> 12));
+        text += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (u >> 18));
+        text += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (u & 0x3F));
+    }
+}
+
+// Text from a signature is shown on terminals and put into JSON: control
+// characters, lone surrogates and bytes past ASCII in an ASCII field become
+// U+FFFD, so what is shown is always valid UTF-8 and never a terminal command.
+constexpr unsigned kReplacement = 0xFFFD;
+
+bool is_control(unsigned u) { return u < 0x20 || (u >= 0x7F && u < 0xA0); }
+
+std::string text_of_ascii(const Tlv& t) {
+    std::string text;
+    for (size_t i = 0; i < t.length; ++i) {
+        const unsigned c = t.value[i];
+        append_utf8(text, c >= 0x80 || is_control(c) ? kReplacement : c);
+    }
+    return text;
+}
+
+std::string text_of_utf16(const Tlv& t) {
+    std::string text;
+    for (size_t i = 0; i + 1 < t.length; i += 2) {
+        unsigned u = (t.value[i] << 8) | t.value[i + 1];
+        if (u >= 0xD800 && u < 0xE000) {
+            const unsigned low = i + 3 < t.length ? (t.value[i + 2] << 8) | t.value[i + 3] : 0;
+            if (u < 0xDC00 && low >= 0xDC00 && low < 0xE000) {
+                u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            } else {
+                u = kReplacement;
+            }
+        }
+        append_utf8(text, is_control(u) ? kReplacement : u);
+    }
+    return text;
+}
+
 // Program name and URL from SpcSpOpusInfo; statement type.
 void read_descriptions(const Tlv& authenticated, FontVerification& out) {
     const char* check = "signed-data";
@@ -351,39 +403,12 @@ void read_descriptions(const Tlv& authenticated, FontVerification& out) {
         std::vector<Tlv> choice = children(field, check, "the program description");
         if (choice.size() != 1) continue;
         const Tlv& c = choice[0];
-        if (field.tag == 0xA0 && c.tag == 0x80) {  // 16-bit text, as UTF-8
-            std::string text;
-            for (size_t i = 0; i + 1 < c.length; i += 2) {
-                unsigned u = (c.value[i] << 8) | c.value[i + 1];
-                const bool high = u >= 0xD800 && u < 0xDC00;
-                if (high && i + 3 < c.length) {
-                    const unsigned low = (c.value[i + 2] << 8) | c.value[i + 3];
-                    if (low >= 0xDC00 && low < 0xE000) {
-                        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
-                        i += 2;
-                    }
-                }
-                if (u >= 0x10000) {
-                    text += static_cast<char>(0xF0 | (u >> 18));
-                    text += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
-                    text += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-                    text += static_cast<char>(0x80 | (u & 0x3F));
-                } else if (u < 0x80) {
-                    text += static_cast<char>(u);
-                } else if (u < 0x800) {
-                    text += static_cast<char>(0xC0 | (u >> 6));
-                    text += static_cast<char>(0x80 | (u & 0x3F));
-                } else {
-                    text += static_cast<char>(0xE0 | (u >> 12));
-                    text += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-                    text += static_cast<char>(0x80 | (u & 0x3F));
-                }
-            }
-            out.programName = text;
+        if (field.tag == 0xA0 && c.tag == 0x80) {
+            out.programName = text_of_utf16(c);
         } else if (field.tag == 0xA0 && c.tag == 0x81) {
-            out.programName.assign(reinterpret_cast<const char*>(c.value), c.length);
+            out.programName = text_of_ascii(c);
         } else if (field.tag == 0xA1 && c.tag == 0x80) {
-            out.moreInfoUrl.assign(reinterpret_cast<const char*>(c.value), c.length);
+            out.moreInfoUrl = text_of_ascii(c);
         }
     }
 }

@@ -153,7 +153,7 @@ def counter_signature(signature, key, cert, when, bare, elsewhere=False):
     return tlv(0xA1, seq(oid("1.2.840.113549.1.9.6"), tlv(0x31, stamper)))
 
 
-def build_blob(image, digest, key, certs, signer_cert, stamp=None):
+def build_blob(image, digest, key, certs, signer_cert, stamp=None, extra_attributes=b""):
     """A SignedData over `image` (the laid-out font plus 00 01). The
     authenticated attributes are stored messageDigest first: not in DER
     order, so a verifier that re-sorts them fails. `stamp`: the arguments
@@ -164,7 +164,8 @@ def build_blob(image, digest, key, certs, signer_cert, stamp=None):
     content = tlv(0x30, content_body)
     attributes = (seq(oid("1.2.840.113549.1.9.4"),
                       tlv(0x31, tlv(0x04, hashlib.new(digest, content_body).digest()))) +
-                  seq(oid("1.2.840.113549.1.9.3"), tlv(0x31, oid(INDIRECT))))
+                  seq(oid("1.2.840.113549.1.9.3"), tlv(0x31, oid(INDIRECT))) +
+                  extra_attributes)
     signature = rsa_sign(key, tlv(0x31, attributes), digest)
     unauthenticated = counter_signature(signature, *stamp) if stamp else b""
     signed_data = seq(integer(1), tlv(0x31, algorithm), seq(oid(INDIRECT), tlv(0xA0, content)),
@@ -309,6 +310,24 @@ class VerifyTest(TempDirTest):
                     write(font, font_with_dsig(moved, blob))
                     code, [report], _ = verify(font)
                     self.assertEqual((code, report["failed_check"]), (1, "digest"))
+
+    def test_program_text_that_is_not_text_is_reported_safely(self):
+        # A lone surrogate and an escape in the program name, a byte past
+        # ASCII in the URL.
+        opus = seq(oid("1.3.6.1.4.1.311.2.1.12"), tlv(0x31, seq(
+            tlv(0xA0, tlv(0x80, "A".encode("utf-16-be") + b"\xd8\x00\x00\x1b")),
+            tlv(0xA1, tlv(0x80, b"https://x.test/\xff")))))
+        image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
+        blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, [FIX.cert], FIX.cert,
+                          extra_attributes=opus)
+        write(self.path("odd.ttf"), font_with_dsig(image, blob))
+        code, [report], r = verify(self.path("odd.ttf"))
+        self.assertEqual(code, 0, r.stderr)
+        self.assertEqual(report["program_name"], "A\ufffd\ufffd")
+        self.assertEqual(report["more_info_url"], "https://x.test/\ufffd")
+        r = cli("verify", self.path("odd.ttf"))
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("program: A\ufffd\ufffd https://x.test/\ufffd", r.stdout)
 
     def test_counter_signatures_built_by_the_test_and_the_chain_at_their_time(self):
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
