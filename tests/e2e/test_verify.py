@@ -260,9 +260,16 @@ class VerifyTest(TempDirTest):
             data[blob_at + blob.signature_start + 5] ^= 0x80
             return bytes(data)
 
+        def block_outside_table():
+            data = bytearray(read(signed["ttf"]))
+            _, _, off, _ = [r for r in directory(bytes(data))[5] if r[0] == b"DSIG"][0]
+            data[off + 16:off + 20] = struct.pack(">I", 0x10000)  # the block's offset
+            return bytes(data)
+
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
         signed_image = image + b"\x00\x01"
         cases = [
+            ("block outside the table", block_outside_table(), "table", "outside"),
             ("glyf", changed_table("ttf", b"glyf"), "digest", "changed after signing"),
             ("CFF", changed_table("otf", b"CFF "), "digest", "changed after signing"),
             ("signature", flipped_signature(), "signature", "does not verify"),
