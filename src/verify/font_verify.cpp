@@ -225,6 +225,24 @@ const char* digest_name(int nid) {
     }
 }
 
+// The certificate named by the signer's issuer and serial, or null.
+X509* find_signer_cert(const PKCS7_SIGNER_INFO* si, STACK_OF(X509) * certs) {
+    for (int i = 0; certs && i < sk_X509_num(certs); ++i) {
+        X509* c = sk_X509_value(certs, i);
+        if (X509_NAME_cmp(X509_get_issuer_name(c), si->issuer_and_serial->issuer) == 0 &&
+            ASN1_INTEGER_cmp(X509_get0_serialNumber(c), si->issuer_and_serial->serial) == 0) {
+            return c;
+        }
+    }
+    return nullptr;
+}
+
+void describe_signer(X509* cert, FontVerification& out) {
+    out.subject = name_text(X509_get_subject_name(cert));
+    out.issuer = name_text(X509_get_issuer_name(cert));
+    out.serial = serial_text(X509_get0_serialNumber(cert));
+}
+
 // A verified signer: its certificate and what the caller may still need.
 struct SignerCheck {
     X509* cert = nullptr;  // owned by the SignedData's certificate list
@@ -249,14 +267,7 @@ SignerCheck check_signer(const Tlv& signer, STACK_OF(X509) * certs, const uint8_
     }
     if (out.authenticated.tag != 0xA0) failed(check, "the signer has no authenticated attributes");
 
-    for (int i = 0; certs && i < sk_X509_num(certs); ++i) {
-        X509* c = sk_X509_value(certs, i);
-        if (X509_NAME_cmp(X509_get_issuer_name(c), si->issuer_and_serial->issuer) == 0 &&
-            ASN1_INTEGER_cmp(X509_get0_serialNumber(c), si->issuer_and_serial->serial) == 0) {
-            out.cert = c;
-            break;
-        }
-    }
+    out.cert = find_signer_cert(si.get(), certs);
     if (!out.cert)
         failed(check, "the signer certificate (by issuer and serial) is not in the blob");
 
@@ -503,6 +514,16 @@ void verify_signature(const DsigSignature& record, OTFont& font, const char* caF
     if (!name) failed("digest", "the font digest's algorithm is not supported");
     out.digest = name;
 
+    // Who claims to have signed is reported even when a check below fails.
+    STACK_OF(X509)* certs = parts.p7->d.sign->cert;
+    {
+        const unsigned char* q = parts.signer.start;
+        SignerInfoPtr si(
+            d2i_PKCS7_SIGNER_INFO(nullptr, &q, static_cast<long>(parts.signer.total())));
+        X509* claimed = si ? find_signer_cert(si.get(), certs) : nullptr;
+        if (claimed) describe_signer(claimed, out);
+    }
+
     const EVP_MD* md = EVP_get_digestbynid(nid);
     const std::vector<uint8_t> stored(digestInfo[1].value,
                                       digestInfo[1].value + digestInfo[1].length);
@@ -514,13 +535,10 @@ void verify_signature(const DsigSignature& record, OTFont& font, const char* caF
         failed("digest", "the font changed after signing");
     }
 
-    STACK_OF(X509)* certs = parts.p7->d.sign->cert;
     // The content is digested without its outer SEQUENCE header.
     SignerCheck signer = check_signer(parts.signer, certs, parts.content.value,
                                       parts.content.length, false, "signature");
-    out.subject = name_text(X509_get_subject_name(signer.cert));
-    out.issuer = name_text(X509_get_issuer_name(signer.cert));
-    out.serial = serial_text(X509_get0_serialNumber(signer.cert));
+    describe_signer(signer.cert, out);
     read_descriptions(signer.authenticated, out);
     check_timestamp(signer, certs, out);
     if (caFile) check_chain(signer.cert, certs, caFile, out);
