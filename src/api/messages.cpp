@@ -24,8 +24,8 @@ struct Explanation {
 // One line per public result code; the internal fault codes, which the
 // library passes through, by their documented ranges.
 const Explanation kExplanations[] = {
-    {FONTSEAL_E_INTERNAL, FONTSEAL_E_INTERNAL, Subject::kInput, "internal failure while signing ",
-     " (out of memory or a malformed structure)"},
+    {FONTSEAL_E_INTERNAL, FONTSEAL_E_INTERNAL, Subject::kInput,
+     "internal failure while signing ", " (out of memory or a malformed structure)"},
     {FONTSEAL_E_FONT_OBJECT, FONTSEAL_E_FONT_OBJECT, Subject::kInput,
      "internal font-layer fault while processing ", ""},
     {FONTSEAL_E_INPUT_OPEN, FONTSEAL_E_INPUT_OPEN, Subject::kInput, "cannot open input font ", ""},
@@ -58,7 +58,8 @@ const Explanation kExplanations[] = {
     {FONTSEAL_E_CONTENT, FONTSEAL_E_CONTENT, Subject::kInput,
      "cannot build the content to be signed for ", ""},
     {FONTSEAL_E_SIGN, FONTSEAL_E_SIGN, Subject::kInput, "signing failed for ", ""},
-    {FONTSEAL_E_STREAM_FIRST, FONTSEAL_E_STREAM_LAST, Subject::kOutput, "cannot write output font ",
+    {FONTSEAL_E_STREAM_FIRST, FONTSEAL_E_STREAM_LAST, Subject::kOutput,
+     "cannot write output font ",
      " completely (a file could not be read or written in full: disk full?)"},
     {FONTSEAL_E_DATA_FIRST, FONTSEAL_E_DATA_LAST, Subject::kInput,
      "malformed data while building the signature for ", ""},
@@ -115,7 +116,8 @@ std::string describe_result(int32_t code, const CallFiles& files, int32_t detail
     return explain(code, files, detail) + " (code " + std::to_string(code) + ")";
 }
 
-int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files, int32_t detail) {
+int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files,
+                    int32_t detail) {
     if (!report ||
         !struct_covers(report->size, offsetof(fontseal_report, result), sizeof report->result))
         return code;
