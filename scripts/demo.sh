@@ -65,3 +65,7 @@ echo "  certificate:  $(openssl x509 -in "$DEMO/publisher.pem" -noout -subject |
 echo "  issued by:    $(openssl x509 -in "$DEMO/publisher.pem" -noout -issuer | sed 's/^issuer=//')"
 echo "  digest:       SHA-256"
 echo "  DSIG table:   $dsig_size bytes"
+
+# The signed font, checked by the verifier against the demo's own root.
+echo
+"$BUILD_DIR/fontseal" verify --ca-file "$DEMO/ca.pem" "$DEMO/DejaVuSans-signed.ttf"

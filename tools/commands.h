@@ -1,5 +1,6 @@
 // The subcommands of the fontseal tool. Each returns the process exit code:
-// 0 everything done, 1 a signing or stripping failed, 2 a usage error.
+// 0 everything done, 1 a signing, stripping or verifying failed, 2 a usage
+// error.
 #pragma once
 #include <CLI/CLI.hpp>
 
@@ -24,6 +25,7 @@ struct Command {
 Command sign_command();
 Command strip_command();
 Command store_command();
+Command verify_command();
 
 // Prints "fontseal NAME: MESSAGE" and the hint to --help; returns kExitUsage.
 int usage_error(const std::string& name, const std::string& message);

@@ -222,6 +222,54 @@ FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_p
  * be opened, or is of no known form) with report filled. */
 FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path, fontseal_report* report);
 
+/* Further result codes of fontseal_verify. */
+enum {
+    FONTSEAL_E_UNSIGNED = -16,    /* the font carries no signature (no DSIG, or one without any) */
+    FONTSEAL_E_NOT_VERIFIED = -17 /* a check failed: the report's check and message say which */
+};
+
+typedef struct fontseal_verify_request {
+    uint32_t size;         /* sizeof(fontseal_verify_request) */
+    const char* font_path; /* required */
+    const char* ca_file;   /* PEM roots to check the signer's chain against; NULL: not checked */
+} fontseal_verify_request;
+
+/* Details of a verified (or refused) font. Text fields are UTF-8, NUL
+ * terminated, cut short when longer; empty when unknown. */
+typedef struct fontseal_verify_report {
+    uint32_t size;     /* sizeof(fontseal_verify_report), set by the caller */
+    int32_t result;    /* the call's result code, also returned */
+    char message[512]; /* one line: why the font did not verify; empty when it did */
+    /* The check that failed: "table", "signed-data", "digest", "signature",
+     * "timestamp" or "chain"; empty when none did. */
+    char check[16];
+    int32_t dsig_flags;      /* -1 without a DSIG table; bit 0: cannot be resigned */
+    int32_t signature_count; /* signatures in the DSIG table */
+    char signer_subject[256];
+    char signer_issuer[256];
+    char signer_serial[80]; /* hexadecimal */
+    char digest[16];        /* "MD5", "SHA-1", "SHA-256", "SHA-384", "SHA-512" */
+    char statement[16];     /* "individual", "commercial" */
+    char program_name[256];
+    char more_info_url[256];
+    /* "writer": the data in the recommended order, as fontseal signs;
+     * "file": the data in the order the file has it. */
+    char layout[16];
+    char timestamp_kind[24];  /* "counter-signature", "rfc3161" */
+    int64_t timestamp_time;   /* seconds since 1970-01-01 00:00 UTC; 0 when none */
+    char timestamp_signer[256];
+    int32_t chain_checked; /* 1 the chain was checked against ca_file and holds; 0 not checked */
+} fontseal_verify_report;
+
+/* Verifies request->font_path: its DSIG table, each signature's SignedData,
+ * the font digest, the signer's signature, a time stamp when there is one
+ * and, with ca_file, the signer's chain. Returns FONTSEAL_OK when every
+ * check passes, FONTSEAL_E_UNSIGNED, FONTSEAL_E_NOT_VERIFIED, or the codes
+ * of an input that cannot be opened or is no usable font. report may be
+ * NULL. */
+FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* request,
+                                     fontseal_verify_report* report);
+
 /* Removes every temporary output file that this process's signing calls
  * have created and not yet renamed into place, and makes calls still
  * running fail instead of putting their output in place: what a host does

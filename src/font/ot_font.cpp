@@ -173,7 +173,7 @@ OTFont::SearchParams OTFont::searchParams(uint16_t count) {
                         static_cast<uint16_t>(all > searchRange ? all - searchRange : 0)};
 }
 
-OTLayout OTFont::layout() {
+OTLayout OTFont::layout(OTLayoutOrder dataOrder) {
     std::stable_sort(tables_.begin(), tables_.end(),
                      [](const std::unique_ptr<OTTable>& a, const std::unique_ptr<OTTable>& b) {
                          return a->tagValue() < b->tagValue();
@@ -200,6 +200,11 @@ OTLayout OTFont::layout() {
     std::stable_sort(order.begin(), order.end(), [this](int32_t a, int32_t b) {
         return tableOrderRank(tables_[a]->tagValue()) < tableOrderRank(tables_[b]->tagValue());
     });
+    if (dataOrder == OTLayoutOrder::kFile) {
+        std::stable_sort(order.begin(), order.end(), [this](int32_t a, int32_t b) {
+            return tables_[a]->inputOffset() < tables_[b]->inputOffset();
+        });
+    }
 
     // The head writer reports where in its image checkSumAdjustment lies; the
     // last head laid out receives the adjustment, as it would in a file

@@ -59,7 +59,9 @@ public:
     // checksum and computes head's checkSumAdjustment. OT_EXCEPTION -6 for a
     // table that is neither raw nor rebuilt, -3 for raw tables without input,
     // kOtTooLarge for a font longer than 32-bit signed positions reach.
-    OTLayout layout();
+    // kFile orders the data by input offset instead (tables without input
+    // offset keep the writer's order relative to one another).
+    OTLayout layout(OTLayoutOrder order = OTLayoutOrder::kWriter);
     // Sends the bytes of `layout`, made by layout() on this font, to `sink`
     // front to back; raw tables are taken from the input, in place when it
     // holds them in memory. error 258 when the input is shorter than its

@@ -10,6 +10,15 @@
 
 namespace fontseal {
 
+// Where the tables' data goes. Every signer sorts the directory by tag and
+// recomputes offsets, search fields and checkSumAdjustment; they differ in
+// the order of the data: ours writes the recommended order, others keep the
+// order the input file has. A verifier must be able to rebuild either.
+enum class OTLayoutOrder {
+    kWriter,  // the recommended order (ot_table_order.h), as our writer lays it out
+    kFile,    // the order of the tables' data in the input file
+};
+
 // One table's data in the output, followed by its zero padding.
 struct OTLayoutPiece {
     uint64_t offset = 0;  // in the output

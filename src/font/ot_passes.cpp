@@ -50,9 +50,9 @@ OTSourceFont open_font(const char* path) {
     return source;
 }
 
-uint64_t emit_signed_image(OTFont& font, OTChunkSink& sink) {
+uint64_t emit_signed_image(OTFont& font, OTChunkSink& sink, OTLayoutOrder order) {
     static const uint8_t kFlags[2] = {0x00, 0x01};
-    OTLayout layout = font.layout();
+    OTLayout layout = font.layout(order);
     font.emit(layout, sink);
     sink.put(kFlags, sizeof kFlags);
     return layout.size + sizeof kFlags;

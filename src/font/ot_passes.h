@@ -46,7 +46,9 @@ OTSourceFont open_font(const char* path);
 // Sends the bytes a signature covers to `sink`: the font exactly as the
 // writer lays it out, followed by the DSIG flags value 1 (00 01). `font` is
 // expected without DSIG, as open_font leaves it. Returns the byte count.
-uint64_t emit_signed_image(OTFont& font, OTChunkSink& sink);
+// `order` kFile rebuilds what signers that keep the file's data order sign.
+uint64_t emit_signed_image(OTFont& font, OTChunkSink& sink,
+                           OTLayoutOrder order = OTLayoutOrder::kWriter);
 
 // Writes `font` to `path` front to back through a temporary file renamed
 // into place after a successful close. A new file gets `permissions` less

@@ -1,0 +1,41 @@
+// Checks a signed font: its DSIG table, each signature's PKCS#7 SignedData,
+// the font digest it carries, the signer's signature, its time stamp and,
+// when roots are given, the signer's chain.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace fontseal {
+
+enum class FontVerdict {
+    kValid,     // every check passed
+    kUnsigned,  // no DSIG, or a DSIG without signatures
+    kInvalid,   // a check failed: `check` names it
+};
+
+struct FontVerification {
+    FontVerdict verdict = FontVerdict::kInvalid;
+    // The check that failed: "table", "signed-data", "digest", "signature",
+    // "timestamp", "chain"; empty when none did.
+    std::string check;
+    std::string reason;  // why, for a person
+    int32_t flags = -1;  // the DSIG flags, -1 without a table
+    int32_t signatureCount = 0;
+    std::string subject, issuer, serial;  // the signer certificate
+    std::string digest;                   // "SHA-256", ...
+    std::string statement;                // "individual", "commercial" or empty
+    std::string programName, moreInfoUrl;
+    std::string layout;         // "writer" or "file": which data order the digest matched
+    std::string timestampKind;  // "counter-signature", "rfc3161" or empty
+    int64_t timestampTime = 0;  // seconds since 1970, 0 when unknown
+    std::string timestampSigner;
+    // 1 the chain was checked against the roots and holds, 0 not checked.
+    int32_t chainChecked = 0;
+};
+
+// Verifies the font at `path`. `caFile` (PEM roots) may be null: the chain
+// is then not checked. OT_EXCEPTION from open_font when the file cannot be
+// opened or is no usable font; every other finding is in the result.
+FontVerification verify_font(const char* path, const char* caFile);
+
+}  // namespace fontseal

@@ -1,0 +1,411 @@
+"""fontseal verify against fonts signed by fontseal and against signature
+blobs this test builds itself: DER by hand from the encoding rules, the RSA
+signature by `openssl dgst -sign`, the DSIG table compiled by fontTools, the
+font laid out by the test's own code."""
+import hashlib
+import json
+import os
+import struct
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from cryptography import x509  # noqa: E402
+from der_walk import SignedBlob  # noqa: E402
+from e2e_support import (DEJAVU, LATIN_MODERN, TempDirTest, check, cli, directory,  # noqa: E402
+                         make_ca, make_signer, read, tables, whole_sum, write)
+from tsa_server import TsaServer  # noqa: E402
+
+FIX = None
+PROGRAM = "Fontseal T\u00ebst \U0001D11E"  # Latin-1 and beyond 16 bits
+
+
+class Fixture:
+    def __init__(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="fontseal-verify-")
+        d = self.dir = self.tmp.name
+        self.ca_key, self.ca = make_ca(d)
+        self.cert, self.key, _ = make_signer(d, self.ca_key, self.ca, "publisher")
+        self.other_cert, self.other_key, _ = make_signer(d, self.ca_key, self.ca, "other")
+        self.stranger_key, self.stranger = make_ca(d, "stranger")
+        self.server = TsaServer(os.path.join(d, "tsa")).start()
+
+
+def setUpModule():
+    global FIX
+    FIX = Fixture()
+
+
+def tearDownModule():
+    FIX.server.stop()
+    FIX.tmp.cleanup()
+
+
+def verify(*args):
+    r = cli("verify", "--json", *args)
+    return r.returncode, json.loads(r.stdout) if r.stdout.strip() else None, r
+
+
+# ---- DER, from the encoding rules ------------------------------------------
+
+def tlv(tag, body):
+    n = len(body)
+    if n < 0x80:
+        return bytes([tag, n]) + body
+    size = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + body
+
+
+def seq(*items):
+    return tlv(0x30, b"".join(items))
+
+
+def oid(text):
+    parts = [int(p) for p in text.split(".")]
+    body = bytes([40 * parts[0] + parts[1]])
+    for p in parts[2:]:
+        chunk = [p & 0x7F]
+        p >>= 7
+        while p:
+            chunk.insert(0, 0x80 | (p & 0x7F))
+            p >>= 7
+        body += bytes(chunk)
+    return tlv(0x06, body)
+
+
+def integer(value):
+    return tlv(0x02, value.to_bytes(value.bit_length() // 8 + 1, "big"))
+
+
+NULL = b"\x05\x00"
+HASH_OIDS = {"sha1": "1.3.14.3.2.26", "sha256": "2.16.840.1.101.3.4.2.1"}
+INDIRECT = "1.3.6.1.4.1.311.2.1.4"
+
+
+def layout_without_dsig(font, order):
+    """The font without DSIG: directory sorted by tag, table data in `order`
+    (a list of tags), each padded to 4, checkSumAdjustment recomputed."""
+    data = {t: bytes(v) for t, v in tables(font).items() if t != b"DSIG"}
+    head = bytearray(data[b"head"])
+    head[8:12] = b"\0\0\0\0"
+    data[b"head"] = bytes(head)
+    tags = sorted(data)
+    n = len(tags)
+    es = n.bit_length() - 1
+    out = bytearray(directory(font)[0] + struct.pack(">HHHH", n, 16 << es, es, 16 * n - (16 << es)))
+    offsets, body, pos = {}, b"", 12 + 16 * n
+    for t in order:
+        offsets[t] = pos + len(body)
+        body += data[t] + b"\0" * (-len(data[t]) % 4)
+    for t in tags:
+        out += struct.pack(">4sIII", t, whole_sum(data[t]), offsets[t], len(data[t]))
+    out += body
+    adjustment = (0xB1B0AFBA - whole_sum(bytes(out))) & 0xFFFFFFFF
+    out[offsets[b"head"] + 8:offsets[b"head"] + 12] = struct.pack(">I", adjustment)
+    return bytes(out)
+
+
+def rsa_sign(key, data, digest=None):
+    """`data` signed by openssl: digested and wrapped in a DigestInfo when
+    `digest` is named, else `data` itself in the PKCS#1 block (a bare digest)."""
+    with tempfile.TemporaryDirectory() as d:
+        write(os.path.join(d, "in"), data)
+        args = ["openssl", "pkeyutl", "-sign", "-inkey", key, "-in", os.path.join(d, "in"),
+                "-out", os.path.join(d, "sig")]
+        if digest:
+            write(os.path.join(d, "in"), hashlib.new(digest, data).digest())
+            args += ["-pkeyopt", "digest:" + digest]
+        check(args)
+        return read(os.path.join(d, "sig"))
+
+
+def der_of(pem):
+    from cryptography.hazmat.primitives.serialization import Encoding
+    return x509.load_pem_x509_certificate(read(pem)).public_bytes(Encoding.DER)
+
+
+def signer_info(cert_pem, algorithm, attributes, signature, unauthenticated=b""):
+    cert = x509.load_pem_x509_certificate(read(cert_pem))
+    return seq(integer(1), seq(cert.issuer.public_bytes(), integer(cert.serial_number)),
+               algorithm, tlv(0xA0, attributes), seq(oid("1.2.840.113549.1.1.1"), NULL),
+               tlv(0x04, signature), unauthenticated)
+
+
+def counter_signature(signature, key, cert, when, bare, elsewhere=False):
+    """A counterSignature attribute over `signature` (over other bytes when
+    `elsewhere`), made with SHA-1 by the test: the stamper's RSA block holds
+    a DigestInfo, or the bare digest."""
+    if elsewhere:
+        signature = signature[::-1]
+    attributes = (seq(oid("1.2.840.113549.1.9.3"), tlv(0x31, oid("1.2.840.113549.1.7.1"))) +
+                  seq(oid("1.2.840.113549.1.9.5"),
+                      tlv(0x31, tlv(0x17, time.strftime("%y%m%d%H%M%SZ",
+                                                         time.gmtime(when)).encode()))) +
+                  seq(oid("1.2.840.113549.1.9.4"),
+                      tlv(0x31, tlv(0x04, hashlib.sha1(signature).digest()))))
+    signed = tlv(0x31, attributes)
+    block = (rsa_sign(key, hashlib.sha1(signed).digest()) if bare else
+             rsa_sign(key, signed, "sha1"))
+    stamper = signer_info(cert, seq(oid(HASH_OIDS["sha1"]), NULL), attributes, block)
+    return tlv(0xA1, seq(oid("1.2.840.113549.1.9.6"), tlv(0x31, stamper)))
+
+
+def build_blob(image, digest, key, certs, signer_cert, stamp=None, extra_attributes=b""):
+    """A SignedData over `image` (the laid-out font plus 00 01). The
+    authenticated attributes are stored messageDigest first: not in DER
+    order, so a verifier that re-sorts them fails. `stamp`: the arguments
+    of counter_signature after the signature."""
+    algorithm = seq(oid(HASH_OIDS[digest]), NULL)
+    content_body = seq(oid("1.3.6.1.4.1.311.2.1.25")) + seq(
+        algorithm, tlv(0x04, hashlib.new(digest, image).digest()))
+    content = tlv(0x30, content_body)
+    attributes = (seq(oid("1.2.840.113549.1.9.4"),
+                      tlv(0x31, tlv(0x04, hashlib.new(digest, content_body).digest()))) +
+                  seq(oid("1.2.840.113549.1.9.3"), tlv(0x31, oid(INDIRECT))) +
+                  extra_attributes)
+    signature = rsa_sign(key, tlv(0x31, attributes), digest)
+    unauthenticated = counter_signature(signature, *stamp) if stamp else b""
+    signed_data = seq(integer(1), tlv(0x31, algorithm), seq(oid(INDIRECT), tlv(0xA0, content)),
+                      tlv(0xA0, b"".join(der_of(c) for c in certs)),
+                      tlv(0x31, signer_info(signer_cert, algorithm, attributes, signature,
+                                            unauthenticated)))
+    return seq(oid("1.2.840.113549.1.7.2"), tlv(0xA0, signed_data))
+
+
+def font_with_dsig(laid_out, blob):
+    """`laid_out` (made by layout_without_dsig) with a DSIG table compiled by
+    fontTools appended after the other tables' data."""
+    from fontTools.ttLib import TTFont, newTable
+    from fontTools.ttLib.tables.D_S_I_G_ import SignatureRecord
+    dsig = newTable("DSIG")
+    dsig.ulVersion, dsig.usFlag, dsig.usNumSigs = 1, 0, 0
+    dsig.signatureRecords = []
+    if blob is not None:
+        record = SignatureRecord()
+        record.ulFormat, record.pkcs7 = 1, blob
+        record.usReserved1 = record.usReserved2 = 0
+        dsig.signatureRecords, dsig.usNumSigs = [record], 1
+    dsig_data = dsig.compile(TTFont())
+    recs = directory(laid_out)[5]
+    end = len(laid_out)
+    entries = sorted([(t, c, o + 16, ln) for t, c, o, ln in recs] +
+                     [(b"DSIG", whole_sum(dsig_data), end + 16, len(dsig_data))])
+    n = len(entries)
+    es = n.bit_length() - 1
+    out = bytearray(laid_out[:4] + struct.pack(">HHHH", n, 16 << es, es, 16 * n - (16 << es)))
+    for e in entries:
+        out += struct.pack(">4sIII", *e)
+    out += laid_out[12 + 16 * (n - 1):] + dsig_data
+    head = [e for e in entries if e[0] == b"head"][0][2]
+    out[head + 8:head + 12] = b"\0\0\0\0"
+    out[head + 8:head + 12] = struct.pack(">I", (0xB1B0AFBA - whole_sum(bytes(out))) & 0xFFFFFFFF)
+    return bytes(out)
+
+
+class VerifyTest(TempDirTest):
+    def sign(self, name, *extra, src=DEJAVU):
+        out = self.path(name)
+        r = cli("sign", "--key", FIX.key, "--cert", FIX.cert, "--program-name", PROGRAM,
+                "--info-url", "https://example.test/", *extra, src, out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return out
+
+    def test_fonts_signed_by_fontseal_verify(self):
+        cases = [("sha256", [], DEJAVU, None), ("sha1", ["--digest", "sha1"], LATIN_MODERN, None),
+                 ("cs", ["--timestamp", FIX.server.url("/ts")], DEJAVU, "counter-signature"),
+                 ("rfc", ["--timestamp-rfc3161", FIX.server.url("/ts")], LATIN_MODERN,
+                  "rfc3161")]
+        for name, extra, src, stamp in cases:
+            with self.subTest(name):
+                out = self.sign(name + ".ttf", *extra, src=src)
+                code, [report], r = verify("--ca-file", FIX.ca, out)
+                self.assertEqual(code, 0, r.stdout)
+                self.assertEqual(report["status"], "valid")
+                self.assertEqual(report["digest"], "SHA-1" if name == "sha1" else "SHA-256")
+                self.assertEqual(report["layout"], "writer")
+                self.assertEqual(report["program_name"], PROGRAM)
+                self.assertEqual(report["more_info_url"], "https://example.test/")
+                self.assertEqual(report["statement"], "commercial")
+                self.assertIn("Fontseal Test Publisher publisher", report["signer"]["subject"])
+                self.assertTrue(report["chain_checked"])
+                self.assertEqual(report["dsig_flags"], 1)
+                if stamp:
+                    self.assertEqual(report["timestamp"]["kind"], stamp)
+                    self.assertIn("tsa", report["timestamp"]["signer"])
+                    self.assertGreater(report["timestamp"]["time"], 1600000000)
+                else:
+                    self.assertNotIn("timestamp", report)
+                # Plain text names the same findings.
+                text = cli("verify", out).stdout
+                self.assertIn("valid", text)
+                self.assertIn("chain: not checked", text)
+
+    def test_damage_names_the_failed_check(self):
+        signed = {"ttf": self.sign("s.ttf"), "otf": self.sign("s.otf", src=LATIN_MODERN)}
+
+        def changed_table(kind, tag):
+            data = bytearray(read(signed[kind]))
+            _, _, off, ln = [r for r in directory(bytes(data))[5] if r[0] == tag][0]
+            data[off + ln // 2] ^= 0x01
+            return bytes(data)
+
+        def flipped_signature():
+            data = bytearray(read(signed["ttf"]))
+            _, _, off, _ = [r for r in directory(bytes(data))[5] if r[0] == b"DSIG"][0]
+            blob_at = off + 8 + 12 + 8
+            blob = SignedBlob(bytes(data[blob_at:]))
+            data[blob_at + blob.signature_start + 5] ^= 0x80
+            return bytes(data)
+
+        def block_outside_table():
+            data = bytearray(read(signed["ttf"]))
+            _, _, off, _ = [r for r in directory(bytes(data))[5] if r[0] == b"DSIG"][0]
+            data[off + 16:off + 20] = struct.pack(">I", 0x10000)  # the block's offset
+            return bytes(data)
+
+        image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
+        signed_image = image + b"\x00\x01"
+        cases = [
+            ("block outside the table", block_outside_table(), "table", "outside"),
+            ("glyf", changed_table("ttf", b"glyf"), "digest", "changed after signing"),
+            ("CFF", changed_table("otf", b"CFF "), "digest", "changed after signing"),
+            ("signature", flipped_signature(), "signature", "does not verify"),
+            # The blob carries only another certificate of the same CA.
+            ("swapped certificate",
+             font_with_dsig(image, build_blob(signed_image, "sha256", FIX.key, [FIX.other_cert],
+                                              FIX.cert)),
+             "signature", "issuer and serial"),
+            # The certificate named by issuer and serial, but another key signed.
+            ("other key",
+             font_with_dsig(image, build_blob(signed_image, "sha256", FIX.other_key, [FIX.cert],
+                                              FIX.cert)),
+             "signature", "does not verify"),
+        ]
+        for name, data, check_name, reason in cases:
+            with self.subTest(name):
+                write(self.path("bad"), data)
+                code, [report], r = verify(self.path("bad"))
+                self.assertEqual(code, 1, r.stdout)
+                self.assertEqual(report["status"], "invalid")
+                self.assertEqual(report["failed_check"], check_name)
+                self.assertIn(reason, report["message"])
+
+    def test_blobs_built_without_fontseal_verify_in_either_layout(self):
+        source = read(DEJAVU)
+        file_order = [r[0] for r in sorted(directory(source)[5], key=lambda r: r[2])]
+        orders = {"file order of the input": file_order,
+                  "reversed": sorted(file_order, reverse=True)}
+        for name, order in orders.items():
+            for digest in ("sha1", "sha256"):
+                with self.subTest(name, digest=digest):
+                    laid = layout_without_dsig(source, order)
+                    blob = build_blob(laid + b"\x00\x01", digest, FIX.key, [FIX.cert, FIX.ca],
+                                      FIX.cert)
+                    font = self.path("built.ttf")
+                    write(font, font_with_dsig(laid, blob))
+                    code, [report], r = verify("--ca-file", FIX.ca, font)
+                    self.assertEqual(code, 0, r.stdout)
+                    self.assertEqual(report["digest"], "SHA-1" if digest == "sha1" else "SHA-256")
+                    if name == "reversed":
+                        self.assertEqual(report["layout"], "file")
+                    self.assertEqual(report["dsig_flags"], 0)
+                    # The same font with its data moved since signing.
+                    moved = layout_without_dsig(source, sorted(order, key=lambda t: t != b"glyf"))
+                    write(font, font_with_dsig(moved, blob))
+                    code, [report], _ = verify(font)
+                    self.assertEqual((code, report["failed_check"]), (1, "digest"))
+
+    def test_program_text_that_is_not_text_is_reported_safely(self):
+        # A lone surrogate and an escape in the program name, a byte past
+        # ASCII in the URL.
+        opus = seq(oid("1.3.6.1.4.1.311.2.1.12"), tlv(0x31, seq(
+            tlv(0xA0, tlv(0x80, "A".encode("utf-16-be") + b"\xd8\x00\x00\x1b")),
+            tlv(0xA1, tlv(0x80, b"https://x.test/\xff")))))
+        image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
+        blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, [FIX.cert], FIX.cert,
+                          extra_attributes=opus)
+        write(self.path("odd.ttf"), font_with_dsig(image, blob))
+        code, [report], r = verify(self.path("odd.ttf"))
+        self.assertEqual(code, 0, r.stderr)
+        self.assertEqual(report["program_name"], "A\ufffd\ufffd")
+        self.assertEqual(report["more_info_url"], "https://x.test/\ufffd")
+        r = cli("verify", self.path("odd.ttf"))
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("program: A\ufffd\ufffd https://x.test/\ufffd", r.stdout)
+
+    def test_counter_signatures_built_by_the_test_and_the_chain_at_their_time(self):
+        image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
+        now = int(time.time())
+        certs = [FIX.cert, FIX.other_cert]
+        cases = [  # bare RSA block, stamp time, expected (exit, failed check)
+            (False, now, (0, None)), (True, now, (0, None)),
+            # Stamped before the signer's certificate was issued: the chain is
+            # checked at the stamp's time, not now.
+            (False, now - 3 * 86400, (1, "chain")),
+        ]
+        for bare, when, expected in cases:
+            with self.subTest(bare=bare, when=when):
+                blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, certs, FIX.cert,
+                                  stamp=(FIX.other_key, FIX.other_cert, when, bare))
+                write(self.path("stamped.ttf"), font_with_dsig(image, blob))
+                code, [report], r = verify("--ca-file", FIX.ca, self.path("stamped.ttf"))
+                self.assertEqual((code, report.get("failed_check")), expected, r.stdout)
+                self.assertEqual(report["timestamp"]["time"], when)
+                self.assertIn("Publisher other", report["timestamp"]["signer"])
+        # A stamp over another signature is refused.
+        blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, certs, FIX.cert,
+                          stamp=(FIX.other_key, FIX.other_cert, now, False, True))
+        write(self.path("stamped.ttf"), font_with_dsig(image, blob))
+        code, [report], _ = verify(self.path("stamped.ttf"))
+        self.assertEqual((code, report["failed_check"]), (1, "timestamp"))
+        self.assertIn("messageDigest", report["message"])
+
+    def test_roots_and_unsigned_fonts(self):
+        signed = self.sign("s.ttf")
+        code, [report], _ = verify("--ca-file", FIX.stranger, signed)
+        self.assertEqual((code, report["failed_check"]), (1, "chain"))
+        placeholder = self.path("placeholder.ttf")
+        write(placeholder, font_with_dsig(
+            layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU)))), None))
+        self.assertEqual(len(tables(read(placeholder))[b"DSIG"]), 8)
+        for font in (DEJAVU, placeholder):
+            with self.subTest(font):
+                code, [report], _ = verify(font)
+                self.assertEqual((code, report["status"]), (1, "unsigned"))
+                code, _, _ = verify("--allow-unsigned", font, signed)
+                self.assertEqual(code, 0)
+        # Any font that fails fails the run; no font at all is a usage error.
+        code, reports, _ = verify(signed, DEJAVU)
+        self.assertEqual((code, [r["status"] for r in reports]), (1, ["valid", "unsigned"]))
+        self.assertEqual(cli("verify").returncode, 2)
+
+    def test_fonts_signed_by_a_foundry_verify(self):
+        """Installed fonts whose DSIG holds a real signature (make deps installs
+        Open Sans, signed by its foundry with a time stamp, its table data kept
+        in the file's order)."""
+        signed = []
+        for root, _, files in os.walk("/usr/share/fonts"):
+            for name in sorted(files):
+                if name.lower().endswith((".ttf", ".otf")):
+                    path = os.path.join(root, name)
+                    dsig = [r for r in directory(read(path))[5] if r[0] == b"DSIG"]
+                    if dsig and dsig[0][3] > 8:
+                        signed.append(path)
+        if not signed:
+            self.skipTest("no foundry-signed font installed (make deps installs fonts-open-sans)")
+        code, reports, r = verify(*signed)
+        self.assertEqual(code, 0, r.stdout)
+        for report in reports:
+            with self.subTest(report["font"]):
+                self.assertEqual(report["status"], "valid")
+                if "open-sans" in report["font"]:
+                    self.assertEqual(report["layout"], "file")
+                    self.assertEqual(report["timestamp"]["kind"], "counter-signature")
+                    self.assertIn("Monotype", report["signer"]["subject"])
+
+
+if __name__ == "__main__":
+    unittest.main()
