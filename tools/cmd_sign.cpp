@@ -358,22 +358,12 @@ int run(const CLI::App& app, SignArgs& args) {
     } else if (!args.pinFile.empty() || !args.pinEnv.empty()) {
         return usage("--pin-file and --pin-env are for token keys (--key pkcs11:...)");
     }
-    if (!tokenKey && source.kind == PasswordSource::kNone && args.store.empty()) {
-        fontseal_report probe{};
-        probe.size = sizeof probe;
-        int32_t needs = fontseal_key_needs_password(args.key.c_str(), &probe);
-        if (needs < 0) {
-            std::fprintf(stderr, "fontseal sign: %s\n", probe.message);
-            return kExitFailed;
-        }
-        if (needs > 0) {
-            if (terminal_available())
-                source.kind = PasswordSource::kTerminal;
-            else
-                unasked = true;
-        }
-    }
     std::string password, error;
+    if (!tokenKey && source.kind == PasswordSource::kNone && args.store.empty() &&
+        !choose_password_source(args.key, source, unasked, error)) {
+        std::fprintf(stderr, "fontseal sign: %s\n", error.c_str());
+        return kExitFailed;
+    }
     if (!read_password(source, args.key, password, error)) {
         std::fprintf(stderr, "fontseal sign: %s\n", error.c_str());
         return kExitFailed;

@@ -129,22 +129,12 @@ int import(const StoreArgs& args) {
     if (!haveKey && source.kind != PasswordSource::kNone)
         return usage_error("store", "a password is only used with --key FILE");
     bool unasked = false;
-    if (haveKey && source.kind == PasswordSource::kNone) {
-        fontseal_report probe{};
-        probe.size = sizeof probe;
-        const int32_t needs = fontseal_key_needs_password(args.key.c_str(), &probe);
-        if (needs < 0) {
-            std::fprintf(stderr, "fontseal store: %s\n", probe.message);
-            return kExitFailed;
-        }
-        if (needs > 0) {
-            if (terminal_available())
-                source.kind = PasswordSource::kTerminal;
-            else
-                unasked = true;
-        }
-    }
     std::string password, error;
+    if (haveKey && source.kind == PasswordSource::kNone &&
+        !choose_password_source(args.key, source, unasked, error)) {
+        std::fprintf(stderr, "fontseal store: %s\n", error.c_str());
+        return kExitFailed;
+    }
     if (!read_password(source, args.key, password, error)) {
         std::fprintf(stderr, "fontseal store: %s\n", error.c_str());
         return kExitFailed;

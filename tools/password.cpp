@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "fontseal/fontseal.h"
+
 namespace fontseal_cli {
 
 namespace {
@@ -107,6 +109,24 @@ bool read_password(const PasswordSource& source, const std::string& key_path, st
             return read_from_terminal(key_path, password, error, source.pin);
     }
     return false;
+}
+
+bool choose_password_source(const std::string& key_path, PasswordSource& source, bool& unasked,
+                            std::string& error) {
+    fontseal_report probe{};
+    probe.size = sizeof probe;
+    const int32_t needs = fontseal_key_needs_password(key_path.c_str(), &probe);
+    if (needs < 0) {
+        error = probe.message;
+        return false;
+    }
+    if (needs > 0) {
+        if (terminal_available())
+            source.kind = PasswordSource::kTerminal;
+        else
+            unasked = true;
+    }
+    return true;
 }
 
 bool terminal_available() {

@@ -15,6 +15,14 @@ struct PasswordSource {
 bool read_password(const PasswordSource& source, const std::string& key_path, std::string& password,
                    std::string& error);
 
+// For a key file named without a password option: asks the library whether
+// the key needs a password, and makes the terminal the source when it does
+// and there is one; `unasked` says a password is needed that nobody can be
+// asked for. False, with the library's message in `error`, when the key file
+// cannot be read.
+bool choose_password_source(const std::string& key_path, PasswordSource& source, bool& unasked,
+                            std::string& error);
+
 // Whether there is a controlling terminal to ask on.
 bool terminal_available();
 

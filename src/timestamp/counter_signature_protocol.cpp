@@ -16,7 +16,7 @@
 #include "pkcs7/p7_attribute.h"
 #include "pkcs7/p7_read_signer_info.h"
 #include "pkcs7/p7_signed_data.h"
-#include "timestamp/ossl_ptr.h"
+#include "base/ossl_ptr.h"
 #include "timestamp/stamp_time.h"
 #include "timestamp/timestamp_request.h"
 #include "timestamp/timestamp_signature.h"

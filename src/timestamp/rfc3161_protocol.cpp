@@ -17,7 +17,7 @@
 #include "der/der_reader.h"
 #include "der/oids.h"
 #include "pkcs7/p7_attribute.h"
-#include "timestamp/ossl_ptr.h"
+#include "base/ossl_ptr.h"
 #include "timestamp/stamp_time.h"
 #include "timestamp/timestamp_post.h"
 #include "timestamp/timestamp_signature.h"

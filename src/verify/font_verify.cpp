@@ -17,30 +17,24 @@
 #include <memory>
 #include <vector>
 
+#include "base/ossl_ptr.h"
 #include "font/ot_passes.h"
 
 namespace fontseal {
 
 namespace {
 
-template <class T, void (*Free)(T*)>
-struct OsslFree {
-    void operator()(T* p) const { Free(p); }
-};
-template <class T, void (*Free)(T*)>
-using Owned = std::unique_ptr<T, OsslFree<T, Free>>;
-
-using Pkcs7Ptr = Owned<PKCS7, PKCS7_free>;
-using SignerInfoPtr = Owned<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
-using PkeyCtxPtr = Owned<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
-using MdCtxPtr = Owned<EVP_MD_CTX, EVP_MD_CTX_free>;
-using ObjectPtr = Owned<ASN1_OBJECT, ASN1_OBJECT_free>;
-using AlgorPtr = Owned<X509_ALGOR, X509_ALGOR_free>;
-using TimePtr = Owned<ASN1_TIME, ASN1_TIME_free>;
-using TstInfoPtr = Owned<TS_TST_INFO, TS_TST_INFO_free>;
-using StorePtr = Owned<X509_STORE, X509_STORE_free>;
-using StoreCtxPtr = Owned<X509_STORE_CTX, X509_STORE_CTX_free>;
-using BioPtr = Owned<BIO, BIO_free_all>;
+using Pkcs7Ptr = OsslPtr<PKCS7, PKCS7_free>;
+using SignerInfoPtr = OsslPtr<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
+using PkeyCtxPtr = OsslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using MdCtxPtr = OsslPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
+using ObjectPtr = OsslPtr<ASN1_OBJECT, ASN1_OBJECT_free>;
+using AlgorPtr = OsslPtr<X509_ALGOR, X509_ALGOR_free>;
+using TimePtr = OsslPtr<ASN1_TIME, ASN1_TIME_free>;
+using TstInfoPtr = OsslPtr<TS_TST_INFO, TS_TST_INFO_free>;
+using StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
+using StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
+using BioPtr = OsslPtr<BIO, BIO_free_all>;
 
 const char kOidSignedData[] = "1.2.840.113549.1.7.2";
 const char kOidIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
@@ -194,7 +188,7 @@ std::string name_text(const X509_NAME* name) {
 }
 
 std::string serial_text(const ASN1_INTEGER* serial) {
-    Owned<BIGNUM, BN_free> bn(ASN1_INTEGER_to_BN(serial, nullptr));
+    OsslPtr<BIGNUM, BN_free> bn(ASN1_INTEGER_to_BN(serial, nullptr));
     if (!bn) return "";
     char* hex = BN_bn2hex(bn.get());
     std::string out = hex ? hex : "";
