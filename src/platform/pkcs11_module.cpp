@@ -190,17 +190,27 @@ bool Pkcs11Module::configured() {
     return path && *path;
 }
 
+namespace {
+
+// The modules of the process by path. Loading and the last release of a
+// module both hold the lock: a module finalised on one thread while another
+// loads it again would be finalised under the second one's feet.
+std::mutex registryMutex;
+std::map<std::string, std::weak_ptr<Pkcs11Module>>& registry() {
+    static auto* modules = new std::map<std::string, std::weak_ptr<Pkcs11Module>>();
+    return *modules;
+}
+
+}  // namespace
+
 std::shared_ptr<Pkcs11Module> Pkcs11Module::load(const std::string& requested) {
     std::string path = requested;
     if (path.empty()) path = configured() ? std::getenv("FONTSEAL_PKCS11_MODULE") : kProxyModule;
-    // A module is initialised once per process; every caller shares it and
-    // the last one gone finalises it.
-    static std::mutex registryMutex;
-    static std::map<std::string, std::weak_ptr<Pkcs11Module>> registry;
     std::lock_guard<std::mutex> lock(registryMutex);
-    if (auto existing = registry[path].lock()) return existing;
+    if (auto existing = registry()[path].lock()) return existing;
 
-    std::shared_ptr<Pkcs11Module> module(new Pkcs11Module());
+    // Owned plainly until it works: a failed load is undone under the lock.
+    std::unique_ptr<Pkcs11Module> module(new Pkcs11Module());
     module->path_ = path;
     module->handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module->handle_) throw error(kErrTokenModule);
@@ -218,8 +228,12 @@ std::shared_ptr<Pkcs11Module> Pkcs11Module::load(const std::string& requested) {
         // Someone else's initialisation is theirs to finalise.
         throw error(kErrTokenModule);
     }
-    registry[path] = module;
-    return module;
+    std::shared_ptr<Pkcs11Module> shared(module.release(), [](Pkcs11Module* gone) {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        delete gone;
+    });
+    registry()[path] = shared;
+    return shared;
 }
 
 Pkcs11Module::~Pkcs11Module() {

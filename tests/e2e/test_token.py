@@ -2,6 +2,7 @@
 test run, the key imported not extractable with pkcs11-tool, calls watched
 through OpenSC's pkcs11-spy. Signatures are checked with openssl and compared
 with the same key signing in software (PKCS#1 v1.5 is deterministic)."""
+import json
 import os
 import re
 import shutil
@@ -141,6 +142,83 @@ class TokenKeyTest(TempDirTest):
         # The wrong PIN cost one try only: the right one still opens the token.
         r = self.sign(key + ["--pin-env", "PIN"], out)
         self.assertEqual(r.returncode, 0, r.stderr)
+
+    def fingerprint(self, pem):
+        line = self.tool(["openssl", "x509", "-in", pem, "-noout", "-fingerprint", "-sha1"])
+        return line.split("=", 1)[1].strip().replace(":", "")
+
+    def test_store_lists_token_entries_beside_file_entries_and_signs_on_the_token(self):
+        """The user's store shows a file entry and the token's certificates
+        together; a token entry signs on the token, through the module
+        named and through p11-kit's proxy, exactly as the key in software."""
+        env = dict(self.env, XDG_DATA_HOME=self.path("xdg"))
+        ca_key = self.path("ca.key")
+        file_cert, file_key, _ = make_signer(self.dir, ca_key, self.ca, "filed",
+                                             pvk_option="-pvk-none")
+        lonely, _, _ = make_signer(self.dir, ca_key, self.ca, "lonely", pvk_option="-pvk-none")
+        check(["openssl", "x509", "-in", lonely, "-outform", "DER", "-out", self.path("l.der")])
+        self.tool(["pkcs11-tool", "--module", SOFTHSM, "--login", "--pin", PIN,
+                   "--write-object", self.path("l.der"), "--type", "cert", "--id", "03"])
+        r = cli("store", "import", "--cert", file_cert, "--key", file_key, env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        on_token, keyless = self.fingerprint(self.cert), self.fingerprint(lonely)
+
+        r = cli("store", "list", "--json", env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        listed = {e["thumbprint"]: e for e in json.loads(r.stdout)}
+        self.assertEqual(set(listed), {self.fingerprint(file_cert), on_token, keyless})
+        self.assertEqual(listed[self.fingerprint(file_cert)]["token"], None)
+        self.assertIs(listed[self.fingerprint(file_cert)]["has_private_key"], True)
+        serial = listed[on_token]["token"]["serial"]
+        for thumbprint in (on_token, keyless):
+            self.assertEqual(listed[thumbprint]["token"]["label"], "fonts")
+            # SoftHSM hides private objects until login: unknown, not "no".
+            self.assertIsNone(listed[thumbprint]["has_private_key"])
+        self.assertTrue(listed[on_token]["key"].startswith("pkcs11:"))
+        text = cli("store", "list", env=env).stdout
+        self.assertIn("on token:      fonts (serial %s)" % serial, text)
+        self.assertIn("unknown until login", text)
+
+        out, spy = self.path("store.ttf"), self.path("spy.log")
+        proxy = [p for p in ("/usr/lib/x86_64-linux-gnu/p11-kit-proxy.so",)
+                 if os.path.exists(p)]
+        cases = [
+            ("token entry", on_token, {"PIN": PIN}, True, None, ["CKU_USER"]),
+            ("wrong PIN", on_token, {"PIN": "9999"}, True, "refused the PIN", ["CKU_USER"]),
+            ("certificate without key", keyless, {"PIN": PIN}, False,
+             "has no private key on its token", None),
+            ("missing module", on_token, {"FONTSEAL_PKCS11_MODULE": self.path("none.so")}, False,
+             "cannot load the PKCS#11 module", None),
+        ]
+        if proxy:
+            # As root p11-kit reads only the system's module list; SoftHSM
+            # there still follows SOFTHSM2_CONF, so only our serial is ours.
+            cases.append(("through the p11-kit proxy", on_token,
+                          {"PIN": PIN, "FONTSEAL_PKCS11_MODULE": ""}, False, None, None))
+        for name, thumbprint, extra, watch, failure, logins in cases:
+            with self.subTest(name):
+                case_env = dict(env, **extra)
+                if case_env.get("FONTSEAL_PKCS11_MODULE") == "":
+                    del case_env["FONTSEAL_PKCS11_MODULE"]
+                    r = cli("store", "list", "--json", env=case_env)
+                    mine = [e for e in json.loads(r.stdout)
+                            if e["token"] and e["token"]["serial"] == serial]
+                    self.assertEqual({e["thumbprint"] for e in mine}, {on_token, keyless})
+                r = self.sign(["--store", thumbprint[:12], "--pin-env", "PIN"], out, case_env,
+                              spy=spy if watch else None)
+                if failure:
+                    self.assertNotEqual(r.returncode, 0)
+                    self.assertIn(failure, r.stderr)
+                    self.assertFalse(os.path.exists(out))
+                else:
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.assertEqual(blob_of(out), self.software_blob)
+                    os.remove(out)
+                if watch:
+                    calls, users = self.calls(spy)
+                    self.assertEqual(users, logins)
+                    self.assertEqual(calls.count("C_Sign"), 0 if failure else 1)
+                    os.remove(spy)
 
     def test_a_family_shares_one_login_and_one_wrong_pin_costs_one_try(self):
         fonts = os.path.join(self.dir, "in")
