@@ -222,8 +222,9 @@ FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_p
                                     fontseal_report* report);
 
 /* Whether the private-key file at key_path is encrypted, so that a password
- * must be asked for: 1 yes, 0 no, or a negative result code (the file cannot
- * be opened, or is of no known form) with report filled. */
+ * must be asked for: 1 yes, 0 no (also for a pkcs11: URI, whose token asks
+ * for a PIN instead), or a negative result code (the file cannot be opened,
+ * or is of no known form) with report filled. */
 FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path, fontseal_report* report);
 
 /* Further result codes of fontseal_verify. */

@@ -24,6 +24,8 @@ extern "C" FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path
                                                             fontseal_report* report) {
     using namespace fontseal;
     const CallFiles files{"", "", "", key_path ? key_path : ""};
+    // A key on a token has a PIN, asked for by the signing call, not a password.
+    if (is_pkcs11_uri(key_path)) return 0;
     int32_t result = run_with_result([&]() -> int32_t {
         int needs = 0;
         try {

@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,20 @@ int32_t verified(const std::string& font) {
     request.size = sizeof request;
     request.font_path = font.c_str();
     return fontseal_verify(&request, nullptr);
+}
+
+// Signs through fontseal_sign with the entry and the request's own PIN.
+int32_t signWithPin(const std::string& thumbprint, const char* pin, const std::string& font,
+                    const std::string& out) {
+    fontseal_sign_request request = {};
+    request.size = sizeof request;
+    request.input_path = font.c_str();
+    request.output_path = out.c_str();
+    request.digest = FONTSEAL_HASH_SHA1;
+    request.store_thumbprint = thumbprint.c_str();
+    request.pin = pin;
+    request.pin_length = std::strlen(pin);
+    return fontseal_sign(&request, nullptr);
 }
 
 TEST(TokenStoreAsan, TokenEntriesSignOnTheTokenAndFailCleanly) {
@@ -153,11 +168,17 @@ TEST(TokenStoreAsan, TokenEntriesSignOnTheTokenAndFailCleanly) {
         const std::string* pinSource;
         bool keepLogin;  // false: every login of the process ends first
         int32_t expected;
+        const char* requestPin = nullptr;  // not null: fontseal_sign with this PIN
     };
     const Case cases[] = {
         {"right PIN", &signer, &good, false, FONTSEAL_OK},
         // The login of the case before serves this one; the PIN is not asked.
         {"login held", &signer, &wrong, true, FONTSEAL_OK},
+        // A PIN the call gives must be the one that logged in.
+        {"login held, other PIN in the request", &signer, &good, true, FONTSEAL_E_TOKEN_PIN,
+         "9999"},
+        {"login held, same PIN in the request", &signer, &wrong, true, FONTSEAL_OK, "1234"},
+        {"request PIN", &signer, &wrong, false, FONTSEAL_OK, "1234"},
         {"wrong PIN", &signer, &wrong, false, FONTSEAL_E_SIGN},
         {"unreadable PIN source", &signer, &unreadable, false, FONTSEAL_E_SIGN},
         {"PIN before every signature", &asking, &good, false, FONTSEAL_OK},
@@ -169,12 +190,14 @@ TEST(TokenStoreAsan, TokenEntriesSignOnTheTokenAndFailCleanly) {
         setenv("FONTSEAL_PIN_SOURCE", c.pinSource->c_str(), 1);
         const std::string out = dir.file("token.ttf");
         std::remove(out.c_str());
-        ASSERT_EQ(signWith(*c.thumbprint, font, out), c.expected);
+        ASSERT_EQ(c.requestPin ? signWithPin(*c.thumbprint, c.requestPin, font, out)
+                               : signWith(*c.thumbprint, font, out),
+                  c.expected);
         if (c.expected != FONTSEAL_OK) {
             EXPECT_FALSE(testsupport::fileExists(out));
             continue;
         }
-        if (c.thumbprint == &signer)
+        if (c.thumbprint == &signer && !c.requestPin)
             EXPECT_EQ(testsupport::readFile(out), testsupport::readFile(dir.file("software.ttf")));
         else
             EXPECT_EQ(verified(out), FONTSEAL_OK);
