@@ -4,8 +4,8 @@ for the fonts, openssl for the signature and the test PKI."""
 import ctypes
 import os
 import re
-import subprocess
 import sys
+import time
 
 import pytest
 
@@ -13,10 +13,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import fontseal  # noqa: E402
 from fontseal import _native  # noqa: E402
 from der_walk import SignedBlob  # noqa: E402
 from e2e_support import make_ca, make_signer, read, run, write  # noqa: E402
+from tsa_server import TsaServer  # noqa: E402
 
 PASSWORD = "s\u00e9cret pa\u00dfword"  # not ASCII: sent as UTF-8 bytes
 HEADERS = [os.path.join(ROOT, "include", "fontseal", h) for h in ("fontseal.h", "store.h")]
@@ -106,10 +108,19 @@ def test_sign_a_font_built_in_process_then_verify(pki, tmp_path, monkeypatch):
     monkeypatch.setattr("tempfile.tempdir", str(tmp_path / "scratch"))
     os.mkdir(tmp_path / "scratch")
     out = tmp_path / "signed.ttf"
-    signed = fontseal.sign(build_font(), out, key=pki["pvk"], cert=pki["cert"],
-                           password=PASSWORD, digest="sha384", statement="commercial",
-                           program_name="Binding T\u00ebst", info_url="https://example.test/")
-    assert signed == fontseal.SignResult(timestamp_server=None, timestamp_time=None)
+    with TsaServer(str(tmp_path / "tsa")) as tsa:
+        # The first server answers RFC 3161 queries with the wrong nonce: only
+        # a query sent as RFC 3161 is refused, so the second server (a bare
+        # URL: counter-signature) stamps the font.
+        signed = fontseal.sign(
+            build_font(), out, key=pki["pvk"], cert=pki["cert"], password=PASSWORD,
+            digest="sha384", statement="commercial", program_name="Binding T\u00ebst",
+            info_url="https://example.test/", require_timestamp=True,
+            timestamp=[(tsa.url("/fault=wrong-nonce"), fontseal.RFC3161), tsa.url("/")])
+        kinds = [dict((k.lower(), v) for k, v in r["headers"])["content-type"]
+                 for r in tsa.requests]
+        assert kinds[0] == "application/timestamp-query" and len(kinds) == 2, kinds
+    assert signed.timestamp_server == 1 and abs(signed.timestamp_time - time.time()) < 600
     # The font saved for the library is gone again.
     assert os.listdir(tmp_path / "scratch") == []
 
@@ -123,7 +134,9 @@ def test_sign_a_font_built_in_process_then_verify(pki, tmp_path, monkeypatch):
     assert (result.digest, result.statement, result.layout) == ("SHA-384", "commercial", "writer")
     assert (result.program_name, result.info_url) == ("Binding T\u00ebst", "https://example.test/")
     assert (result.dsig_flags, result.signature_count, result.chain_checked) == (1, 1, True)
-    assert result.timestamp_kind is None and result.timestamp_time is None
+    assert (result.timestamp_kind, result.timestamp_time) == ("counter-signature",
+                                                              signed.timestamp_time)
+    assert "CN=" in result.timestamp_signer
 
     # openssl, on its own, verifies the SignedData in the DSIG table fontTools reads.
     from fontTools.ttLib import TTFont
