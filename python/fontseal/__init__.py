@@ -179,6 +179,10 @@ def sign(input, output, *, key=None, cert=None, password=None, digest=None, stat
         instead of key and cert.
     Raises fontseal.Error when the library refuses."""
     if _is_font_object(input):
+        if getattr(input, "flavor", None):
+            # Saved as it is, the library would be handed a WOFF container.
+            raise ValueError("a %s TTFont cannot be signed: set its flavor to None first"
+                             % input.flavor)
         suffix = ".otf" if getattr(input, "sfntVersion", None) == "OTTO" else ".ttf"
         fd, temporary = tempfile.mkstemp(prefix="fontseal-", suffix=suffix)
         try:
