@@ -53,7 +53,8 @@ const char kSignUsage[] =
     "                         Without either, an encrypted key's password is asked\n"
     "                         for on the terminal; an unencrypted key needs none.\n"
     "\n"
-    "Token keys (--key 'pkcs11:token=NAME;object=LABEL' or ...;id=%01):\n"
+    "Token keys (--key 'pkcs11:token=NAME;object=LABEL' or ...;id=%01, or a\n"
+    "--store entry on a token):\n"
     "  --pin-file FILE        read the token PIN from the first line of FILE\n"
     "  --pin-env NAME         read the token PIN from environment variable NAME\n"
     "                         Without either, FONTSEAL_PIN_SOURCE (file:PATH or\n"
@@ -210,8 +211,9 @@ public:
         request_.timestamp_servers = args.timestampServers.data();
         request_.timestamp_server_count = args.timestampServers.size();
         request_.require_timestamp = args.requireTimestamp ? 1 : 0;
-        // A token key's secret is its PIN; it goes nowhere else.
-        if (is_token_key(args.key)) {
+        // A token key's secret is its PIN; it goes nowhere else. A store
+        // entry may be on a token too.
+        if (is_token_key(args.key) || !args.store.empty()) {
             request_.password = nullptr;
             request_.password_length = 0;
             request_.pin = havePassword ? password_.data() : nullptr;
@@ -242,7 +244,8 @@ private:
 std::string failure_line(int32_t result, const fontseal_report& report, const SignArgs& args,
                          bool unasked) {
     if (result == FONTSEAL_E_TOKEN_PIN && unasked)
-        return "the token key " + args.key +
+        return (args.key.empty() ? "the key of store entry " + args.store
+                                 : "the token key " + args.key) +
                " needs a PIN and there is no terminal to ask for it; use "
                "--pin-file FILE or --pin-env NAME (code " +
                std::to_string(result) + ")";
@@ -374,9 +377,13 @@ int run(const CLI::App& app, SignArgs& args) {
     if (!args.passwordEnv.empty()) source = {PasswordSource::kEnv, args.passwordEnv};
     bool unasked = false;
     const bool tokenKey = is_token_key(args.key);
-    if (tokenKey) {
-        if (source.kind != PasswordSource::kNone)
-            return usage("a token key takes a PIN: use --pin-file FILE or --pin-env NAME");
+    const bool pinOption = !args.pinFile.empty() || !args.pinEnv.empty();
+    if (tokenKey && source.kind != PasswordSource::kNone)
+        return usage("a token key takes a PIN: use --pin-file FILE or --pin-env NAME");
+    if (pinOption && !tokenKey && args.store.empty())
+        return usage(
+            "--pin-file and --pin-env are for keys on tokens (--key pkcs11:... or --store)");
+    if (tokenKey || !args.store.empty()) {
         source.pin = true;
         if (!args.pinFile.empty()) {
             source.kind = PasswordSource::kFile;
@@ -384,16 +391,11 @@ int run(const CLI::App& app, SignArgs& args) {
         } else if (!args.pinEnv.empty()) {
             source.kind = PasswordSource::kEnv;
             source.name = args.pinEnv;
-        } else if (!std::getenv("FONTSEAL_PIN_SOURCE")) {
-            // The library finds no PIN of its own: ask, or let the token say
-            // that one is needed.
-            if (terminal_available())
-                source.kind = PasswordSource::kTerminal;
-            else
-                unasked = true;
+        } else if (!std::getenv("FONTSEAL_PIN_SOURCE") && !terminal_available()) {
+            // The library asks on the terminal itself, and only when the
+            // token wants a PIN; without one the token's answer is explained.
+            unasked = true;
         }
-    } else if (!args.pinFile.empty() || !args.pinEnv.empty()) {
-        return usage("--pin-file and --pin-env are for token keys (--key pkcs11:...)");
     }
     std::string password, error;
     if (!tokenKey && source.kind == PasswordSource::kNone && args.store.empty() &&
@@ -453,9 +455,7 @@ Command sign_command() {
                     ->excludes(cert)
                     ->excludes(key)
                     ->excludes(file)
-                    ->excludes(env)
-                    ->excludes(pinFile)
-                    ->excludes(pinEnv);
+                    ->excludes(env);
                 // Recognised only to be refused with a reason: a password on the
                 // command line is visible to other users and kept in histories.
                 app.add_option("--password")

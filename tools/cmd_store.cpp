@@ -83,8 +83,17 @@ int32_t add_json(const fontseal_store_entry* e, void* context) {
         {"valid_from", e->valid_from},
         {"valid_to", e->valid_to},
         {"thumbprint", e->thumbprint},
-        {"has_private_key", e->has_private_key != 0},
     });
+    nlohmann::ordered_json& entry = static_cast<nlohmann::ordered_json*>(context)->back();
+    // Unknown until the token's user logs in: neither true nor false.
+    entry["has_private_key"] =
+        e->has_private_key < 0 ? nlohmann::ordered_json(nullptr)
+                               : nlohmann::ordered_json(e->has_private_key != 0);
+    entry["token"] = e->token_label[0] || e->token_serial[0]
+                         ? nlohmann::ordered_json{{"label", e->token_label},
+                                                  {"serial", e->token_serial}}
+                         : nlohmann::ordered_json(nullptr);
+    entry["key"] = e->key_locator;
     return 0;
 }
 
@@ -94,10 +103,15 @@ int32_t print_entry(const fontseal_store_entry* e, void*) {
         "    issuer:        %s\n"
         "    friendly name: %s\n"
         "    valid:         %s to %s\n"
-        "    thumbprint:    %s\n"
-        "    private key:   %s\n",
+        "    thumbprint:    %s\n",
         e->index, e->subject, e->issuer, e->friendly_name, e->valid_from, e->valid_to,
-        e->thumbprint, e->has_private_key ? "yes" : "no");
+        e->thumbprint);
+    const bool token = e->token_label[0] || e->token_serial[0];
+    if (token) std::printf("    on token:      %s (serial %s)\n", e->token_label, e->token_serial);
+    std::printf("    private key:   %s\n",
+                e->has_private_key < 0 ? "unknown until login (the token hides its keys)"
+                : e->has_private_key   ? (token ? "yes, on the token" : "yes")
+                                       : "no");
     return 0;
 }
 

@@ -84,7 +84,11 @@ int run_command(const Command& command, int argc, char** argv) {
         std::fputs(command.usage, stdout);
         return kExitOk;
     }
-    return run();
+    const int status = run();
+    // Logins to tokens last for the process; end them while the modules
+    // are still there rather than leave them to exit.
+    fontseal_release_tokens();
+    return status;
 }
 
 }  // namespace

@@ -201,9 +201,13 @@ typedef struct fontseal_sign_request {
      * NULL: the key file signs. */
     const char* store_thumbprint;
     /* Added with token keys (a smaller size leaves them out): */
-    /* The PIN of a pkcs11: key_path, pin_length bytes; NULL: the one
-     * FONTSEAL_PIN_SOURCE names (file:PATH or env:NAME), else none. The
-     * token is asked once: a refused PIN is never tried again. */
+    /* The PIN of the token holding the key (a pkcs11: key_path, or a store
+     * entry on a token), pin_length bytes. NULL: the one FONTSEAL_PIN_SOURCE
+     * names (file:PATH or env:NAME), else a prompt without echo on the
+     * controlling terminal when there is one, else none. The PIN is asked
+     * for only when the process holds no login to that token; a PIN given
+     * while it does must be the one that logged in. The token is asked
+     * once: a refused PIN is never tried again. */
     const char* pin;
     size_t pin_length;
 } fontseal_sign_request;
@@ -278,6 +282,13 @@ FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* request,
  * call it from a thread that waits for the signal (sigwait), not from a
  * signal handler. */
 FONTSEAL_API void fontseal_remove_temporaries(void);
+
+/* A login to a token lasts, as the platform's token drivers keep it, until
+ * the process ends or this is called, so that a family of fonts costs the
+ * token one login (and one PIN). Ends every login this process holds and
+ * unloads the PKCS#11 modules it loaded. Call it when no signing call is
+ * running: one still running loses its login. */
+FONTSEAL_API void fontseal_release_tokens(void);
 
 #ifdef __cplusplus
 }

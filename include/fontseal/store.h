@@ -10,6 +10,14 @@
  * 40 hex digits; wherever a thumbprint is asked for, a prefix of at least 8
  * digits that only one entry starts with will do.
  *
+ * The store also lists the X.509 certificates on every initialised token of
+ * one PKCS#11 module (the one FONTSEAL_PKCS11_MODULE names, else p11-kit's
+ * proxy, which gathers the system's configured modules), except those a
+ * token marks as an authority's. Their keys never leave the token: signing
+ * with such an entry logs in to the token (the PIN as fontseal_sign's pin
+ * field describes) and the token signs. A certificate both in the directory
+ * and on a token is listed once, with the key.
+ *
  * Every call returns a result code (fontseal.h, and the FONTSEAL_E_STORE_*
  * codes below) and, when report is not NULL, fills it. */
 #ifndef FONTSEAL_STORE_H
@@ -35,6 +43,9 @@ enum {
     FONTSEAL_E_STORE_KEY_MISMATCH = -47, /* the entry's key is not its certificate's */
     FONTSEAL_E_STORE_KEY_UNUSABLE = -48, /* the entry's key file cannot be read */
     FONTSEAL_E_STORE_REQUEST = -49       /* a required argument is missing */
+    /* An entry on a token fails with the FONTSEAL_E_TOKEN_* codes of
+     * fontseal.h: a module FONTSEAL_PKCS11_MODULE names that cannot be
+     * loaded, a token that has gone, a refused or locked PIN. */
 };
 
 /* What every fontseal_store_* call reports besides its result. */
@@ -80,7 +91,15 @@ typedef struct fontseal_store_entry {
     const char* friendly_name; /* the friendly name, else the subject */
     const char* valid_from;    /* UTC, "YYYY-MM-DDTHH:MM:SSZ" */
     const char* valid_to;
-    int32_t has_private_key; /* 1 when a key is stored for it */
+    /* 1 when a key is stored for it; -1 for an entry on a token that hides
+     * its private objects until the user logs in: unknown until login */
+    int32_t has_private_key;
+    /* Added with token entries (a smaller size leaves them out): */
+    const char* token_label;  /* the token's label; empty for a directory entry */
+    const char* token_serial; /* the token's serial number; empty likewise */
+    const char* key_locator;  /* where the key is: a pkcs11: URI for a token's
+                                 entry, the key file's path otherwise; empty
+                                 without a key */
 } fontseal_store_entry;
 
 /* Called once per entry; a non-zero return stops the listing. */

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <new>
 #include <string>
 #include <utility>
@@ -23,9 +24,10 @@
 #include "fontseal/fontseal.h"
 #include "key/key_file.h"
 #include "key/pvk_reader.h"
-#include "key/secure_bytes.h"
+#include "base/secure_bytes.h"
 #include "key/token_signing_key.h"
 #include "platform/file_source.h"
+#include "platform/pin_source.h"
 #include "platform/pkcs11_module.h"
 #include "timestamp/timestamp_signature.h"
 
@@ -101,14 +103,12 @@ int32_t sign_with_key_file(const char* input_path, const char* output_path,
 // A key on a token: the certificate from cert_path, else the token's own
 // certificate of the key.
 int32_t sign_with_token_key(const char* input_path, const char* output_path, const char* cert_path,
-                            const char* uri, const SecureBytes* pin, const SignOptions& options,
-                            int32_t* detail) {
+                            const char* uri, const SignOptions& options, int32_t* detail) {
     GrowArray<P7Certificate> certificates;
     if (cert_path) load_certificate_file(cert_path, true, certificates);
     std::unique_ptr<TokenSigningKey> key;
     try {
-        key = std::make_unique<TokenSigningKey>(uri, pin ? pin->data() : nullptr,
-                                                pin ? pin->size() : 0);
+        key = std::make_unique<TokenSigningKey>(uri);
     } catch (const error& e) {
         fail(Stage::kToken, e.code);
     }
@@ -120,29 +120,6 @@ int32_t sign_with_token_key(const char* input_path, const char* output_path, con
     }
     OwnKeySigningStep step(certificates, *key);
     return sign_job(input_path, output_path, step, options, detail);
-}
-
-// The PIN FONTSEAL_PIN_SOURCE names: "file:PATH" (its first line) or
-// "env:NAME". False when the variable is unset; a source that cannot be read
-// is a refused PIN rather than no PIN, so the token is not asked without one.
-bool pin_from_environment(SecureBytes& pin) {
-    const char* source = std::getenv("FONTSEAL_PIN_SOURCE");
-    if (!source || !*source) return false;
-    if (std::strncmp(source, "env:", 4) == 0) {
-        const char* value = std::getenv(source + 4);
-        if (!value) fail(Stage::kToken, kErrTokenPin);
-        pin.assign(value, value + std::strlen(value));
-        return true;
-    }
-    if (std::strncmp(source, "file:", 5) == 0) {
-        std::ifstream file(source + 5, std::ios::binary);
-        if (!file) fail(Stage::kToken, kErrTokenPin);
-        char c;
-        while (file.get(c) && c != '\n') pin.push_back(static_cast<uint8_t>(c));
-        if (!pin.empty() && pin.back() == '\r') pin.pop_back();
-        return true;
-    }
-    fail(Stage::kToken, kErrTokenPin);
 }
 
 const char* text_or_empty(const char* text) { return text ? text : ""; }
@@ -313,20 +290,14 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         options.imprintHash = stamps.imprintHash;
         options.requireTimestamp = stamps.required;
         options.outcome = &outcome;
-        if (is_pkcs11_uri(r.key_path)) {
-            SecureBytes pin;
-            bool hasPin = false;
-            if (has_field(r, offsetof(fontseal_sign_request, pin), r.pin) &&
-                has_field(r, offsetof(fontseal_sign_request, pin_length), r.pin_length) && r.pin) {
-                pin.assign(reinterpret_cast<const uint8_t*>(r.pin),
-                           reinterpret_cast<const uint8_t*>(r.pin) + r.pin_length);
-                hasPin = true;
-            } else {
-                hasPin = pin_from_environment(pin);
-            }
+        // The PIN of a token this call uses, asked for only if it must be.
+        std::optional<CallerPin> pin;
+        if (has_field(r, offsetof(fontseal_sign_request, pin), r.pin) &&
+            has_field(r, offsetof(fontseal_sign_request, pin_length), r.pin_length) && r.pin)
+            pin.emplace(reinterpret_cast<const uint8_t*>(r.pin), r.pin_length);
+        if (is_pkcs11_uri(r.key_path))
             return sign_with_token_key(r.input_path, r.output_path, r.cert_path, r.key_path,
-                                       hasPin ? &pin : nullptr, options, &detail);
-        }
+                                       options, &detail);
         // The key readers take a NUL-terminated password; the copy is wiped.
         SecureBytes password;
         if (r.password) {

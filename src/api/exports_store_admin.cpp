@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -28,7 +29,7 @@
 #include "fontseal/store.h"
 #include "key/key_file.h"
 #include "key/provider_signing_key.h"
-#include "key/secure_bytes.h"
+#include "base/secure_bytes.h"
 #include "platform/cert_store.h"
 #include "platform/crypt_api.h"
 #include "platform/file_source.h"
@@ -125,12 +126,40 @@ std::string normalised_prefix(const char* thumbprint) {
     return out;
 }
 
+// Why the signer could not list the store, from the fault it left.
+[[noreturn]] void fail_to_open() {
+    if (GetLastError() == kStoreNoModule) {
+        const char* module = std::getenv("FONTSEAL_PKCS11_MODULE");
+        fail_with(FONTSEAL_E_TOKEN_MODULE, std::string("cannot load the PKCS#11 module ") +
+                                               (module ? module : "") +
+                                               " that FONTSEAL_PKCS11_MODULE names");
+    }
+    fail_with(FONTSEAL_E_STORE_OPEN, "cannot read the certificate store " + store_directory());
+}
+
+// "certificate THUMBPRINT (SUBJECT)", and the token that holds it.
+std::string describe_entry(CspCert& entry) {
+    std::string who =
+        "certificate " + hex_of(entry.thumbprint(), 20) + " (" + entry.subjectName() + ")";
+    if (entry.typeCode() == kWinCspCertType) {
+        const WinCspCert& e = static_cast<WinCspCert&>(entry);
+        if (!e.tokenLabel().empty() || !e.tokenSerial().empty())
+            who += " on token '" + e.tokenLabel() + "' (serial " + e.tokenSerial() + ")";
+    }
+    return who;
+}
+
+bool on_token(CspCert& entry) {
+    if (entry.typeCode() != kWinCspCertType) return false;
+    const WinCspCert& e = static_cast<WinCspCert&>(entry);
+    return !e.tokenLabel().empty() || !e.tokenSerial().empty();
+}
+
 // Lists the store through `csp` and returns the one entry whose thumbprint
 // starts with `prefix`.
 CspCert* find_entry(Csp& csp, const std::string& prefix) {
     int count = csp.enumCertificates();
-    if (count < 0)
-        fail_with(FONTSEAL_E_STORE_OPEN, "cannot read the certificate store " + store_directory());
+    if (count < 0) fail_to_open();
     CspCert* found = nullptr;
     int matches = 0;
     for (int i = 0; i < count; ++i) {
@@ -187,9 +216,11 @@ private:
 // opened key is handed over instead of released.
 void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
     const std::string thumbprint = hex_of(entry.thumbprint(), 20);
-    const std::string who = "certificate " + thumbprint + " (" + entry.subjectName() + ")";
+    const std::string who = describe_entry(entry);
+    const bool token = on_token(entry);
+    const char* where = token ? " has no private key on its token" : " has no private key in the store";
     if (!entry.hasPrivateKey() || entry.typeCode() != kWinCspCertType)
-        fail_with(FONTSEAL_E_STORE_NO_KEY, who + " has no private key in the store", thumbprint);
+        fail_with(FONTSEAL_E_STORE_NO_KEY, who + where, thumbprint);
     PCCERT_CONTEXT certificate = static_cast<WinCspCert&>(entry).certificate();
     const std::string path = key_locator(certificate);
     HCRYPTPROV provider = nullptr;
@@ -204,6 +235,19 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
         return;
     }
     switch (GetLastError()) {
+        case kStoreNoModule:
+            fail_with(FONTSEAL_E_TOKEN_MODULE, "cannot load the PKCS#11 module of " + who,
+                      thumbprint);
+        case kStoreNoToken:
+            fail_with(FONTSEAL_E_TOKEN, "the token of " + who + " is no longer there", thumbprint);
+        case kStorePinRefused:
+            fail_with(FONTSEAL_E_TOKEN_PIN,
+                      "the token refused the PIN, or none was given, for " + who +
+                          " (it was tried once and not again: tokens lock after a few wrong PINs)",
+                      thumbprint);
+        case kStorePinLocked:
+            fail_with(FONTSEAL_E_TOKEN_PIN_LOCKED, "the token's PIN is locked for " + who,
+                      thumbprint);
         case kStoreKeyExposed:
             fail_with(FONTSEAL_E_STORE_KEY_EXPOSED,
                       "the private-key file " + path + " of " + who +
@@ -215,9 +259,13 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
                       "the private key in " + path + " does not belong to " + who, thumbprint);
         case kStoreNoKeySet:
         case kStoreNoKeyProperty:
-            fail_with(FONTSEAL_E_STORE_NO_KEY, who + " has no private key in the store",
-                      thumbprint);
+            fail_with(FONTSEAL_E_STORE_NO_KEY, who + where, thumbprint);
         default:
+            if (token)
+                fail_with(FONTSEAL_E_TOKEN,
+                          "the token cannot sign with the key " + path + " of " + who +
+                              " (not an RSA key, or the token failed)",
+                          thumbprint);
             fail_with(FONTSEAL_E_STORE_KEY_UNUSABLE,
                       "cannot use the private key " + path + " of " + who +
                           " (not an unencrypted RSA key in PKCS#8 PEM form)",
@@ -392,7 +440,13 @@ extern "C" FONTSEAL_API int32_t fontseal_store_remove(const char* thumbprint,
         {
             std::unique_ptr<Csp, CspRelease> csp(create_win_csp(nullptr));
             if (!csp) throw std::bad_alloc();
-            full = hex_of(find_entry(*csp, prefix)->thumbprint(), 20);
+            CspCert* found = find_entry(*csp, prefix);
+            full = hex_of(found->thumbprint(), 20);
+            if (on_token(*found))
+                fail_with(FONTSEAL_E_STORE_WRITE,
+                          describe_entry(*found) +
+                              " is kept on its token; remove it with the token's own tools",
+                          full);
         }
         const DirectoryCertStore store(store_directory());
         uint32_t fault = store.remove(full);
@@ -415,9 +469,7 @@ extern "C" FONTSEAL_API int32_t fontseal_store_list(fontseal_store_visitor visit
         std::unique_ptr<Csp, CspRelease> csp(create_win_csp(nullptr));
         if (!csp) throw std::bad_alloc();
         count = csp->enumCertificates();
-        if (count < 0)
-            fail_with(FONTSEAL_E_STORE_OPEN,
-                      "cannot read the certificate store " + store_directory());
+        if (count < 0) fail_to_open();
         for (int i = 0; i < count; ++i) {
             CspCert* entry = csp->certificateAt(i);
             const std::string thumbprint = hex_of(entry->thumbprint(), 20);
@@ -434,7 +486,17 @@ extern "C" FONTSEAL_API int32_t fontseal_store_list(fontseal_store_visitor visit
             e.friendly_name = friendly.c_str();
             e.valid_from = from.c_str();
             e.valid_to = to.c_str();
-            e.has_private_key = entry->hasPrivateKey() ? 1 : 0;
+            const WinCspCert* own = entry->typeCode() == kWinCspCertType
+                                        ? static_cast<const WinCspCert*>(entry)
+                                        : nullptr;
+            e.has_private_key = own && own->keyUnknown() ? -1 : entry->hasPrivateKey() ? 1 : 0;
+            const std::string label = own ? own->tokenLabel() : std::string();
+            const std::string serial = own ? own->tokenSerial() : std::string();
+            const std::string locator =
+                own && own->hasPrivateKey() ? key_locator(own->certificate()) : std::string();
+            e.token_label = label.c_str();
+            e.token_serial = serial.c_str();
+            e.key_locator = locator.c_str();
             if (visit && visit(&e, context) != 0) break;
         }
         return std::string();

@@ -8,6 +8,7 @@
 #include "base/error.h"
 #include "fontseal/fontseal.h"
 #include "key/key_file.h"
+#include "platform/pkcs11_module.h"
 #include "platform/temp_files.h"
 
 extern "C" FONTSEAL_API int32_t fontseal_strip(const char* input_path, const char* output_path,
@@ -38,4 +39,8 @@ extern "C" FONTSEAL_API int32_t fontseal_key_needs_password(const char* key_path
 
 extern "C" FONTSEAL_API void fontseal_remove_temporaries(void) {
     fontseal::temp_files_remove_all();
+}
+
+extern "C" FONTSEAL_API void fontseal_release_tokens(void) {
+    fontseal::Pkcs11Module::releaseLogins();
 }

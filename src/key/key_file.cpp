@@ -15,7 +15,7 @@
 #include "base/memory_stream.h"
 #include "key/key_library.h"
 #include "key/pvk_reader.h"
-#include "key/secure_bytes.h"
+#include "base/secure_bytes.h"
 #include "platform/file_source.h"
 
 namespace fontseal {

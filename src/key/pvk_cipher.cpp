@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "key/private_key_blob.h"
-#include "key/secure_bytes.h"
+#include "base/secure_bytes.h"
 
 namespace fontseal {
 namespace {

@@ -7,7 +7,7 @@
 #include "base/error.h"
 #include "key/private_key_blob.h"
 #include "key/pvk_cipher.h"
-#include "key/secure_bytes.h"
+#include "base/secure_bytes.h"
 
 namespace fontseal {
 namespace {

@@ -36,6 +36,10 @@ enum : uint32_t {
     kStoreNoKeyProperty = 0x8009200B,    // CRYPT_E_NO_KEY_PROPERTY
     kStoreCannotOpen = 0x80070003,       // the store's directory cannot be read
     kStoreCannotWrite = 0x80070052,      // the store's directory cannot be written
+    kStoreNoModule = 0x8009001E,         // NTE_PROV_DLL_NOT_FOUND: the token module
+    kStoreNoToken = 0x8010000C,          // SCARD_E_NO_SMARTCARD: the token has gone
+    kStorePinRefused = 0x8010006B,       // SCARD_W_WRONG_CHV: wrong PIN, or none given
+    kStorePinLocked = 0x8010006C,        // SCARD_W_CHV_BLOCKED
 };
 
 // An opened private key that signs without giving itself away.
@@ -96,6 +100,12 @@ struct StoreEntry {
     StoreBytes certificate;            // DER
     std::string friendlyName;          // UTF-8; empty when none was given
     std::shared_ptr<StoreKeyRef> key;  // null when the entry has no key
+    // A token's entry: its label and serial number.
+    std::string tokenLabel;
+    std::string tokenSerial;
+    // The token hides its private objects until the user logs in, so
+    // whether `key` is there is unknown until then.
+    bool keyUnknown = false;
 };
 
 // A store of certificates: what the system store calls read.

@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
+#include "platform/pkcs11_module.h"
+#include "platform/token_store.h"
+
 namespace fontseal {
 
 // A context with what the calls need beside its public fields; counted
@@ -29,6 +33,8 @@ struct CertContextBody : CERT_CONTEXT {
     uint8_t sha1[20] = {};
     std::string friendlyName;
     std::shared_ptr<StoreKeyRef> key;
+    std::string token;  // "label\0serial\0" for a token's entry, else empty
+    bool keyUnknown = false;
     X509* x509 = nullptr;
 };
 
@@ -134,6 +140,9 @@ CertContextBody* make_context(StoreEntry& entry) {
         return nullptr;
     body->friendlyName = std::move(entry.friendlyName);
     body->key = std::move(entry.key);
+    if (!entry.tokenLabel.empty() || !entry.tokenSerial.empty())
+        body->token = entry.tokenLabel + '\0' + entry.tokenSerial + '\0';
+    body->keyUnknown = entry.keyUnknown;
     body->dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
     body->pbCertEncoded = body->der.data();
     body->cbCertEncoded = static_cast<DWORD>(body->der.size());
@@ -210,12 +219,25 @@ public:
 DWORD GetLastError() { return last_error; }
 void SetLastError(DWORD code) { last_error = code; }
 
-// The stores a system store is made of. Today the per-user directory; the
-// certificates of hardware tokens join the list as one more CertStore.
-static bool stores_for(const char* name, std::vector<std::unique_ptr<CertStore>>& stores) {
+// The stores a system store is made of: the per-user directory, then the
+// certificates on the tokens of one PKCS#11 module. A module the user named
+// must load; the p11-kit proxy, the default, may simply not be installed.
+static bool stores_for(const char* name, std::vector<std::unique_ptr<CertStore>>& stores,
+                       uint32_t* fault) {
     std::string directory = user_store_directory(name);
-    if (directory.empty()) return false;
+    if (directory.empty()) {
+        *fault = kStoreCannotOpen;
+        return false;
+    }
     stores.push_back(std::make_unique<DirectoryCertStore>(directory));
+    try {
+        stores.push_back(std::make_unique<TokenCertStore>(Pkcs11Module::load(std::string())));
+    } catch (const error&) {
+        if (Pkcs11Module::configured()) {
+            *fault = kStoreNoModule;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -226,8 +248,9 @@ HCERTSTORE CertOpenSystemStoreA(uintptr_t provider, const char* name) {
     }
     try {
         std::vector<std::unique_ptr<CertStore>> stores;
-        if (!stores_for(name, stores)) {
-            SetLastError(kStoreCannotOpen);
+        uint32_t open_fault = kStoreOk;
+        if (!stores_for(name, stores, &open_fault)) {
+            SetLastError(open_fault);
             return nullptr;
         }
         std::unique_ptr<CertStoreHandle> handle(new CertStoreHandle());
@@ -239,13 +262,26 @@ HCERTSTORE CertOpenSystemStoreA(uintptr_t provider, const char* name) {
                 return nullptr;
             }
             for (StoreEntry& entry : entries) {
-                if (CertContextBody* body = make_context(entry)) {
-                    try {
-                        handle->contexts.push_back(body);
-                    } catch (...) {
+                CertContextBody* body = make_context(entry);
+                if (!body) continue;
+                // A certificate both in the directory and on a token is one
+                // entry: the first that has a key.
+                auto same = std::find_if(
+                    handle->contexts.begin(), handle->contexts.end(),
+                    [&](const CertContextBody* c) { return !std::memcmp(c->sha1, body->sha1, 20); });
+                if (same != handle->contexts.end()) {
+                    if ((*same)->key || !body->key) {
                         release(body);
-                        throw;
+                        continue;
                     }
+                    release(*same);
+                    handle->contexts.erase(same);
+                }
+                try {
+                    handle->contexts.push_back(body);
+                } catch (...) {
+                    release(body);
+                    throw;
                 }
             }
         }
@@ -309,6 +345,15 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD property, v
         }
         case CERT_SHA1_HASH_PROP_ID:
             return give_property(body->sha1, sizeof body->sha1, data, size);
+        case FONTSEAL_TOKEN_PROP_ID:
+            if (body->token.empty()) break;
+            return give_property(body->token.data(), static_cast<DWORD>(body->token.size()), data,
+                                 size);
+        case FONTSEAL_KEY_UNKNOWN_PROP_ID: {
+            if (!body->keyUnknown) break;
+            static const uint8_t kPresent = 0;
+            return give_property(&kPresent, 1, data, size);
+        }
         case CERT_FRIENDLY_NAME_PROP_ID:
             if (body->friendlyName.empty()) break;
             return give_property(body->friendlyName.c_str(),

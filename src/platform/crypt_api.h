@@ -8,7 +8,8 @@
 //   CertCloseStore                  duplicated contexts stay valid
 //   CertFreeCertificateContext      releases one reference
 //   CertGetCertificateContextProperty  key-provider, SHA-1 and friendly-name
-//                                   properties; size query with a null buffer
+//                                   properties, and two of our own for token
+//                                   entries; size query with a null buffer
 //   CertGetNameStringA              simple or friendly display name, subject or
 //                                   issuer; the size with the NUL, then the text
 //   FileTimeToSystemTime            the same instant as calendar fields (UTC)
@@ -40,6 +41,12 @@ constexpr DWORD PKCS_7_ASN_ENCODING = 0x00010000;
 constexpr DWORD CERT_KEY_PROV_INFO_PROP_ID = 2;
 constexpr DWORD CERT_SHA1_HASH_PROP_ID = 3;
 constexpr DWORD CERT_FRIENDLY_NAME_PROP_ID = 11;
+constexpr DWORD CERT_FIRST_USER_PROP_ID = 0x8000;
+// A token entry's label and serial number, each ending with a NUL.
+constexpr DWORD FONTSEAL_TOKEN_PROP_ID = CERT_FIRST_USER_PROP_ID;
+// Present (one zero byte) when the entry's token hides whether it holds the
+// key until the user logs in; the key-provider property is then given too.
+constexpr DWORD FONTSEAL_KEY_UNKNOWN_PROP_ID = CERT_FIRST_USER_PROP_ID + 1;
 constexpr DWORD CERT_NAME_SIMPLE_DISPLAY_TYPE = 4;
 constexpr DWORD CERT_NAME_FRIENDLY_DISPLAY_TYPE = 5;
 constexpr DWORD CERT_NAME_ISSUER_FLAG = 0x1;

@@ -4,12 +4,14 @@
 #include <openssl/evp.h>
 #include <strings.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
 
 #include "base/error.h"
+#include "platform/pin_source.h"
 
 namespace fontseal {
 
@@ -68,10 +70,6 @@ std::string padded_text(const unsigned char* field, size_t width) {
     size_t length = width;
     while (length > 0 && (field[length - 1] == ' ' || field[length - 1] == 0)) --length;
     return std::string(reinterpret_cast<const char*>(field), length);
-}
-
-bool matches(const std::string& wanted, const unsigned char* field, size_t width) {
-    return wanted.empty() || wanted == padded_text(field, width);
 }
 
 // What a refused PIN is remembered by: the module, the token and a digest of
@@ -135,12 +133,66 @@ bool parse_pkcs11_uri(const char* text, TokenKeyUri& out) {
     return !out.object.empty() || out.hasId;
 }
 
+bool token_matches(const TokenKeyUri& uri, const Pkcs11Token& token) {
+    auto matches = [](const std::string& wanted, const std::string& value) {
+        return wanted.empty() || wanted == value;
+    };
+    return matches(uri.token, token.label) && matches(uri.manufacturer, token.manufacturer) &&
+           matches(uri.model, token.model) && matches(uri.serial, token.serial);
+}
+
+std::string token_key_uri(const Pkcs11Token& token, const std::vector<uint8_t>& id) {
+    static const char kHex[] = "0123456789ABCDEF";
+    auto encode = [](const uint8_t* bytes, size_t length, bool all) {
+        std::string out;
+        for (size_t i = 0; i < length; ++i) {
+            const uint8_t c = bytes[i];
+            if (!all && (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')) {
+                out.push_back(static_cast<char>(c));
+            } else {
+                out.push_back('%');
+                out.push_back(kHex[c >> 4]);
+                out.push_back(kHex[c & 15]);
+            }
+        }
+        return out;
+    };
+    auto text = [&](const std::string& value) {
+        return encode(reinterpret_cast<const uint8_t*>(value.data()), value.size(), false);
+    };
+    return std::string(kUriScheme) + "manufacturer=" + text(token.manufacturer) +
+           ";model=" + text(token.model) + ";serial=" + text(token.serial) +
+           ";token=" + text(token.label) + ";id=" + encode(id.data(), id.size(), true) +
+           ";type=private";
+}
+
+namespace {
+
+// Modules holding a login, kept loaded until the logins are released. Never
+// destroyed: at exit the modules' own clean-up may already have run.
+std::mutex heldModulesMutex;
+std::vector<std::shared_ptr<Pkcs11Module>>* heldModules = nullptr;
+
+std::string pin_digest(const SecureBytes& pin) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    const uint8_t none = 0;
+    if (!EVP_Digest(pin.empty() ? &none : pin.data(), pin.size(), digest, &length, EVP_sha256(),
+                    nullptr))
+        throw error(kErrTokenFailure);
+    return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+}  // namespace
+
+bool Pkcs11Module::configured() {
+    const char* path = std::getenv("FONTSEAL_PKCS11_MODULE");
+    return path && *path;
+}
+
 std::shared_ptr<Pkcs11Module> Pkcs11Module::load(const std::string& requested) {
     std::string path = requested;
-    if (path.empty()) {
-        const char* fromEnvironment = std::getenv("FONTSEAL_PKCS11_MODULE");
-        path = fromEnvironment && *fromEnvironment ? fromEnvironment : kProxyModule;
-    }
+    if (path.empty()) path = configured() ? std::getenv("FONTSEAL_PKCS11_MODULE") : kProxyModule;
     // A module is initialised once per process; every caller shares it and
     // the last one gone finalises it.
     static std::mutex registryMutex;
@@ -175,100 +227,139 @@ Pkcs11Module::~Pkcs11Module() {
     if (handle_) dlclose(handle_);
 }
 
-Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const TokenKeyUri& uri,
-                             const uint8_t* pin, size_t pinLength)
-    : module_(std::move(module)) {
-    CK_FUNCTION_LIST* f = module_->functions();
+std::vector<Pkcs11Token> Pkcs11Module::tokens() {
     CK_ULONG count = 0;
-    if (f->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) throw error(kErrTokenFailure);
+    if (functions_->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK)
+        throw error(kErrTokenFailure);
     std::vector<CK_SLOT_ID> slots(count);
-    if (count > 0 && f->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK)
+    if (count > 0 && functions_->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK)
         throw error(kErrTokenFailure);
     slots.resize(count);
-
-    CK_TOKEN_INFO info;
-    bool found = false;
-    CK_SLOT_ID slot = 0;
-    for (CK_SLOT_ID candidate : slots) {
-        if (f->C_GetTokenInfo(candidate, &info) != CKR_OK) continue;
+    std::vector<Pkcs11Token> out;
+    for (CK_SLOT_ID slot : slots) {
+        CK_TOKEN_INFO info;
+        // A token pulled out since the slot list was read is simply gone.
+        if (functions_->C_GetTokenInfo(slot, &info) != CKR_OK) continue;
         if (!(info.flags & CKF_TOKEN_INITIALIZED)) continue;
-        if (matches(uri.token, info.label, sizeof(info.label)) &&
-            matches(uri.manufacturer, info.manufacturerID, sizeof(info.manufacturerID)) &&
-            matches(uri.model, info.model, sizeof(info.model)) &&
-            matches(uri.serial, info.serialNumber, sizeof(info.serialNumber))) {
-            slot = candidate;
-            found = true;
-            break;
-        }
+        Pkcs11Token token;
+        token.slot = slot;
+        token.flags = info.flags;
+        token.label = padded_text(info.label, sizeof(info.label));
+        token.manufacturer = padded_text(info.manufacturerID, sizeof(info.manufacturerID));
+        token.model = padded_text(info.model, sizeof(info.model));
+        token.serial = padded_text(info.serialNumber, sizeof(info.serialNumber));
+        out.push_back(std::move(token));
     }
-    if (!found) throw error(kErrTokenNotFound);
-    if (f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session_) != CKR_OK)
-        throw error(kErrTokenFailure);
-
-    if (info.flags & CKF_USER_PIN_LOCKED) {
-        f->C_CloseSession(session_);
-        session_ = CK_INVALID_HANDLE;
-        throw error(kErrTokenPinLocked);
-    }
-    const bool protectedPath = (info.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
-    if (!pin && !protectedPath) {
-        // Without a PIN only public objects can be seen; finding no key then
-        // is reported as a missing PIN by the caller.
-        return;
-    }
-    try {
-        const std::string token = padded_text(info.manufacturerID, sizeof(info.manufacturerID)) +
-                                  '\0' + padded_text(info.model, sizeof(info.model)) + '\0' +
-                                  padded_text(info.serialNumber, sizeof(info.serialNumber)) + '\0' +
-                                  padded_text(info.label, sizeof(info.label));
-        loggedIn_ = module_->login(session_, slot, token, pin, pinLength);
-    } catch (...) {
-        f->C_CloseSession(session_);
-        session_ = CK_INVALID_HANDLE;
-        throw;
-    }
-    slot_ = slot;
+    return out;
 }
 
-bool Pkcs11Module::login(CK_SESSION_HANDLE session, CK_SLOT_ID slot, const std::string& token,
-                         const uint8_t* pin, size_t pinLength) {
+void Pkcs11Module::login(CK_SESSION_HANDLE session, const Pkcs11Token& token) {
     std::lock_guard<std::mutex> lock(loginMutex_);
-    const std::string refusal = refusal_key(path_, token, pin, pinLength);
+    auto held = held_.find(token.slot);
+    if (held != held_.end()) {
+        SecureBytes given;
+        if (caller_pin(given) && pin_digest(given) != held->second.pinDigest)
+            throw error(kErrTokenPin);
+        return;
+    }
+    // A PIN pad takes the PIN itself.
+    const bool pinPad = (token.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
+    SecureBytes pin;
+    if (!pinPad && !token_pin(token.label, pin)) throw error(kErrTokenPin);
+    const std::string name = token.manufacturer + '\0' + token.model + '\0' + token.serial +
+                             '\0' + token.label;
+    const std::string refusal =
+        refusal_key(path_, name, pinPad ? nullptr : pin.data(), pin.size());
     {
         std::lock_guard<std::mutex> refusedLock(refusedMutex);
-        if (pin && refusedPins.count(refusal)) throw error(kErrTokenPin);
+        if (!pinPad && refusedPins.count(refusal)) throw error(kErrTokenPin);
     }
     // One attempt only: a refused PIN is reported, never tried again.
-    const CK_RV rv = functions_->C_Login(
-        session, CKU_USER, pin ? const_cast<CK_UTF8CHAR*>(pin) : nullptr, pin ? pinLength : 0);
-    int& users = loginUsers_[slot];
-    if (rv == CKR_OK || (rv == CKR_USER_ALREADY_LOGGED_IN && users > 0)) {
-        ++users;
-        return true;
+    const CK_RV rv = functions_->C_Login(session, CKU_USER, pinPad ? nullptr : pin.data(),
+                                         pinPad ? 0 : pin.size());
+    if (rv == CKR_OK) {
+        CK_SESSION_HANDLE keeper = CK_INVALID_HANDLE;
+        if (functions_->C_OpenSession(token.slot, CKF_SERIAL_SESSION, nullptr, nullptr,
+                                      &keeper) != CKR_OK)
+            return;  // the login then ends with the caller's session
+        held_[token.slot] = {keeper, pin_digest(pin)};
+        std::lock_guard<std::mutex> heldLock(heldModulesMutex);
+        if (!heldModules) heldModules = new std::vector<std::shared_ptr<Pkcs11Module>>();
+        heldModules->push_back(shared_from_this());
+        return;
     }
     // Logged in by someone else in this process: theirs to end.
-    if (rv == CKR_USER_ALREADY_LOGGED_IN) return false;
+    if (rv == CKR_USER_ALREADY_LOGGED_IN) return;
     if (rv == CKR_PIN_LOCKED) throw error(kErrTokenPinLocked);
     if (rv == CKR_PIN_INCORRECT || rv == CKR_PIN_INVALID || rv == CKR_PIN_LEN_RANGE ||
         rv == CKR_PIN_EXPIRED) {
         // A PIN-pad entry (no PIN of ours) is the user's to repeat.
         std::lock_guard<std::mutex> refusedLock(refusedMutex);
-        if (pin) refusedPins.insert(refusal);
+        if (!pinPad) refusedPins.insert(refusal);
         throw error(kErrTokenPin);
     }
     throw error(kErrTokenFailure);
 }
 
-void Pkcs11Module::releaseLogin(CK_SESSION_HANDLE session, CK_SLOT_ID slot) {
-    std::lock_guard<std::mutex> lock(loginMutex_);
-    if (--loginUsers_[slot] == 0) functions_->C_Logout(session);
+void Pkcs11Module::releaseLogins() {
+    std::vector<std::shared_ptr<Pkcs11Module>> modules;
+    {
+        std::lock_guard<std::mutex> lock(heldModulesMutex);
+        if (heldModules) modules.swap(*heldModules);
+    }
+    for (const std::shared_ptr<Pkcs11Module>& module : modules) {
+        std::lock_guard<std::mutex> lock(module->loginMutex_);
+        for (const auto& [slot, login] : module->held_) {
+            module->functions_->C_Logout(login.keeper);
+            module->functions_->C_CloseSession(login.keeper);
+        }
+        module->held_.clear();
+    }
+}
+
+Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const TokenKeyUri& uri)
+    : module_(std::move(module)) {
+    bool found = false;
+    for (Pkcs11Token& token : module_->tokens()) {
+        if (token_matches(uri, token)) {
+            token_ = std::move(token);
+            found = true;
+            break;
+        }
+    }
+    if (!found) throw error(kErrTokenNotFound);
+    open();
+}
+
+Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const Pkcs11Token& token)
+    : module_(std::move(module)), token_(token) {
+    open();
+}
+
+void Pkcs11Session::open() {
+    if (module_->functions()->C_OpenSession(token_.slot, CKF_SERIAL_SESSION, nullptr, nullptr,
+                                            &session_) != CKR_OK) {
+        session_ = CK_INVALID_HANDLE;
+        throw error(kErrTokenFailure);
+    }
 }
 
 Pkcs11Session::~Pkcs11Session() {
-    if (session_ == CK_INVALID_HANDLE) return;
-    CK_FUNCTION_LIST* f = module_->functions();
-    if (loggedIn_) module_->releaseLogin(session_, slot_);
-    f->C_CloseSession(session_);
+    if (session_ != CK_INVALID_HANDLE) module_->functions()->C_CloseSession(session_);
+}
+
+bool Pkcs11Session::privateObjectsVisible() {
+    if (!(token_.flags & CKF_LOGIN_REQUIRED)) return true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    CK_SESSION_INFO info;
+    return module_->functions()->C_GetSessionInfo(session_, &info) == CKR_OK &&
+           (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS);
+}
+
+void Pkcs11Session::login() {
+    if (!(token_.flags & CKF_LOGIN_REQUIRED)) return;
+    if (token_.flags & CKF_USER_PIN_LOCKED) throw error(kErrTokenPinLocked);
+    module_->login(session_, token_);
 }
 
 bool Pkcs11Session::findObject(CK_OBJECT_CLASS objectClass, const std::vector<uint8_t>* id,
@@ -287,6 +378,20 @@ bool Pkcs11Session::findObject(CK_OBJECT_CLASS objectClass, const std::vector<ui
     return rv == CKR_OK && found == 1;
 }
 
+std::vector<CK_OBJECT_HANDLE> Pkcs11Session::findObjects(CK_OBJECT_CLASS objectClass) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    CK_FUNCTION_LIST* f = module_->functions();
+    CK_ATTRIBUTE filter = {CKA_CLASS, &objectClass, sizeof(objectClass)};
+    std::vector<CK_OBJECT_HANDLE> out;
+    if (f->C_FindObjectsInit(session_, &filter, 1) != CKR_OK) return out;
+    CK_OBJECT_HANDLE batch[32];
+    CK_ULONG found = 0;
+    while (f->C_FindObjects(session_, batch, 32, &found) == CKR_OK && found > 0)
+        out.insert(out.end(), batch, batch + found);
+    f->C_FindObjectsFinal(session_);
+    return out;
+}
+
 bool Pkcs11Session::attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type,
                               std::vector<uint8_t>& out) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -303,8 +408,11 @@ bool Pkcs11Session::attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type,
 }
 
 bool Pkcs11Session::signRsaPkcs(CK_OBJECT_HANDLE key, bool alwaysAuthenticate, const uint8_t* data,
-                                size_t length, const uint8_t* pin, size_t pinLength,
-                                std::vector<uint8_t>& signature) {
+                                size_t length, std::vector<uint8_t>& signature) {
+    SecureBytes pin;
+    const bool pinPad = (token_.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
+    // Asked before the operation starts, so no prompt waits with one open.
+    if (alwaysAuthenticate && !pinPad && !token_pin(token_.label, pin)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     CK_FUNCTION_LIST* f = module_->functions();
     CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
@@ -312,11 +420,10 @@ bool Pkcs11Session::signRsaPkcs(CK_OBJECT_HANDLE key, bool alwaysAuthenticate, c
     if (alwaysAuthenticate) {
         // The key asks for the PIN again before each signature; a refusal
         // ends the operation, it is not retried.
-        if (f->C_Login(session_, CKU_CONTEXT_SPECIFIC,
-                       pin ? const_cast<CK_UTF8CHAR*>(pin) : nullptr,
-                       pin ? pinLength : 0) != CKR_OK) {
-            // The operation may stay open on the token; the failed call
-            // closes the session, which ends it.
+        if (f->C_Login(session_, CKU_CONTEXT_SPECIFIC, pinPad ? nullptr : pin.data(),
+                       pinPad ? 0 : pin.size()) != CKR_OK) {
+            // The operation may stay open on the token; closing the session
+            // ends it.
             return false;
         }
     }

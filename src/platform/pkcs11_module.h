@@ -50,13 +50,29 @@ bool is_pkcs11_uri(const char* text);
 // by object= or id=, or a type= other than private.
 bool parse_pkcs11_uri(const char* text, TokenKeyUri& out);
 
+// An initialised token as the module describes it.
+struct Pkcs11Token {
+    CK_SLOT_ID slot = 0;
+    CK_FLAGS flags = 0;
+    std::string label;
+    std::string manufacturer;
+    std::string model;
+    std::string serial;
+};
+
+// True when `token` is one the URI's token attributes allow.
+bool token_matches(const TokenKeyUri& uri, const Pkcs11Token& token);
+
 // One loaded module, shared by every session of the process that uses the
 // same path, so that one caller never finalises it under another.
-class Pkcs11Module {
+class Pkcs11Module : public std::enable_shared_from_this<Pkcs11Module> {
 public:
     // The module at `path`; empty: FONTSEAL_PKCS11_MODULE, else the p11-kit
     // proxy. Raises kErrTokenModule.
     static std::shared_ptr<Pkcs11Module> load(const std::string& path);
+    // True when FONTSEAL_PKCS11_MODULE names the module, so that failing to
+    // load it is the user's configuration failing, not a missing proxy.
+    static bool configured();
     ~Pkcs11Module();
     Pkcs11Module(const Pkcs11Module&) = delete;
     Pkcs11Module& operator=(const Pkcs11Module&) = delete;
@@ -64,18 +80,22 @@ public:
     CK_FUNCTION_LIST* functions() const { return functions_; }
     const std::string& path() const { return path_; }
 
-    // A login is the application's, not the session's: every session of a
-    // token shares it and one C_Logout ends it for all. Sessions of this
-    // process count their users so the last one logs out, not the first.
-    // Raises like Pkcs11Session's constructor; true when the caller holds a
-    // counted login to release with releaseLogin.
-    // A PIN the token once refused is refused again here, for the life of
-    // the process, without asking the token: a family of fonts signed with
-    // one wrong PIN costs the token one try, not one per font. `token`
-    // names the token (manufacturer, model, serial, label).
-    bool login(CK_SESSION_HANDLE session, CK_SLOT_ID slot, const std::string& token,
-               const uint8_t* pin, size_t pinLength);
-    void releaseLogin(CK_SESSION_HANDLE session, CK_SLOT_ID slot);
+    // Every slot holding an initialised token, in the module's order.
+    std::vector<Pkcs11Token> tokens();
+
+    // Logs the application in to `token` through `session`, asking for the
+    // PIN (platform/pin_source.h) only when no login is held. A login is
+    // the application's, not the session's, and the platform's drivers keep
+    // it for the process: so does this, through a session of its own, so a
+    // family of fonts costs the token one login. A PIN the call gives must
+    // be the one that logged in. A PIN the token once refused is refused
+    // again here without asking the token: tokens lock after a few wrong
+    // tries. Raises kErrTokenPin, kErrTokenPinLocked, kErrTokenFailure.
+    void login(CK_SESSION_HANDLE session, const Pkcs11Token& token);
+
+    // Ends every login this process holds and lets the modules go; signing
+    // calls still running lose their logins.
+    static void releaseLogins();
 
 private:
     Pkcs11Module() = default;
@@ -83,39 +103,57 @@ private:
     void* handle_ = nullptr;
     CK_FUNCTION_LIST* functions_ = nullptr;
     bool finalize_ = false;  // only a module this object initialised
+    struct HeldLogin {
+        CK_SESSION_HANDLE keeper;
+        std::string pinDigest;
+    };
     std::mutex loginMutex_;
-    std::map<CK_SLOT_ID, int> loginUsers_;  // logins of ours still in use, per slot
+    std::map<CK_SLOT_ID, HeldLogin> held_;
 };
 
-// A session on the first token matching a URI, logged in as the user when
-// a PIN is given (once: a refused PIN is never tried again, tokens lock).
+// A session on the first initialised token a URI matches, not logged in.
 class Pkcs11Session {
 public:
-    // Raises kErrTokenNotFound, kErrTokenPin, kErrTokenPinLocked, kErrTokenFailure.
-    Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const TokenKeyUri& uri, const uint8_t* pin,
-                  size_t pinLength);
+    // Raises kErrTokenNotFound, kErrTokenPinLocked, kErrTokenFailure.
+    Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const TokenKeyUri& uri);
+    // A session on `token`, one of module->tokens().
+    Pkcs11Session(std::shared_ptr<Pkcs11Module> module, const Pkcs11Token& token);
     ~Pkcs11Session();
     Pkcs11Session(const Pkcs11Session&) = delete;
     Pkcs11Session& operator=(const Pkcs11Session&) = delete;
+
+    const Pkcs11Token& token() const { return token_; }
+    // True when the token's private objects can be seen: it asks for no
+    // login, or the application is logged in.
+    bool privateObjectsVisible();
+    // Logs in when the token asks for it (see Pkcs11Module::login).
+    void login();
 
     // The first object of `objectClass` with the given CKA_ID and CKA_LABEL
     // (each when non-null); false when there is none.
     bool findObject(CK_OBJECT_CLASS objectClass, const std::vector<uint8_t>* id,
                     const std::string* label, CK_OBJECT_HANDLE& out);
+    // Every object of `objectClass`, in the token's order.
+    std::vector<CK_OBJECT_HANDLE> findObjects(CK_OBJECT_CLASS objectClass);
     // An attribute's value; false when the object does not reveal it.
     bool attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, std::vector<uint8_t>& out);
-    // CKM_RSA_PKCS over `data`; `pin` repeats the login for a key that asks
-    // for it before every signature. False when the token refuses.
+    // CKM_RSA_PKCS over `data`. A key that asks for the PIN before every
+    // signature gets it from the PIN sources, once. False when the token
+    // refuses.
     bool signRsaPkcs(CK_OBJECT_HANDLE key, bool alwaysAuthenticate, const uint8_t* data,
-                     size_t length, const uint8_t* pin, size_t pinLength,
-                     std::vector<uint8_t>& signature);
+                     size_t length, std::vector<uint8_t>& signature);
 
 private:
+    void open();
+
     std::shared_ptr<Pkcs11Module> module_;
+    Pkcs11Token token_;
     CK_SESSION_HANDLE session_ = CK_INVALID_HANDLE;
-    CK_SLOT_ID slot_ = 0;
-    bool loggedIn_ = false;  // only a login of our own is undone
-    std::mutex mutex_;       // one operation at a time on the session
+    std::mutex mutex_;  // one operation at a time on the session
 };
+
+// The text of a pkcs11: URI naming the private key with CKA_ID `id` on
+// `token`, with every attribute percent-encoded.
+std::string token_key_uri(const Pkcs11Token& token, const std::vector<uint8_t>& id);
 
 }  // namespace fontseal

@@ -164,6 +164,9 @@ WinCspCert& WinCspCert::operator=(WinCspCert&& other) noexcept {
     validFrom_ = other.validFrom_;
     validTo_ = other.validTo_;
     hasPrivateKey_ = other.hasPrivateKey_;
+    tokenLabel_ = std::move(other.tokenLabel_);
+    tokenSerial_ = std::move(other.tokenSerial_);
+    keyUnknown_ = other.keyUnknown_;
     std::memcpy(thumbprint_, other.thumbprint_, sizeof thumbprint_);
     certificate_ = std::exchange(other.certificate_, nullptr);
     owner_ = other.owner_;
@@ -181,6 +184,21 @@ bool WinCspCert::fill() {
         std::vector<uint8_t> property(size);
         hasPrivateKey_ = CertGetCertificateContextProperty(certificate_, CERT_KEY_PROV_INFO_PROP_ID,
                                                            property.data(), &size) != 0;
+    }
+    size = 0;
+    keyUnknown_ = CertGetCertificateContextProperty(certificate_, FONTSEAL_KEY_UNKNOWN_PROP_ID,
+                                                    nullptr, &size) != 0;
+    tokenLabel_.clear();
+    tokenSerial_.clear();
+    size = 0;
+    if (CertGetCertificateContextProperty(certificate_, FONTSEAL_TOKEN_PROP_ID, nullptr, &size)) {
+        std::string token(size, '\0');
+        if (CertGetCertificateContextProperty(certificate_, FONTSEAL_TOKEN_PROP_ID, &token[0],
+                                              &size)) {
+            token.resize(size);
+            tokenLabel_ = token.c_str();
+            if (tokenLabel_.size() < token.size()) tokenSerial_ = token.c_str() + tokenLabel_.size() + 1;
+        }
     }
     DWORD thumbprint_size = sizeof thumbprint_;
     if (!CertGetCertificateContextProperty(certificate_, CERT_SHA1_HASH_PROP_ID, thumbprint_,

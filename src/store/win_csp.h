@@ -40,6 +40,12 @@ public:
     Csp* owner() const override;
 
     PCCERT_CONTEXT certificate() const { return certificate_; }
+    // A token's entry: its token's label and serial; both empty otherwise.
+    const std::string& tokenLabel() const { return tokenLabel_; }
+    const std::string& tokenSerial() const { return tokenSerial_; }
+    // The token hides whether it holds the key until the user logs in;
+    // hasPrivateKey() is then true, as signing may still succeed.
+    bool keyUnknown() const { return keyUnknown_; }
 
 private:
     friend class WinCsp;
@@ -53,6 +59,9 @@ private:
     SystemTime validFrom_ = {};
     SystemTime validTo_ = {};
     bool hasPrivateKey_ = false;
+    std::string tokenLabel_;
+    std::string tokenSerial_;
+    bool keyUnknown_ = false;
     uint8_t thumbprint_[20] = {};
     PCCERT_CONTEXT certificate_ = nullptr;
     WinCsp* owner_ = nullptr;

@@ -1,0 +1,103 @@
+#include "platform/pin_source.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "base/error.h"
+#include "platform/pkcs11_module.h"
+
+namespace fontseal {
+
+namespace {
+
+thread_local const CallerPin* current = nullptr;
+
+// Reads one line of `fd` into `pin`, without its line end. False when
+// nothing could be read.
+bool read_line(int fd, SecureBytes& pin) {
+    bool any = false;
+    char c;
+    for (;;) {
+        ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        any = true;
+        if (c == '\n') break;
+        pin.push_back(static_cast<uint8_t>(c));
+    }
+    OPENSSL_cleanse(&c, sizeof c);
+    if (!pin.empty() && pin.back() == '\r') pin.pop_back();
+    return any;
+}
+
+bool from_source(const char* source, SecureBytes& pin) {
+    if (std::strncmp(source, "env:", 4) == 0) {
+        const char* value = std::getenv(source + 4);
+        if (!value) throw error(kErrTokenPin);
+        pin.assign(value, value + std::strlen(value));
+        return true;
+    }
+    if (std::strncmp(source, "file:", 5) == 0) {
+        int fd = ::open(source + 5, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw error(kErrTokenPin);
+        bool read = read_line(fd, pin);
+        ::close(fd);
+        if (!read) throw error(kErrTokenPin);
+        return true;
+    }
+    throw error(kErrTokenPin);
+}
+
+// Asks on the controlling terminal with echo off; several threads signing
+// at once ask one at a time.
+bool from_terminal(const std::string& token, SecureBytes& pin) {
+    static std::mutex terminalMutex;
+    std::lock_guard<std::mutex> lock(terminalMutex);
+    int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct termios saved;
+    const bool isTerminal = tcgetattr(fd, &saved) == 0;
+    if (!isTerminal) {
+        ::close(fd);
+        return false;
+    }
+    struct termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    const std::string prompt = "PIN for token " + token + ": ";
+    bool read = ::write(fd, prompt.data(), prompt.size()) >= 0 &&
+                tcsetattr(fd, TCSAFLUSH, &quiet) == 0 && read_line(fd, pin);
+    tcsetattr(fd, TCSAFLUSH, &saved);
+    ::close(fd);
+    return read;
+}
+
+}  // namespace
+
+CallerPin::CallerPin(const uint8_t* pin, size_t length) : pin_(pin, pin + length), outer_(current) {
+    current = this;
+}
+
+CallerPin::~CallerPin() { current = outer_; }
+
+bool caller_pin(SecureBytes& pin) {
+    if (!current) return false;
+    pin = current->pin_;
+    return true;
+}
+
+bool token_pin(const std::string& token, SecureBytes& pin) {
+    pin.clear();
+    if (caller_pin(pin)) return true;
+    const char* source = std::getenv("FONTSEAL_PIN_SOURCE");
+    if (source && *source) return from_source(source, pin);
+    return from_terminal(token, pin);
+}
+
+}  // namespace fontseal
