@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -268,6 +269,26 @@ void warn_if_unstamped(const SignArgs& args, const std::string& input,
     std::fflush(stderr);
 }
 
+// "m:ss" (or "h:mm:ss") of a whole number of seconds.
+std::string clock_text(long long seconds) {
+    char text[32];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                      seconds % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
+    return text;
+}
+
+// The time the rest of a family should take, at the pace of the fonts done
+// so far (whichever finished, not only those already printed).
+std::string eta_text(std::chrono::steady_clock::duration elapsed, size_t done, size_t total) {
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    const double rest =
+        done ? seconds / static_cast<double>(done) * static_cast<double>(total - done) : 0.0;
+    return clock_text(static_cast<long long>(rest + 0.5));
+}
+
 struct FamilyMember {
     std::string input;
     std::string output;
@@ -278,8 +299,13 @@ struct FamilyMember {
 
 // Signs the family on up to args.jobs threads. The lines are printed by this
 // thread alone, in the order of the inputs, each as soon as its font and all
-// before it are done: whole lines, never interleaved.
+// before it are done: whole lines, never interleaved. Someone watching at a
+// terminal also sees how far the run is and how long the rest should take;
+// the lines stay as they were wherever both streams do not end on a terminal,
+// so logs and scripts that read them see no difference.
 int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
+    const bool progress = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
+    const auto started = std::chrono::steady_clock::now();
     std::vector<FamilyMember> members(args.paths.size());
     for (size_t i = 0; i < members.size(); ++i) {
         members[i].input = args.paths[i];
@@ -288,6 +314,7 @@ int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
     std::mutex lock;
     std::condition_variable finished;
     std::atomic<size_t> next{0};
+    size_t doneCount = 0;  // under `lock`
     auto work = [&] {
         for (size_t i = next++; i < members.size(); i = next++) {
             FamilyMember& m = members[i];
@@ -298,6 +325,7 @@ int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
                 m.result = result;
                 m.report = report;
                 m.done = true;
+                ++doneCount;
             }
             finished.notify_all();
         }
@@ -308,20 +336,29 @@ int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
     for (size_t i = 0; i < jobs; ++i) workers.emplace_back(work);
 
     int signed_count = 0, failed = 0;
-    for (FamilyMember& m : members) {
+    for (size_t i = 0; i < members.size(); ++i) {
+        FamilyMember& m = members[i];
+        std::string before, after;
         {
             std::unique_lock<std::mutex> hold(lock);
             finished.wait(hold, [&] { return m.done; });
+            if (progress) {
+                before = "[" + std::to_string(i + 1) + "/" + std::to_string(members.size()) + "] ";
+                if (i + 1 < members.size())
+                    after = "  ETA " + eta_text(std::chrono::steady_clock::now() - started,
+                                                doneCount, members.size());
+            }
         }
         if (m.result == FONTSEAL_OK) {
             ++signed_count;
-            std::printf("signed %s -> %s\n", m.input.c_str(), m.output.c_str());
+            std::printf("%ssigned %s -> %s%s\n", before.c_str(), m.input.c_str(), m.output.c_str(),
+                        after.c_str());
             std::fflush(stdout);
             warn_if_unstamped(args, m.input, m.report);
         } else {
             ++failed;
-            std::printf("FAILED %s: %s\n", m.input.c_str(),
-                        failure_line(m.result, m.report, args, unasked).c_str());
+            std::printf("%sFAILED %s: %s%s\n", before.c_str(), m.input.c_str(),
+                        failure_line(m.result, m.report, args, unasked).c_str(), after.c_str());
         }
         std::fflush(stdout);
     }

@@ -1,0 +1,170 @@
+"""The C side of the binding: libfontseal, found and loaded once, and ctypes
+mirrors of the request and report structs of <fontseal/fontseal.h>.
+
+The mirrors must match the header field for field: the library reads a
+request as far as its `size` says, so a field out of place would be read as
+another one rather than refused. tests/test_binding.py compiles the header
+and compares every offset, size and field name with the ones here."""
+import ctypes
+import ctypes.util
+import os
+import threading
+
+# Result codes (FONTSEAL_E_* of fontseal.h and store.h).
+OK = 0
+E_INTERNAL = -1
+E_FONT_OBJECT = -2
+E_INPUT_OPEN = -3
+E_OUTPUT_CREATE = -4
+E_FONT_DIRECTORY = -5
+E_CERT_OPEN = -6
+E_NO_CERTIFICATE = -7
+E_KEY_OPEN = -8
+E_KEY_READ = -9
+E_KEY_PASSWORD = -10
+E_NO_MATCHING_CERT = -11
+E_KEY_TYPE = -12
+E_KEY_FORMAT = -13
+E_REQUEST = -14
+E_TIMESTAMP = -15
+E_UNSIGNED = -16
+E_NOT_VERIFIED = -17
+E_CONTENT = -22
+E_SIGN = -23
+E_STORE_OPEN = -40
+E_STORE_WRITE = -41
+E_STORE_THUMBPRINT = -42
+E_STORE_NO_ENTRY = -43
+E_STORE_AMBIGUOUS = -44
+E_STORE_NO_KEY = -45
+E_STORE_KEY_EXPOSED = -46
+E_STORE_KEY_MISMATCH = -47
+E_STORE_KEY_UNUSABLE = -48
+E_STORE_REQUEST = -49
+E_TOKEN_MODULE = -50
+E_TOKEN = -51
+E_TOKEN_PIN = -52
+E_TOKEN_PIN_LOCKED = -53
+
+# FONTSEAL_HASH_*, FONTSEAL_STATEMENT_*, FONTSEAL_TIMESTAMP_*.
+HASHES = {"sha256": 1, "sha384": 2, "sha512": 3, "sha1": 4, "md5": 5}
+STATEMENTS = {"auto": 0, "individual": 1, "commercial": 2}
+TIMESTAMP_PROTOCOLS = {"counter-signature": 0, "rfc3161": 1}
+
+
+class fontseal_timestamp_server(ctypes.Structure):
+    _fields_ = [
+        ("url", ctypes.c_char_p),
+        ("protocol", ctypes.c_int32),
+    ]
+
+
+class fontseal_report(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("result", ctypes.c_int32),
+        ("message", ctypes.c_char * 512),
+        ("timestamp_server", ctypes.c_int32),
+        ("timestamp_time", ctypes.c_int64),
+    ]
+
+
+class fontseal_sign_request(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("input_path", ctypes.c_char_p),
+        ("output_path", ctypes.c_char_p),
+        ("cert_path", ctypes.c_char_p),
+        ("key_path", ctypes.c_char_p),
+        # Not c_char_p: the password is length-counted and may hold NULs, and
+        # the buffer it points to is the binding's own, wiped after the call.
+        ("password", ctypes.c_void_p),
+        ("password_length", ctypes.c_size_t),
+        ("digest", ctypes.c_int32),
+        ("statement", ctypes.c_int32),
+        ("program_name", ctypes.c_char_p),
+        ("more_info_url", ctypes.c_char_p),
+        ("timestamp_servers", ctypes.POINTER(fontseal_timestamp_server)),
+        ("timestamp_server_count", ctypes.c_size_t),
+        ("require_timestamp", ctypes.c_int32),
+        ("timestamp_digest", ctypes.c_int32),
+        ("store_thumbprint", ctypes.c_char_p),
+        ("pin", ctypes.c_void_p),
+        ("pin_length", ctypes.c_size_t),
+    ]
+
+
+class fontseal_verify_request(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("font_path", ctypes.c_char_p),
+        ("ca_file", ctypes.c_char_p),
+    ]
+
+
+class fontseal_verify_report(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("result", ctypes.c_int32),
+        ("message", ctypes.c_char * 512),
+        ("check", ctypes.c_char * 16),
+        ("dsig_flags", ctypes.c_int32),
+        ("signature_count", ctypes.c_int32),
+        ("signer_subject", ctypes.c_char * 256),
+        ("signer_issuer", ctypes.c_char * 256),
+        ("signer_serial", ctypes.c_char * 80),
+        ("digest", ctypes.c_char * 16),
+        ("statement", ctypes.c_char * 16),
+        ("program_name", ctypes.c_char * 256),
+        ("more_info_url", ctypes.c_char * 256),
+        ("layout", ctypes.c_char * 16),
+        ("timestamp_kind", ctypes.c_char * 24),
+        ("timestamp_time", ctypes.c_int64),
+        ("timestamp_signer", ctypes.c_char * 256),
+        ("chain_checked", ctypes.c_int32),
+    ]
+
+
+MIRRORED = (fontseal_timestamp_server, fontseal_report, fontseal_sign_request,
+            fontseal_verify_request, fontseal_verify_report)
+
+# The library's names, in the order they are tried after FONTSEAL_LIBRARY.
+_CANDIDATES = ("libfontseal.so.1", "libfontseal.so")
+
+_lock = threading.Lock()
+_library = None
+
+
+def _candidates():
+    explicit = os.environ.get("FONTSEAL_LIBRARY")
+    if explicit:
+        # Named on purpose: no silent fall-back to another copy.
+        return [explicit]
+    found = ctypes.util.find_library("fontseal")
+    return ([found] if found else []) + list(_CANDIDATES)
+
+
+def library():
+    """libfontseal, loaded on first use, with the prototypes the binding calls."""
+    global _library
+    with _lock:
+        if _library is not None:
+            return _library
+        failures = []
+        for name in _candidates():
+            try:
+                lib = ctypes.CDLL(name)
+                break
+            except OSError as e:
+                failures.append(str(e))
+        else:
+            raise OSError("libfontseal not found (set FONTSEAL_LIBRARY to its path): " +
+                          "; ".join(failures))
+        lib.fontseal_sign.argtypes = [ctypes.POINTER(fontseal_sign_request),
+                                      ctypes.POINTER(fontseal_report)]
+        lib.fontseal_sign.restype = ctypes.c_int32
+        lib.fontseal_verify.argtypes = [ctypes.POINTER(fontseal_verify_request),
+                                        ctypes.POINTER(fontseal_verify_report)]
+        lib.fontseal_verify.restype = ctypes.c_int32
+        _library = lib
+        return lib

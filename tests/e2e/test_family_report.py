@@ -1,0 +1,244 @@
+"""What a person watching a family run sees: the progress and ETA of `fontseal
+sign --out-dir` on a terminal (and nothing of it when piped), and the page of
+`fontseal verify --html`, read back with Python's own HTML parser."""
+import html.parser
+import json
+import os
+import pty
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from e2e_support import CLI, DEJAVU, TempDirTest, check, cli, make_ca, make_signer  # noqa: E402
+from tsa_server import TsaServer  # noqa: E402
+
+FIX = None
+# Characters that end elements and attributes, in a subject and a file name.
+HOSTILE = "<b>&\"q'"
+
+
+class Fixture:
+    def __init__(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="fontseal-report-")
+        d = self.dir = self.tmp.name
+        self.ca_key, self.ca = make_ca(d)
+        self.cert, self.key, _ = make_signer(d, self.ca_key, self.ca, "publisher")
+        # A self-signed signer whose subject is made to break a page.
+        self.hostile_key, self.hostile_cert = os.path.join(d, "h.key"), os.path.join(d, "h.pem")
+        check(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+               self.hostile_key, "-out", self.hostile_cert, "-days", "5", "-subj",
+               "/CN=Publisher " + HOSTILE + "/O=Fontseal Test", "-addext",
+               "extendedKeyUsage=codeSigning"])
+        self.server = TsaServer(os.path.join(d, "tsa")).start()
+
+
+def setUpModule():
+    global FIX
+    FIX = Fixture()
+
+
+def tearDownModule():
+    FIX.server.stop()
+    FIX.tmp.cleanup()
+
+
+def on_terminal(args, stdout_too):
+    """Runs args with standard error (and standard output when stdout_too) on
+    a pseudo-terminal; returns (exit code, terminal text, piped stdout)."""
+    master, slave = pty.openpty()
+    p = subprocess.Popen(args, stdin=subprocess.DEVNULL,
+                         stdout=slave if stdout_too else subprocess.PIPE, stderr=slave)
+    os.close(slave)
+    seen = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # EIO: the last writer has closed its end
+            break
+        if not chunk:
+            break
+        seen += chunk
+    os.close(master)
+    piped = p.stdout.read().decode() if p.stdout else ""
+    if p.stdout:
+        p.stdout.close()
+    return p.wait(), seen.decode().replace("\r\n", "\n"), piped
+
+
+class ProgressTest(TempDirTest):
+    def test_eta_on_a_terminal_only(self):
+        fam, out = self.path("fam"), self.path("out")
+        os.mkdir(fam)
+        os.mkdir(out)
+        names = [os.path.join(fam, n) for n in ("A.ttf", "B.ttf", "C.ttf", "D.ttf")]
+        for n in names[:3]:
+            shutil.copy(DEJAVU, n)
+        with open(names[3], "wb") as f:
+            f.write(b"\0\1\0\0" + b"\xff" * 60)  # fails, and is the last line
+        # One font at a time, each waiting 0.6 s for its time stamp: a known pace.
+        args = [CLI, "sign", "--cert", FIX.cert, "--key", FIX.key, "--jobs", "1",
+                "--timestamp-rfc3161", FIX.server.url("/delay=0.6"), "--out-dir", out] + names
+
+        piped = subprocess.run(args, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        self.assertEqual(piped.returncode, 1, piped.stderr)
+        expected = ["signed %s -> %s" % (n, os.path.join(out, os.path.basename(n)))
+                    for n in names[:3]]
+        lines = piped.stdout.splitlines()
+        self.assertEqual(lines[:3], expected)
+        self.assertTrue(lines[3].startswith("FAILED " + names[3] + ": "), lines)
+        self.assertEqual(lines[4:], ["3 signed, 1 failed"])
+
+        # Only standard error on a terminal: the lines, which go elsewhere, stay.
+        code, terminal, stdout = on_terminal(args, stdout_too=False)
+        self.assertEqual((code, stdout, terminal), (1, piped.stdout, ""))
+
+        code, terminal, _ = on_terminal(args, stdout_too=True)
+        self.assertEqual(code, 1)
+        shown = terminal.splitlines()
+        self.assertEqual(len(shown), 5, terminal)
+        for i, line in enumerate(shown[:4]):
+            m = re.fullmatch(r"\[(\d+)/4\] (.*?)(?:  ETA (\d+):(\d\d))?", line)
+            self.assertTrue(m, line)
+            self.assertEqual((int(m.group(1)), m.group(2)), (i + 1, lines[i]))
+            if i == 3:
+                self.assertIsNone(m.group(3), line)  # nothing is left after the last
+                continue
+            # The rest at the pace so far: 0.6 s or a little more per font.
+            eta = int(m.group(3)) * 60 + int(m.group(4))
+            left = 4 - (i + 1)
+            self.assertTrue(0.6 * left - 0.5 <= eta <= 1.2 * left + 1, line)
+        self.assertEqual(shown[4], "3 signed, 1 failed")
+
+
+class RowParser(html.parser.HTMLParser):
+    """The rows of the page's table body: (class, [cell text]) each, and
+    every tag and attribute met."""
+
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.rows, self.tags, self.attributes = [], [], set()
+        self.in_body = False
+        self.cell = None
+
+    def handle_starttag(self, tag, attrs):
+        self.tags.append(tag)
+        self.attributes.update(name for name, _ in attrs)
+        if tag == "tbody":
+            self.in_body = True
+        elif tag == "tr" and self.in_body:
+            self.rows.append((dict(attrs).get("class", ""), []))
+        elif tag == "td" and self.in_body:
+            self.cell = ""
+        elif tag == "br" and self.cell is not None:
+            self.cell += "\n"
+
+    def handle_endtag(self, tag):
+        if tag == "tbody":
+            self.in_body = False
+        elif tag == "td" and self.cell is not None:
+            self.rows[-1][1].append(self.cell)
+            self.cell = None
+
+    def handle_data(self, data):
+        if self.cell is not None:
+            self.cell += data
+
+
+class HtmlReportTest(TempDirTest):
+    def test_family_page(self):
+        fam = self.path("fam")
+        os.mkdir(fam)
+        good, tampered, hostile, unsigned = (os.path.join(fam, n) for n in (
+            "Good.ttf", "Tampered.ttf", "x" + HOSTILE + ".ttf", "Unsigned.ttf"))
+        r = cli("sign", "--cert", FIX.cert, "--key", FIX.key, "--timestamp-rfc3161",
+                FIX.server.url("/"), "--require-timestamp", DEJAVU, good)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = cli("sign", "--cert", FIX.cert, "--key", FIX.key, DEJAVU, tampered)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.tamper(tampered)
+        r = cli("sign", "--cert", FIX.hostile_cert, "--key", FIX.hostile_key, DEJAVU, hostile)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        shutil.copy(DEJAVU, unsigned)
+        fonts = [good, tampered, hostile, unsigned]
+
+        report = self.path("report.html")
+        plain = cli("verify", "--json", *fonts)
+        with_page = cli("verify", "--json", "--html", report, *fonts)
+        self.assertEqual((with_page.returncode, with_page.stdout), (1, plain.stdout))
+        self.assertEqual(plain.returncode, 1)
+        found = {o["font"]: o for o in json.loads(plain.stdout)}
+        # Written through a temporary that is gone, with an ordinary file's mode.
+        self.assertEqual(sorted(os.listdir(self.dir)), ["fam", "report.html"])
+        umask = os.umask(0)
+        os.umask(umask)
+        self.assertEqual(os.stat(report).st_mode & 0o777, 0o666 & ~umask)
+
+        with open(report, encoding="utf-8") as f:
+            page = f.read()
+        parser = RowParser()
+        parser.feed(page)
+        parser.close()
+        # Nothing from elsewhere, nothing to run, nothing a subject or a name made.
+        self.assertLessEqual(set(parser.tags), {
+            "html", "head", "meta", "title", "style", "body", "h1", "p", "table", "thead",
+            "tbody", "tr", "th", "td", "br", "small", "span"})
+        self.assertFalse(parser.attributes & {"src", "href", "style"} or
+                         any(a.startswith("on") for a in parser.attributes))
+        self.assertNotIn("url(", page)
+        self.assertNotIn("@import", page)
+
+        self.assertEqual([cells[0] for _, cells in parser.rows], fonts)
+        for (klass, cells), font in zip(parser.rows, fonts):
+            o = found[font]
+            self.assertEqual(len(cells), 7, cells)
+            _, verdict, signer, digest, stamp, layout, why = cells
+            self.assertEqual(verdict.split("\n")[0], o["status"])
+            self.assertEqual("failed" in klass.split(), o["status"] != "valid", (klass, font))
+            if "signer" in o:
+                self.assertEqual(signer.split("\n")[0], o["signer"]["subject"])
+                self.assertIn(o["signer"]["serial"], signer)
+            self.assertEqual(digest.split("\n")[0], o.get("digest", ""))
+            self.assertEqual(layout, o.get("layout", ""))
+            if "timestamp" in o:
+                self.assertEqual(stamp.split("\n")[0], o["timestamp"]["utc"])
+                self.assertIn("rfc3161", stamp)
+            else:
+                self.assertEqual(stamp, "")
+            if "failed_check" in o:
+                self.assertEqual(why, o["failed_check"] + " check failed: " +
+                                 o["message"][len(font) + 2:])
+            else:
+                self.assertNotIn("check failed", why)
+        self.assertTrue(found[good]["timestamp"]["utc"])
+        self.assertEqual(found[tampered]["failed_check"], "digest")
+        self.assertIn(HOSTILE, found[hostile]["signer"]["subject"].replace("\\", ""))
+        self.assertEqual(parser.rows[2][1][2].replace("\\", "").split("\n")[0],
+                         "O=Fontseal Test,CN=Publisher " + HOSTILE)
+
+        # A page that cannot be written fails the run, even when every font verifies.
+        r = cli("verify", "--html", self.path("no/such/dir/r.html"), good)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("no/such/dir", r.stderr)
+        self.assertEqual(cli("verify", "--html", report, good).returncode, 0)
+
+    def tamper(self, path):
+        """One byte of glyph outlines changed, the checksums mended by fontTools:
+        only the signature's digest can tell."""
+        from fontTools.ttLib import TTFont
+        with open(path, "rb") as f:
+            data = bytearray(f.read())
+        glyf = TTFont(path).reader.tables["glyf"]
+        data[glyf.offset + glyf.length // 2] ^= 0x01
+        with open(path, "wb") as f:
+            f.write(data)
+        font = TTFont(path)
+        font.save(path, reorderTables=False)
+
+
+if __name__ == "__main__":
+    unittest.main()
