@@ -26,8 +26,8 @@ from ._native import (E_CERT_OPEN, E_CONTENT, E_FONT_DIRECTORY, E_INPUT_OPEN,  #
                       E_TIMESTAMP, E_TOKEN, E_TOKEN_MODULE, E_TOKEN_PIN, E_TOKEN_PIN_LOCKED,
                       E_UNSIGNED, OK)
 
-__all__ = ["Error", "SignResult", "VerifyResult", "sign", "verify", "RFC3161",
-           "COUNTER_SIGNATURE"]
+__all__ = ["Error", "SignResult", "VerifyResult", "sign", "verify", "release_tokens",
+           "RFC3161", "COUNTER_SIGNATURE"]
 __version__ = "0.1.0"
 
 # Time-stamp protocols for sign(timestamp=[(url, protocol), ...]).
@@ -232,6 +232,12 @@ def sign(input, output, *, key=None, cert=None, password=None, digest=None, stat
     return SignResult(
         timestamp_server=report.timestamp_server if report.timestamp_server >= 0 else None,
         timestamp_time=report.timestamp_time or None)
+
+
+def release_tokens():
+    """Ends the logins to PKCS#11 tokens that signing opened; they otherwise
+    last as long as the process, so that a family costs one login."""
+    _native.library().fontseal_release_tokens()
 
 
 def verify(path, ca_file=None) -> VerifyResult:

@@ -166,5 +166,7 @@ def library():
         lib.fontseal_verify.argtypes = [ctypes.POINTER(fontseal_verify_request),
                                         ctypes.POINTER(fontseal_verify_report)]
         lib.fontseal_verify.restype = ctypes.c_int32
+        lib.fontseal_release_tokens.argtypes = []
+        lib.fontseal_release_tokens.restype = None
         _library = lib
         return lib

@@ -108,10 +108,11 @@ class ProgressTest(TempDirTest):
             if i == 3:
                 self.assertIsNone(m.group(3), line)  # nothing is left after the last
                 continue
-            # The rest at the pace so far: 0.6 s or a little more per font.
+            # The rest at the pace so far: at least the server's 0.6 s a
+            # font; a loaded machine may make it anything longer.
             eta = int(m.group(3)) * 60 + int(m.group(4))
             left = 4 - (i + 1)
-            self.assertTrue(0.6 * left - 0.5 <= eta <= 1.2 * left + 1, line)
+            self.assertTrue(0.6 * left - 0.5 <= eta <= 60 * left, line)
         self.assertEqual(shown[4], "3 signed, 1 failed")
 
 
