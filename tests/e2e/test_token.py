@@ -4,13 +4,14 @@ through OpenSC's pkcs11-spy. Signatures are checked with openssl and compared
 with the same key signing in software (PKCS#1 v1.5 is deterministic)."""
 import json
 import os
+import pty
 import re
 import shutil
 import subprocess
 import unittest
 
 from der_walk import SignedBlob
-from e2e_support import DEJAVU, TempDirTest, check, cli, make_ca, make_signer, run, write
+from e2e_support import CLI, DEJAVU, TempDirTest, check, cli, make_ca, make_signer, run, write
 from test_keys import blob_of
 
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
@@ -142,6 +143,42 @@ class TokenKeyTest(TempDirTest):
         # The wrong PIN cost one try only: the right one still opens the token.
         r = self.sign(key + ["--pin-env", "PIN"], out)
         self.assertEqual(r.returncode, 0, r.stderr)
+
+    def test_pin_is_asked_on_the_controlling_terminal_without_echo(self):
+        """No PIN given and none named: the library asks on the terminal the
+        process controls, with echo off, once for a family."""
+        fonts = [self.path("a.ttf"), self.path("b.ttf")]
+        for f in fonts:
+            shutil.copy(DEJAVU, f)
+        out = self.path("out")
+        os.mkdir(out)
+        pid, master = pty.fork()
+        if pid == 0:  # the child: the terminal is its controlling one
+            try:
+                os.execve(CLI, [CLI, "sign", "--key", "pkcs11:token=fonts;object=k", "--cert",
+                                self.cert, "--jobs", "2", "--out-dir", out] + fonts, self.env)
+            finally:
+                os._exit(127)
+        seen, answered = b"", False
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # EIO: the child has gone
+                break
+            if not chunk:
+                break
+            seen += chunk
+            if not answered and b"PIN for token fonts: " in seen:
+                os.write(master, (PIN + "\n").encode())
+                answered = True
+        os.close(master)
+        _, status = os.waitpid(pid, 0)
+        text = seen.decode(errors="replace")
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, text)
+        self.assertEqual(text.count("PIN for token fonts: "), 1, text)
+        self.assertNotIn(PIN, text)  # not echoed
+        for f in fonts:
+            self.assertEqual(blob_of(os.path.join(out, os.path.basename(f))), self.software_blob)
 
     def fingerprint(self, pem):
         line = self.tool(["openssl", "x509", "-in", pem, "-noout", "-fingerprint", "-sha1"])
