@@ -5,13 +5,26 @@
 #   make package                                     (build/fontseal_1.0.0_amd64.deb)
 #
 # One build directory serves every prefix: the prefix is only known when
-# `cmake --install` runs, so the two things that depend on it, the CLI's run
-# path and fontseal.pc, are settled then (see the install(CODE) blocks).
+# `cmake --install` runs, so what depends on it, the library's directory, the
+# CLI's run path and fontseal.pc, is settled then (the install(CODE) blocks).
 include(GNUInstallDirs)
 # Installing and packaging need the library, the CLI and the pages, not the
 # sanitizer builds and tests that `all` holds: the Makefile's install and
 # package targets build those three first, and cpack builds nothing.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+# Debian keeps the libraries of /usr in the multiarch directory
+# (/usr/lib/x86_64-linux-gnu), where a cross build's pkg-config looks too.
+# GNUInstallDirs picks it when the prefix is /usr at configure time; the same
+# choice is made here when installing (into the package, or with --prefix
+# /usr), unless another directory than lib was asked for.
+install(CODE "
+  set(FONTSEAL_INSTALL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  if(CMAKE_INSTALL_PREFIX MATCHES \"^/usr/*$\" AND FONTSEAL_INSTALL_LIBDIR STREQUAL \"lib\"
+     AND EXISTS /etc/debian_version AND NOT \"${CMAKE_LIBRARY_ARCHITECTURE}\" STREQUAL \"\")
+    set(FONTSEAL_INSTALL_LIBDIR \"lib/${CMAKE_LIBRARY_ARCHITECTURE}\")
+  endif()
+")
 
 # ---- Manual pages: written as text in docs/man/, turned into troff here ----
 set(FONTSEAL_MAN_PAGES fontseal.1 fontseal.3)
@@ -40,7 +53,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_BINARY_DIR}/do
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # ---- The library, its headers, the CLI ----
-install(TARGETS libfontseal LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS libfontseal LIBRARY DESTINATION "\${FONTSEAL_INSTALL_LIBDIR}")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/fontseal
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
 
@@ -59,7 +72,7 @@ if(CMAKE_LIBRARY_ARCHITECTURE)
 endif()
 list(REMOVE_DUPLICATES FONTSEAL_LOADER_DIRS)
 install(CODE "
-  get_filename_component(libdir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}\" ABSOLUTE)
+  get_filename_component(libdir \"\${CMAKE_INSTALL_PREFIX}/\${FONTSEAL_INSTALL_LIBDIR}\" ABSOLUTE)
   set(loader_dirs \"${FONTSEAL_LOADER_DIRS}\")
   list(FIND loader_dirs \"\${libdir}\" searched)
   if(searched GREATER -1)
@@ -74,9 +87,9 @@ install(CODE "
 install(CODE "
   set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
   set(FONTSEAL_VERSION \"${PROJECT_VERSION}\")
-  set(FONTSEAL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  set(FONTSEAL_LIBDIR \"\${FONTSEAL_INSTALL_LIBDIR}\")
   set(FONTSEAL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
-  set(pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/fontseal.pc\")
+  set(pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${FONTSEAL_INSTALL_LIBDIR}/pkgconfig/fontseal.pc\")
   message(STATUS \"Installing: \${pc}\")
   configure_file(\"${PROJECT_SOURCE_DIR}/packaging/fontseal.pc.in\" \"\${pc}\" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${pc}\")

@@ -37,6 +37,8 @@ class PackageTest(unittest.TestCase):
         check(["dpkg", "-x", cls.deb, cls.root])
         cls.control = os.path.join(cls.dir, "control")
         check(["dpkg-deb", "-e", cls.deb, cls.control])
+        # Debian's place for the libraries of /usr.
+        cls.libdir = "usr/lib/" + check(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"]).strip()
 
     @classmethod
     def tearDownClass(cls):
@@ -68,27 +70,28 @@ class PackageTest(unittest.TestCase):
             self.assertRegex(line, r" root/root ")
             self.assertRegex(line, r" \./usr/")
         major = self.version.split(".")[0]
-        for path in ("usr/bin/fontseal", "usr/lib/libfontseal.so." + self.version,
+        for path in ("usr/bin/fontseal", self.libdir + "/libfontseal.so." + self.version,
                      "usr/include/fontseal/fontseal.h", "usr/include/fontseal/store.h",
-                     "usr/include/fontseal/csp.h", "usr/lib/pkgconfig/fontseal.pc",
+                     "usr/include/fontseal/csp.h", self.libdir + "/pkgconfig/fontseal.pc",
                      "usr/share/man/man1/fontseal.1.gz", "usr/share/man/man3/fontseal.3.gz",
                      "usr/share/doc/fontseal/copyright", "usr/share/doc/fontseal/changelog.gz"):
             self.assertTrue(os.path.isfile(os.path.join(self.root, path)), path)
-        self.assertEqual(os.readlink(os.path.join(self.root, "usr/lib/libfontseal.so." + major)),
+        self.assertEqual(os.readlink(os.path.join(self.root, self.libdir, "libfontseal.so." + major)),
                          "libfontseal.so." + self.version)
         # The package's CLI finds the library where the system keeps it, so it
         # carries no run path (least of all one into this build tree).
         dynamic = check(["readelf", "-d", os.path.join(self.root, "usr/bin/fontseal")])
         self.assertNotRegex(dynamic, r"RPATH|RUNPATH")
         self.assertIn("Shared library: [libfontseal.so.%s]" % major, dynamic)
-        with open(os.path.join(self.root, "usr/lib/pkgconfig/fontseal.pc")) as f:
+        with open(os.path.join(self.root, self.libdir, "pkgconfig/fontseal.pc")) as f:
             pc = f.read()
         self.assertIn("\nprefix=/usr\n", pc)
+        self.assertIn("\nlibdir=${prefix}/%s\n" % self.libdir[len("usr/"):], pc)
         self.assertNotIn(self.dir, pc)
         self.assertNotIn(os.path.realpath(BUILD), pc)
 
     def test_unpacked_cli_signs_and_verifies_a_font_on_its_own_library(self):
-        lib_dir = os.path.join(self.root, "usr", "lib")
+        lib_dir = os.path.join(self.root, self.libdir)
         env = dict(os.environ, LD_LIBRARY_PATH=lib_dir)
         cli = os.path.join(self.root, "usr", "bin", "fontseal")
         ldd = check_env(["ldd", cli], env)
