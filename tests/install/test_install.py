@@ -5,7 +5,6 @@ prefix on the installed library, and both manual pages render without a
 warning from man and cover every option, command, export and result code."""
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile

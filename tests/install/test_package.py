@@ -14,9 +14,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from e2e_support import (BUILD, DEJAVU, check, directory, make_ca, make_signer,  # noqa: E402
                           open_checked, run)
 
-SOURCE = os.environ.get("FONTSEAL_SOURCE_DIR") or os.path.join(
-    os.path.dirname(__file__), "..", "..")
-
 
 class PackageTest(unittest.TestCase):
     @classmethod
