@@ -89,7 +89,7 @@ class Page:
         return inline(line)
 
     def literal(self, number, fence_indent):
-        self.out += [".RS 4", ".nf"]
+        self.out += [".sp", ".RS 4", ".nf"]
         i = number + 1
         while i < len(self.lines) and self.lines[i].strip() != "```":
             line = self.lines[i][fence_indent:] if self.lines[i].strip() else ""
