@@ -5,9 +5,9 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEB_PACKAGES = g++ make cmake pkg-config libssl-dev libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev \
 	googletest libgtest-dev openssl osslsigncode python3 python3-fonttools python3-pytest \
 	python3-cryptography fonts-dejavu-core fonts-lmodern fonts-open-sans valgrind time strace \
-	clang libclang-rt-14-dev libp11-kit-dev p11-kit-modules softhsm2 opensc
+	clang libclang-rt-14-dev libp11-kit-dev p11-kit-modules softhsm2 opensc dpkg-dev file man-db groff-base
 
-.PHONY: deps build test clean
+.PHONY: deps configure build test clean
 
 deps:
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -19,8 +19,14 @@ deps:
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-build:
+# The library, the CLI and the manual pages: what demo, install and package
+# need, without the sanitizer builds and test binaries that `build` adds.
+INSTALLED_TARGETS = libfontseal fontseal_cli man
+
+configure:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: deps build fuzz-build
@@ -49,9 +55,24 @@ fuzz: fuzz-build
 	  FUZZ_BUILD_DIR=$(abspath $(FUZZ_BUILD_DIR)) fuzz/run.sh long $$t $(FUZZ_SECONDS) || exit 1; \
 	done
 
-.PHONY: demo bench
-demo: deps build
+.PHONY: demo bench install package
+# The first run: only the library and the CLI are built (about half a minute
+# on two cores), then a font is signed and verified.
+demo: deps configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target libfontseal fontseal_cli
 	@BUILD_DIR=$(BUILD_DIR) scripts/demo.sh
+
+# Installs the library, headers, CLI, fontseal.pc and manual pages under
+# PREFIX (DESTDIR is honoured, as by `cmake --install`).
+PREFIX ?= /usr/local
+install: deps configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED_TARGETS)
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The Debian package of the same files under /usr: $(BUILD_DIR)/package/*.deb.
+package: deps configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED_TARGETS)
+	cd $(BUILD_DIR) && cpack -G DEB
 
 bench: deps build
 	@BUILD_DIR=$(BUILD_DIR) bench/run
