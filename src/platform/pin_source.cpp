@@ -70,10 +70,12 @@ bool from_terminal(const std::string& token, SecureBytes& pin) {
     struct termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
+    // Echo goes off, and what was typed before the question is dropped,
+    // before the prompt shows: an answer to the prompt is never discarded.
     const std::string prompt = "PIN for token " + token + ": ";
-    bool read = ::write(fd, prompt.data(), prompt.size()) >= 0 &&
-                tcsetattr(fd, TCSAFLUSH, &quiet) == 0 && read_line(fd, pin);
-    tcsetattr(fd, TCSAFLUSH, &saved);
+    bool read = tcsetattr(fd, TCSAFLUSH, &quiet) == 0 &&
+                ::write(fd, prompt.data(), prompt.size()) >= 0 && read_line(fd, pin);
+    tcsetattr(fd, TCSADRAIN, &saved);
     ::close(fd);
     return read;
 }

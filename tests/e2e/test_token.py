@@ -5,9 +5,12 @@ with the same key signing in software (PKCS#1 v1.5 is deterministic)."""
 import json
 import os
 import pty
+import select
+import signal
 import re
 import shutil
 import subprocess
+import time
 import unittest
 
 from der_walk import SignedBlob
@@ -160,7 +163,11 @@ class TokenKeyTest(TempDirTest):
             finally:
                 os._exit(127)
         seen, answered = b"", False
+        deadline = time.monotonic() + 60
         while True:
+            if not select.select([master], [], [], max(0, deadline - time.monotonic()))[0]:
+                os.kill(pid, signal.SIGKILL)
+                self.fail("no end after 60 s: " + seen.decode(errors="replace"))
             try:
                 chunk = os.read(master, 4096)
             except OSError:  # EIO: the child has gone
