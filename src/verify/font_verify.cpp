@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/ossl_ptr.h"
@@ -540,7 +541,7 @@ void verify_signature(const DsigSignature& record, OTFont& font, const char* caF
 
 }  // namespace
 
-FontVerification verify_font(const char* path, const char* caFile) {
+FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber) {
     FontVerification out;
     OTSourceFont source = open_font(path);
     try {
@@ -554,20 +555,46 @@ FontVerification verify_font(const char* path, const char* caFile) {
         }
         const OTDsigTable& dsig = *source.dsig;
         out.flags = dsig.flags;
-        out.signatureCount = static_cast<int32_t>(dsig.signatures.size());
+        const int32_t count = static_cast<int32_t>(dsig.signatures.size());
+        out.signatureCount = count;
         if (dsig.version != 1) failed("table", "the DSIG table is not of version 1");
-        if (dsig.signatures.empty()) {
+        if (count == 0) {
             out.verdict = FontVerdict::kUnsigned;
             out.reason = "the DSIG table holds no signature";
             return out;
         }
-        // Every signature must hold; the first one's details are reported.
-        FontVerification scratch = out;
-        for (const DsigSignature& record : dsig.signatures) {
-            verify_signature(record, *source.font, caFile,
-                             &record == &dsig.signatures.front() ? out : scratch);
+        if (signatureNumber < 0 || signatureNumber > count) {
+            out.verdict = FontVerdict::kNoSuchSignature;
+            out.reason = "the DSIG table holds " + std::to_string(count) +
+                         " signature(s), no signature " + std::to_string(signatureNumber);
+            return out;
         }
-        out.verdict = FontVerdict::kValid;
+        // A font holds only when every signature does: a signature that
+        // cannot be checked (of an unknown format, say) vouches for nothing,
+        // and one that fails means the font is not as some signer left it.
+        const int32_t first = signatureNumber > 0 ? signatureNumber : 1;
+        const int32_t last = signatureNumber > 0 ? signatureNumber : count;
+        FontVerification shown;
+        for (int32_t n = first; n <= last; ++n) {
+            FontVerification one = out;
+            one.signatureNumber = n;
+            try {
+                verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], *source.font, caFile,
+                                 one);
+            } catch (const Failure& f) {
+                one.verdict = FontVerdict::kInvalid;
+                one.check = f.check;
+                // Judging the whole font, say which of several signatures failed.
+                one.reason = signatureNumber == 0 && count > 1
+                                 ? "signature " + std::to_string(n) + " of " +
+                                       std::to_string(count) + ": " + f.reason
+                                 : f.reason;
+                return one;
+            }
+            one.verdict = FontVerdict::kValid;
+            if (n == first) shown = std::move(one);
+        }
+        return shown;
     } catch (const Failure& f) {
         out.verdict = FontVerdict::kInvalid;
         out.check = f.check;
