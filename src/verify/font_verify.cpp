@@ -419,10 +419,53 @@ void read_descriptions(const Tlv& authenticated, FontVerification& out) {
     }
 }
 
+// The certificates of SignedData values, borrowed, joined into one list.
+class CertList {
+public:
+    CertList() : list_(sk_X509_new_null()) {
+        if (!list_) failed("chain", "out of memory");
+    }
+    ~CertList() { sk_X509_free(list_); }
+    CertList(const CertList&) = delete;
+    CertList& operator=(const CertList&) = delete;
+    void add(STACK_OF(X509) * certs) {
+        for (int i = 0; i < sk_X509_num(certs); ++i) {
+            if (!sk_X509_push(list_, sk_X509_value(certs, i))) failed("chain", "out of memory");
+        }
+    }
+    STACK_OF(X509) * get() const { return list_; }
+
+private:
+    STACK_OF(X509) * list_;
+};
+
+// Why `cert` does not chain to the roots in `caFile` through `certs` at
+// `when` (seconds since 1970; 0 now); empty when it does.
+std::string chain_fault(X509* cert, STACK_OF(X509) * certs, const char* caFile, int64_t when) {
+    StorePtr store(X509_STORE_new());
+    if (!store || X509_STORE_load_file(store.get(), caFile) != 1) {
+        failed("chain", std::string("the roots in ") + caFile + " cannot be read");
+    }
+    StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (!ctx || X509_STORE_CTX_init(ctx.get(), store.get(), cert, certs) != 1) {
+        failed("chain", "the chain cannot be built");
+    }
+    if (when > 0) X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(when));
+    if (X509_verify_cert(ctx.get()) == 1) return "";
+    return X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get()));
+}
+
+// A time stamp that was found to cover the signature.
+struct Stamp {
+    Pkcs7Ptr token;          // an RFC 3161 token's SignedData: it owns its certificates
+    X509* signer = nullptr;  // the stamper's certificate
+};
+
 // Checks a time stamp over `encryptedDigest` among the signer's
 // unauthenticated attributes, if there is one.
-void check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVerification& out) {
-    if (signer.unauthenticated.tag != 0xA1) return;
+Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVerification& out) {
+    Stamp found;
+    if (signer.unauthenticated.tag != 0xA1) return found;
     const char* check = "timestamp";
     const std::vector<uint8_t>& signature = signer.encryptedDigest;
     Tlv value;
@@ -437,9 +480,10 @@ void check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVeri
             out.timestampTime = time_of(t.get());
         }
         out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
-        return;
+        found.signer = stamp.cert;
+        return found;
     }
-    if (!find_attribute(signer.unauthenticated, kOidRfc3161Token, value, check)) return;
+    if (!find_attribute(signer.unauthenticated, kOidRfc3161Token, value, check)) return found;
     out.timestampKind = "rfc3161";
     SignedDataParts token = read_signed_data(value.start, value.total(), check);
     if (token.contentType != kOidTstInfo || token.content.tag != V_ASN1_OCTET_STRING) {
@@ -462,23 +506,31 @@ void check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVeri
     }
     out.timestampTime = time_of(TS_TST_INFO_get_time(info.get()));
     out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
+    found.signer = stamp.cert;
+    found.token = std::move(token.p7);
+    return found;
 }
 
-void check_chain(X509* cert, STACK_OF(X509) * certs, const char* caFile, FontVerification& out) {
-    StorePtr store(X509_STORE_new());
-    if (!store || X509_STORE_load_file(store.get(), caFile) != 1) {
-        failed("chain", std::string("the roots in ") + caFile + " cannot be read");
-    }
-    StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || X509_STORE_CTX_init(ctx.get(), store.get(), cert, certs) != 1) {
-        failed("chain", "the chain cannot be built");
-    }
-    if (out.timestampTime > 0) {
-        X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(out.timestampTime));
-    }
-    if (X509_verify_cert(ctx.get()) != 1) {
-        failed("chain", std::string("the signer's chain does not hold: ") +
-                            X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get())));
+// The signer's chain, at the time stamp's time when there is one. A time
+// stamp is relied on when the signer's certificate holds only at its time
+// (it has expired since): then the stamp's own signer must chain to the
+// roots at that time, or a time stamp made by just anyone would revive any
+// expired certificate.
+void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, const char* caFile,
+                 FontVerification& out) {
+    std::string fault = chain_fault(cert, certs, caFile, out.timestampTime);
+    if (!fault.empty()) failed("chain", "the signer's chain does not hold: " + fault);
+    if (stamp.signer && out.timestampTime > 0 && !chain_fault(cert, certs, caFile, 0).empty()) {
+        CertList both;
+        both.add(certs);
+        if (stamp.token) both.add(stamp.token->d.sign->cert);
+        fault = chain_fault(stamp.signer, both.get(), caFile, out.timestampTime);
+        if (!fault.empty()) {
+            failed("chain",
+                   "the signer's certificate holds only at the time stamp's time, and the time "
+                   "stamp signer's chain does not hold: " +
+                       fault);
+        }
     }
     // A certificate that names its purposes must name code signing.
     if ((X509_get_extension_flags(cert) & EXFLAG_XKUSAGE) &&
@@ -535,8 +587,8 @@ void verify_signature(const DsigSignature& record, OTFont& font, const char* caF
                                       parts.content.length, false, "signature");
     describe_signer(signer.cert, out);
     read_descriptions(signer.authenticated, out);
-    check_timestamp(signer, certs, out);
-    if (caFile) check_chain(signer.cert, certs, caFile, out);
+    const Stamp stamp = check_timestamp(signer, certs, out);
+    if (caFile) check_chain(signer.cert, certs, stamp, caFile, out);
 }
 
 }  // namespace
