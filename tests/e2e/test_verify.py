@@ -19,7 +19,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 from cryptography import x509  # noqa: E402
 from der_walk import SignedBlob, header  # noqa: E402
 from e2e_support import (DEJAVU, LATIN_MODERN, TempDirTest, check, cli, directory,  # noqa: E402
-                         make_ca, make_signer, read, tables, whole_sum, write)
+                         make_ca, make_signer, open_checked, read, run, tables, whole_sum,
+                         write)
 from tsa_server import TsaServer  # noqa: E402
 
 FIX = None
@@ -293,6 +294,15 @@ class VerifyTest(TempDirTest):
                 text = cli("verify", out).stdout
                 self.assertIn("valid", text)
                 self.assertIn("chain: not checked", text)
+                # openssl agrees: the SignedData (read by fontTools) verifies
+                # over its content, chained to the CA.
+                blob = bytes(open_checked(out)["DSIG"].signatureRecords[0].pkcs7)
+                write(self.path("blob.der"), blob)
+                write(self.path("inner.bin"), SignedBlob(blob).inner)
+                r = run(["openssl", "smime", "-verify", "-inform", "DER", "-binary", "-in",
+                         self.path("blob.der"), "-content", self.path("inner.bin"), "-CAfile",
+                         FIX.ca, "-purpose", "any", "-out", "/dev/null"])
+                self.assertEqual(r.returncode, 0, r.stderr)
 
     def test_damage_names_the_failed_check(self):
         signed = {"ttf": self.sign("s.ttf"), "otf": self.sign("s.otf", src=LATIN_MODERN),
