@@ -7,6 +7,7 @@ its RSA blocks made by openssl, an RFC 3161 token by `openssl ts`. Keys are
 made afresh on every run and never leave the build directory."""
 
 import base64
+import datetime
 import hashlib
 import logging
 import os
@@ -263,11 +264,46 @@ class Signer:
                     "-extfile", config, "-extensions", extensions, "-out", pem)
             openssl("x509", "-in", pem, "-outform", "DER", "-out", self.path(name + ".der"))
         openssl("x509", "-in", self.path("ca.pem"), "-outform", "DER", "-out", self.path("ca.der"))
+        self.issue_old()
         with open(self.path("tsaserial"), "w") as f:
             f.write("01\n")
         with open(self.path("ts.cnf"), "w") as f:
             f.write(TS_CONFIG.format(dir=work))
         self.roots = read(self.path("ca.pem"))
+
+    def issue_old(self):
+        """With the same keys, made by the cryptography package (openssl's
+        tools here cannot date a certificate back): a CA of long standing,
+        a signer certificate of it that expired ten days ago and a stamper
+        valid since a month ago. `old_roots` is that CA."""
+        from cryptography import x509
+        from cryptography.hazmat.primitives import hashes, serialization
+        day = datetime.timedelta(days=1)
+        now = datetime.datetime.now(datetime.timezone.utc)
+        ca_key = serialization.load_pem_private_key(read(self.path("ca.key")), None)
+        ca_name = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, "Fuzz old CA")])
+        for name, key, start, end, purpose in (
+                ("old-ca", "ca", -90, 90, None),
+                ("expired", "signer", -40, -10, x509.ExtendedKeyUsageOID.CODE_SIGNING),
+                ("old-tsa", "tsa", -30, 30, x509.ExtendedKeyUsageOID.TIME_STAMPING)):
+            public = serialization.load_pem_private_key(
+                read(self.path(key + ".key")), None).public_key()
+            subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, "Fuzz " + name)])
+            builder = (x509.CertificateBuilder()
+                       .subject_name(ca_name if purpose is None else subject)
+                       .issuer_name(ca_name).public_key(public)
+                       .serial_number(x509.random_serial_number())
+                       .not_valid_before(now + start * day).not_valid_after(now + end * day)
+                       .add_extension(x509.BasicConstraints(ca=purpose is None, path_length=None),
+                                      True))
+            if purpose is not None:
+                builder = builder.add_extension(x509.ExtendedKeyUsage([purpose]), True)
+            cert = builder.sign(ca_key, hashes.SHA256())
+            with open(self.path(name + ".der"), "wb") as f:
+                f.write(cert.public_bytes(serialization.Encoding.DER))
+            if purpose is None:
+                self.old_roots = cert.public_bytes(serialization.Encoding.PEM)
+        self.keys = {"expired": "signer", "old-tsa": "tsa"}
 
     def der(self, name):
         return read(self.path(name + ".der"))
@@ -277,7 +313,8 @@ class Signer:
         `digest` None the bare bytes."""
         with open(self.path("in"), "wb") as f:
             f.write(hashlib.new(digest, data).digest() if digest else data)
-        args = ["pkeyutl", "-sign", "-inkey", self.path(name + ".key"), "-in", self.path("in"),
+        key = self.path(self.keys.get(name, name) + ".key")
+        args = ["pkeyutl", "-sign", "-inkey", key, "-in", self.path("in"),
                 "-out", self.path("sig")]
         openssl(*args, *(["-pkeyopt", "digest:" + digest] if digest else []))
         return read(self.path("sig"))
@@ -287,19 +324,20 @@ class Signer:
                    seq(oid(HASH_OIDS[digest]), NULL), tlv(0xA0, attributes),
                    seq(oid("1.2.840.113549.1.1.1"), NULL), tlv(0x04, signature), unauthenticated)
 
-    def counter_signature(self, signature, bare):
-        """A counterSignature by the time-stamping key; its RSA block holds a
-        DigestInfo, or with `bare` the digest alone as old stampers wrote."""
+    def counter_signature(self, signature, bare, stamper="tsa", when=None):
+        """A counterSignature by the `stamper` at `when` (default now); its
+        RSA block holds a DigestInfo, or with `bare` the digest alone as old
+        stampers wrote."""
         attributes = (attribute("1.2.840.113549.1.9.3", oid("1.2.840.113549.1.7.1")) +
                       attribute("1.2.840.113549.1.9.5", tlv(0x17, time.strftime(
-                          "%y%m%d%H%M%SZ", time.gmtime()).encode())) +
+                          "%y%m%d%H%M%SZ", time.gmtime(when)).encode())) +
                       attribute("1.2.840.113549.1.9.4",
                                 tlv(0x04, hashlib.sha1(signature).digest())))
         signed = tlv(0x31, attributes)
-        block = (self.rsa("tsa", hashlib.sha1(signed).digest(), None) if bare else
-                 self.rsa("tsa", signed, "sha1"))
-        stamper = self.signer_info("tsa", "sha1", attributes, block)
-        return attribute("1.2.840.113549.1.9.6", stamper)
+        block = (self.rsa(stamper, hashlib.sha1(signed).digest(), None) if bare else
+                 self.rsa(stamper, signed, "sha1"))
+        return attribute("1.2.840.113549.1.9.6",
+                         self.signer_info(stamper, "sha1", attributes, block))
 
     def rfc3161(self, signature):
         """An RFC 3161 token over `signature`, made by `openssl ts`."""
@@ -311,9 +349,11 @@ class Signer:
                 self.path("req.tsq"), "-token_out", "-out", self.path("token.der"))
         return attribute("1.3.6.1.4.1.311.3.3.1", read(self.path("token.der")))
 
-    def blob(self, image, digest, stamp=None):
+    def blob(self, image, digest, stamp=None, signer="signer", issuer="ca", stamper="tsa",
+             when=None):
         """A SignedData over `image` (a laid-out font and 00 01) with a
-        program description; `stamp` "cs", "cs-bare" or "rfc3161"."""
+        program description, by `signer` of `issuer`; `stamp` "cs", "cs-bare"
+        (by `stamper` at `when`) or "rfc3161"."""
         algorithm = seq(oid(HASH_OIDS[digest]), NULL)
         content_body = seq(oid("1.3.6.1.4.1.311.2.1.25")) + seq(
             algorithm, tlv(0x04, hashlib.new(digest, image).digest()))
@@ -324,18 +364,19 @@ class Signer:
                       attribute("1.3.6.1.4.1.311.2.1.12", opus) +
                       attribute("1.2.840.113549.1.9.4",
                                 tlv(0x04, hashlib.new(digest, content_body).digest())))
-        signature = self.rsa("signer", tlv(0x31, attributes), digest)
-        certs = [self.der("signer"), self.der("ca")]
+        signature = self.rsa(signer, tlv(0x31, attributes), digest)
+        certs = [self.der(signer), self.der(issuer)]
         unauthenticated = b""
         if stamp == "rfc3161":
             unauthenticated = tlv(0xA1, self.rfc3161(signature))
         elif stamp:
-            unauthenticated = tlv(0xA1, self.counter_signature(signature, stamp == "cs-bare"))
-            certs.append(self.der("tsa"))
+            unauthenticated = tlv(0xA1, self.counter_signature(signature, stamp == "cs-bare",
+                                                               stamper, when))
+            certs.append(self.der(stamper))
         signed_data = seq(b"\x02\x01\x01", tlv(0x31, algorithm),
                           seq(oid(INDIRECT), tlv(0xA0, tlv(0x30, content_body))),
                           tlv(0xA0, b"".join(certs)),
-                          tlv(0x31, self.signer_info("signer", digest, attributes, signature,
+                          tlv(0x31, self.signer_info(signer, digest, attributes, signature,
                                                      unauthenticated)))
         return seq(oid("1.2.840.113549.1.7.2"), tlv(0xA0, signed_data))
 
@@ -371,6 +412,14 @@ def verify_seeds(work, fonts):
                                    signer.blob(image, "sha1", "cs")], 0)
             seeds["%s-two.ttf" % order] = verify_input(two, signer.roots)
             seeds["%s-two-second.ttf" % order] = verify_input(two, b"", 2)
+            # An expired certificate, stamped while it held: by a stamper
+            # the roots vouch for, and by one they do not.
+            then = time.time() - 20 * 86400
+            for stamper in ("old-tsa", "tsa"):
+                font = with_dsig(laid, [signer.blob(image, "sha256", "cs", "expired", "old-ca",
+                                                    stamper, then)])
+                seeds["%s-expired-%s.ttf" % (order, stamper)] = verify_input(font,
+                                                                             signer.old_roots)
     return seeds
 
 
