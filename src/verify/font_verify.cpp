@@ -335,11 +335,32 @@ private:
     MdCtxPtr ctx_;
 };
 
-std::vector<uint8_t> font_digest(OTFont& font, const EVP_MD* md, OTLayoutOrder order) {
-    DigestSink sink(md);
-    emit_signed_image(font, sink, order);
-    return sink.finish();
-}
+// The font's digests, each taken once however many signatures ask for it:
+// a table of many copies of one signature costs no more font reading than
+// one signature does.
+class FontDigests {
+public:
+    explicit FontDigests(OTFont& font) : font_(font) {}
+    std::vector<uint8_t> get(const EVP_MD* md, OTLayoutOrder order) {
+        const int nid = EVP_MD_get_type(md);
+        for (const Entry& e : taken_) {
+            if (e.nid == nid && e.order == order) return e.digest;
+        }
+        DigestSink sink(md);
+        emit_signed_image(font_, sink, order);
+        taken_.push_back({nid, order, sink.finish()});
+        return taken_.back().digest;
+    }
+
+private:
+    struct Entry {
+        int nid;
+        OTLayoutOrder order;
+        std::vector<uint8_t> digest;
+    };
+    OTFont& font_;
+    std::vector<Entry> taken_;
+};
 
 void append_utf8(std::string& text, unsigned u) {
     if (u < 0x80) {
@@ -540,7 +561,7 @@ void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, const c
     out.chainChecked = 1;
 }
 
-void verify_signature(const DsigSignature& record, OTFont& font, const char* caFile,
+void verify_signature(const DsigSignature& record, FontDigests& font, const char* caFile,
                       FontVerification& out) {
     if (record.format != 1) failed("table", "a signature record is of unknown format");
     const char* check = "signed-data";
@@ -574,9 +595,9 @@ void verify_signature(const DsigSignature& record, OTFont& font, const char* caF
     const EVP_MD* md = EVP_get_digestbynid(nid);
     const std::vector<uint8_t> stored(digestInfo[1].value,
                                       digestInfo[1].value + digestInfo[1].length);
-    if (font_digest(font, md, OTLayoutOrder::kWriter) == stored) {
+    if (font.get(md, OTLayoutOrder::kWriter) == stored) {
         out.layout = "writer";
-    } else if (font_digest(font, md, OTLayoutOrder::kFile) == stored) {
+    } else if (font.get(md, OTLayoutOrder::kFile) == stored) {
         out.layout = "file";
     } else {
         failed("digest", "the font changed after signing");
@@ -627,12 +648,12 @@ FontVerification verify_font(const char* path, const char* caFile, int32_t signa
         const int32_t first = signatureNumber > 0 ? signatureNumber : 1;
         const int32_t last = signatureNumber > 0 ? signatureNumber : count;
         FontVerification shown;
+        FontDigests digests(*source.font);
         for (int32_t n = first; n <= last; ++n) {
             FontVerification one = out;
             one.signatureNumber = n;
             try {
-                verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], *source.font, caFile,
-                                 one);
+                verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], digests, caFile, one);
             } catch (const Failure& f) {
                 one.verdict = FontVerdict::kInvalid;
                 one.check = f.check;

@@ -473,6 +473,8 @@ class VerifyTest(TempDirTest):
             ([good, stamped], ["valid", "valid"], None),
             ([good, forged], ["valid", "invalid"], "signature"),
             ([forged, stamped, good], ["invalid", "valid", "valid"], "signature"),
+            # Judged whole, shown one by one only up to 16.
+            ([good] * 20, ["valid"] * 16, None),
         ]
         for blobs, each, failed in cases:
             with self.subTest(each=each):
@@ -483,7 +485,7 @@ class VerifyTest(TempDirTest):
                 self.assertEqual(report.get("failed_check"), failed)
                 details = report["signature_details"]
                 self.assertEqual([d["status"] for d in details], each)
-                self.assertEqual([d["number"] for d in details], list(range(1, len(blobs) + 1)))
+                self.assertEqual([d["number"] for d in details], list(range(1, len(each) + 1)))
                 # The font's own details are those of the first signature that
                 # failed, or of the first.
                 first = each.index("invalid") + 1 if failed else 1
@@ -499,6 +501,7 @@ class VerifyTest(TempDirTest):
                 text = cli("verify", self.path("several.ttf")).stdout
                 for n, status in enumerate(each, 1):
                     self.assertIn("  signature %d: %s\n" % (n, status), text)
+                self.assertEqual("signatures 17 to 20 not shown" in text, len(blobs) == 20)
 
     def test_roots_and_unsigned_fonts(self):
         signed = self.sign("s.ttf")
