@@ -394,22 +394,31 @@ class VerifyTest(TempDirTest):
                     self.assertEqual((code, report["failed_check"]), (1, "digest"))
 
     def test_program_text_that_is_not_text_is_reported_safely(self):
-        # A lone surrogate and an escape in the program name, a byte past
-        # ASCII in the URL.
-        opus = seq(oid("1.3.6.1.4.1.311.2.1.12"), tlv(0x31, seq(
-            tlv(0xA0, tlv(0x80, "A".encode("utf-16-be") + b"\xd8\x00\x00\x1b")),
-            tlv(0xA1, tlv(0x80, b"https://x.test/\xff")))))
+        cases = [  # program name (UTF-16 bytes), URL, what is reported of each
+            # A lone surrogate and an escape in the program name, a byte past
+            # ASCII in the URL.
+            ("A".encode("utf-16-be") + b"\xd8\x00\x00\x1b", b"https://x.test/\xff",
+             "A\ufffd\ufffd", "https://x.test/\ufffd"),
+            # Longer than the report's 255 bytes: cut between characters,
+            # never inside one.
+            ("\u00eb".encode("utf-16-be") * 130, b"https://x.test/", "\u00eb" * 127,
+             "https://x.test/"),
+        ]
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
-        blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, [FIX.cert], FIX.cert,
-                          extra_attributes=opus)
-        write(self.path("odd.ttf"), font_with_dsig(image, blob))
-        code, [report], r = verify(self.path("odd.ttf"))
-        self.assertEqual(code, 0, r.stderr)
-        self.assertEqual(report["program_name"], "A\ufffd\ufffd")
-        self.assertEqual(report["more_info_url"], "https://x.test/\ufffd")
-        r = cli("verify", self.path("odd.ttf"))
-        self.assertEqual(r.returncode, 0)
-        self.assertIn("program: A\ufffd\ufffd https://x.test/\ufffd", r.stdout)
+        for name, url, shown_name, shown_url in cases:
+            with self.subTest(shown_name[:4]):
+                opus = seq(oid("1.3.6.1.4.1.311.2.1.12"), tlv(0x31, seq(
+                    tlv(0xA0, tlv(0x80, name)), tlv(0xA1, tlv(0x80, url)))))
+                blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, [FIX.cert], FIX.cert,
+                                  extra_attributes=opus)
+                write(self.path("odd.ttf"), font_with_dsig(image, blob))
+                code, [report], r = verify(self.path("odd.ttf"))
+                self.assertEqual(code, 0, r.stderr)
+                self.assertEqual(report["program_name"], shown_name)
+                self.assertEqual(report["more_info_url"], shown_url)
+                r = cli("verify", self.path("odd.ttf"))
+                self.assertEqual(r.returncode, 0)
+                self.assertIn("program: %s %s\n" % (shown_name, shown_url), r.stdout)
 
     def test_counter_signatures_built_by_the_test_and_the_chain_at_their_time(self):
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
