@@ -480,7 +480,7 @@ class VerifyTest(TempDirTest):
         forged = build_blob(signed, "sha256", FIX.other_key, [FIX.cert], FIX.cert)
         cases = [  # blobs, (status, failed signature or 0) of each, failed check
             ([good, stamped], ["valid", "valid"], None),
-            ([good, forged], ["valid", "invalid"], "signature"),
+            ([stamped, forged], ["valid", "invalid"], "signature"),
             ([forged, stamped, good], ["invalid", "valid", "valid"], "signature"),
             # Judged whole, shown one by one only up to 16.
             ([good] * 20, ["valid"] * 16, None),
@@ -500,6 +500,7 @@ class VerifyTest(TempDirTest):
                 first = each.index("invalid") + 1 if failed else 1
                 self.assertEqual(report["signature_number"], first)
                 self.assertEqual(report["digest"], details[first - 1]["digest"])
+                self.assertEqual("timestamp" in report, "timestamp" in details[first - 1])
                 for blob, d in zip(blobs, details):
                     self.assertEqual(d["digest"], "SHA-1" if blob is stamped else "SHA-256")
                     self.assertEqual("timestamp" in d, blob is stamped)
