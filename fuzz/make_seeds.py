@@ -1,10 +1,14 @@
 #!/usr/bin/python3
 """Writes the fuzzers' starting inputs to OUT/<target>/: certificates,
 bundles, SignedData messages and key files made by openssl, and small fonts
-cut from the installed DejaVu and Latin Modern fonts with fontTools. Keys are
+cut from the installed DejaVu and Latin Modern fonts with fontTools; for the
+verifier, those fonts signed here: the signature's DER put together below,
+its RSA blocks made by openssl, an RFC 3161 token by `openssl ts`. Keys are
 made afresh on every run and never leave the build directory."""
 
 import base64
+import datetime
+import hashlib
 import logging
 import os
 import shutil
@@ -12,6 +16,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 from fontTools import subset
 from fontTools.ttLib import TTFont
@@ -91,6 +96,331 @@ def subset_font(source, target, text):
     subsetter.populate(text=text)
     subsetter.subset(font)
     subset.save_font(font, target, options)
+
+
+# ---- Signed fonts for the verifier ------------------------------------------
+
+# The data order our writer uses; unlisted tables follow in tag order.
+WRITER_ORDER = [b"head", b"hhea", b"vhea", b"maxp", b"OS/2", b"gasp", b"name", b"cmap", b"loca",
+                b"LTSH", b"VDMX", b"prep", b"fpgm", b"cvt ", b"hmtx", b"vmtx", b"hdmx", b"glyf",
+                b"post", b"kern", b"PCLT", b"EBLC", b"EBSC", b"EBDT", b"GDEF", b"GPOS", b"GSUB",
+                b"JSTF", b"BASE", b"DSIG"]
+VERIFY_EXTENSIONS = """[req]
+distinguished_name = dn
+prompt = no
+[dn]
+CN = {cn}
+O = fontseal fuzz
+[ca]
+basicConstraints = critical,CA:TRUE
+keyUsage = keyCertSign
+subjectKeyIdentifier = hash
+[signer]
+basicConstraints = CA:FALSE
+keyUsage = digitalSignature
+extendedKeyUsage = codeSigning,1.3.6.1.4.1.311.2.1.22
+[tsa]
+basicConstraints = CA:FALSE
+keyUsage = digitalSignature
+extendedKeyUsage = critical,timeStamping
+"""
+TS_CONFIG = """[tsa]
+default_tsa = tsa_config
+[tsa_config]
+serial = {dir}/tsaserial
+crypto_device = builtin
+signer_cert = {dir}/tsa.pem
+certs = {dir}/ca.pem
+signer_key = {dir}/tsa.key
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha1, sha256
+accuracy = secs:1
+ordering = yes
+tsa_name = no
+ess_cert_id_chain = no
+ess_cert_id_alg = sha1
+"""
+HASH_OIDS = {"md5": "1.2.840.113549.2.5", "sha1": "1.3.14.3.2.26",
+             "sha256": "2.16.840.1.101.3.4.2.1", "sha384": "2.16.840.1.101.3.4.2.2",
+             "sha512": "2.16.840.1.101.3.4.2.3"}
+INDIRECT = "1.3.6.1.4.1.311.2.1.4"
+NULL = b"\x05\x00"
+
+
+def seq(*items):
+    return tlv(0x30, b"".join(items))
+
+
+def oid(text):
+    parts = [int(p) for p in text.split(".")]
+    body = bytes([40 * parts[0] + parts[1]])
+    for p in parts[2:]:
+        chunk = [p & 0x7F]
+        p >>= 7
+        while p:
+            chunk.insert(0, 0x80 | (p & 0x7F))
+            p >>= 7
+        body += bytes(chunk)
+    return tlv(0x06, body)
+
+
+def attribute(kind, value):
+    return seq(oid(kind), tlv(0x31, value))
+
+
+def der_children(data):
+    """[(whole element)] inside the constructed element `data`."""
+    def header(pos):
+        first = data[pos + 1]
+        if first < 0x80:
+            return 2, first
+        count = first & 0x7F
+        return 2 + count, int.from_bytes(data[pos + 2:pos + 2 + count], "big")
+    h, length = header(0)
+    out, pos = [], h
+    while pos < h + length:
+        ch, cl = header(pos)
+        out.append(data[pos:pos + ch + cl])
+        pos += ch + cl
+    return out
+
+
+def issuer_and_serial(cert_der):
+    tbs = der_children(der_children(cert_der)[0])
+    serial, _, issuer = tbs[1:4] if tbs[0][0] == 0xA0 else tbs[0:3]
+    return seq(issuer, serial)
+
+
+def checksum(data):
+    data += b"\0" * (-len(data) % 4)
+    return sum(struct.unpack(">%dI" % (len(data) // 4), data)) & 0xFFFFFFFF
+
+
+def laid_out(tables, writer):
+    """The font as a signer lays it out without DSIG: directory by tag, data
+    in the writer's order or in tag order, checkSumAdjustment recomputed."""
+    data = dict(tables)
+    head = bytearray(data[b"head"])
+    head[8:12] = b"\0\0\0\0"
+    data[b"head"] = bytes(head)
+    tags = sorted(data)
+    rank = lambda t: WRITER_ORDER.index(t) if t in WRITER_ORDER else len(WRITER_ORDER)
+    order = sorted(tags, key=rank) if writer else tags
+    n = len(tags)
+    es = n.bit_length() - 1
+    version = 0x4F54544F if b"CFF " in data else 0x00010000
+    out = bytearray(struct.pack(">IHHHH", version, n, 16 << es, es, 16 * n - (16 << es)))
+    offsets, body, pos = {}, b"", 12 + 16 * n
+    for t in order:
+        offsets[t] = pos + len(body)
+        body += data[t] + b"\0" * (-len(data[t]) % 4)
+    for t in tags:
+        out += struct.pack(">4sIII", t, checksum(data[t]), offsets[t], len(data[t]))
+    out += body
+    adjustment = (0xB1B0AFBA - checksum(bytes(out))) & 0xFFFFFFFF
+    out[offsets[b"head"] + 8:offsets[b"head"] + 12] = struct.pack(">I", adjustment)
+    return bytes(out)
+
+
+def with_dsig(laid, blobs, flags=1):
+    """`laid` with a DSIG table of `blobs` after the other tables' data."""
+    table = dsig(blobs, flags)
+    n = struct.unpack(">H", laid[4:6])[0]
+    records = [struct.unpack(">4sIII", laid[12 + 16 * i:28 + 16 * i]) for i in range(n)]
+    entries = sorted([(t, c, o + 16, ln) for t, c, o, ln in records] +
+                     [(b"DSIG", checksum(table), len(laid) + 16, len(table))])
+    n += 1
+    es = n.bit_length() - 1
+    out = bytearray(laid[:4] + struct.pack(">HHHH", n, 16 << es, es, 16 * n - (16 << es)))
+    for e in entries:
+        out += struct.pack(">4sIII", *e)
+    out += laid[12 + 16 * (n - 1):] + table
+    head = [e for e in entries if e[0] == b"head"][0][2]
+    out[head + 8:head + 12] = b"\0\0\0\0"
+    out[head + 8:head + 12] = struct.pack(">I", (0xB1B0AFBA - checksum(bytes(out))) & 0xFFFFFFFF)
+    return bytes(out)
+
+
+class Signer:
+    """Keys and certificates made by openssl in `work`: a CA, a code-signing
+    certificate it issued, and a time-stamping one."""
+
+    def __init__(self, work):
+        self.path = lambda name: os.path.join(work, name)
+        config = self.path("verify.cnf")
+        for name, extensions in (("ca", "ca"), ("signer", "signer"), ("tsa", "tsa")):
+            with open(config, "w") as f:
+                f.write(VERIFY_EXTENSIONS.format(cn="Fuzz " + name))
+            key, pem = self.path(name + ".key"), self.path(name + ".pem")
+            if name == "ca":
+                openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", pem, "-days", "30", "-config", config, "-extensions", "ca")
+                continue
+            openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                    self.path(name + ".csr"), "-config", config)
+            openssl("x509", "-req", "-in", self.path(name + ".csr"), "-CA", self.path("ca.pem"),
+                    "-CAkey", self.path("ca.key"), "-set_serial", str(len(name)), "-days", "30",
+                    "-extfile", config, "-extensions", extensions, "-out", pem)
+            openssl("x509", "-in", pem, "-outform", "DER", "-out", self.path(name + ".der"))
+        openssl("x509", "-in", self.path("ca.pem"), "-outform", "DER", "-out", self.path("ca.der"))
+        self.issue_old()
+        with open(self.path("tsaserial"), "w") as f:
+            f.write("01\n")
+        with open(self.path("ts.cnf"), "w") as f:
+            f.write(TS_CONFIG.format(dir=work))
+        self.roots = read(self.path("ca.pem"))
+
+    def issue_old(self):
+        """With the same keys, made by the cryptography package (openssl's
+        tools here cannot date a certificate back): a CA of long standing,
+        a signer certificate of it that expired ten days ago and a stamper
+        valid since a month ago. `old_roots` is that CA."""
+        from cryptography import x509
+        from cryptography.hazmat.primitives import hashes, serialization
+        day = datetime.timedelta(days=1)
+        now = datetime.datetime.now(datetime.timezone.utc)
+        ca_key = serialization.load_pem_private_key(read(self.path("ca.key")), None)
+        ca_name = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, "Fuzz old CA")])
+        for name, key, start, end, purpose in (
+                ("old-ca", "ca", -90, 90, None),
+                ("expired", "signer", -40, -10, x509.ExtendedKeyUsageOID.CODE_SIGNING),
+                ("old-tsa", "tsa", -30, 30, x509.ExtendedKeyUsageOID.TIME_STAMPING)):
+            public = serialization.load_pem_private_key(
+                read(self.path(key + ".key")), None).public_key()
+            subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, "Fuzz " + name)])
+            builder = (x509.CertificateBuilder()
+                       .subject_name(ca_name if purpose is None else subject)
+                       .issuer_name(ca_name).public_key(public)
+                       .serial_number(x509.random_serial_number())
+                       .not_valid_before(now + start * day).not_valid_after(now + end * day)
+                       .add_extension(x509.BasicConstraints(ca=purpose is None, path_length=None),
+                                      True))
+            if purpose is not None:
+                builder = builder.add_extension(x509.ExtendedKeyUsage([purpose]), True)
+            cert = builder.sign(ca_key, hashes.SHA256())
+            with open(self.path(name + ".der"), "wb") as f:
+                f.write(cert.public_bytes(serialization.Encoding.DER))
+            if purpose is None:
+                self.old_roots = cert.public_bytes(serialization.Encoding.PEM)
+        self.keys = {"expired": "signer", "old-tsa": "tsa"}
+
+    def der(self, name):
+        return read(self.path(name + ".der"))
+
+    def rsa(self, name, data, digest):
+        """The PKCS#1 block of `name` over `data`: a DigestInfo, or with
+        `digest` None the bare bytes."""
+        with open(self.path("in"), "wb") as f:
+            f.write(hashlib.new(digest, data).digest() if digest else data)
+        key = self.path(self.keys.get(name, name) + ".key")
+        args = ["pkeyutl", "-sign", "-inkey", key, "-in", self.path("in"),
+                "-out", self.path("sig")]
+        openssl(*args, *(["-pkeyopt", "digest:" + digest] if digest else []))
+        return read(self.path("sig"))
+
+    def signer_info(self, name, digest, attributes, signature, unauthenticated=b""):
+        return seq(b"\x02\x01\x01", issuer_and_serial(self.der(name)),
+                   seq(oid(HASH_OIDS[digest]), NULL), tlv(0xA0, attributes),
+                   seq(oid("1.2.840.113549.1.1.1"), NULL), tlv(0x04, signature), unauthenticated)
+
+    def counter_signature(self, signature, bare, stamper="tsa", when=None):
+        """A counterSignature by the `stamper` at `when` (default now); its
+        RSA block holds a DigestInfo, or with `bare` the digest alone as old
+        stampers wrote."""
+        attributes = (attribute("1.2.840.113549.1.9.3", oid("1.2.840.113549.1.7.1")) +
+                      attribute("1.2.840.113549.1.9.5", tlv(0x17, time.strftime(
+                          "%y%m%d%H%M%SZ", time.gmtime(when)).encode())) +
+                      attribute("1.2.840.113549.1.9.4",
+                                tlv(0x04, hashlib.sha1(signature).digest())))
+        signed = tlv(0x31, attributes)
+        block = (self.rsa(stamper, hashlib.sha1(signed).digest(), None) if bare else
+                 self.rsa(stamper, signed, "sha1"))
+        return attribute("1.2.840.113549.1.9.6",
+                         self.signer_info(stamper, "sha1", attributes, block))
+
+    def rfc3161(self, signature):
+        """An RFC 3161 token over `signature`, made by `openssl ts`."""
+        with open(self.path("signature"), "wb") as f:
+            f.write(signature)
+        openssl("ts", "-query", "-data", self.path("signature"), "-sha256", "-cert",
+                "-out", self.path("req.tsq"))
+        openssl("ts", "-reply", "-config", self.path("ts.cnf"), "-queryfile",
+                self.path("req.tsq"), "-token_out", "-out", self.path("token.der"))
+        return attribute("1.3.6.1.4.1.311.3.3.1", read(self.path("token.der")))
+
+    def blob(self, image, digest, stamp=None, signer="signer", issuer="ca", stamper="tsa",
+             when=None):
+        """A SignedData over `image` (a laid-out font and 00 01) with a
+        program description, by `signer` of `issuer`; `stamp` "cs", "cs-bare"
+        (by `stamper` at `when`) or "rfc3161"."""
+        algorithm = seq(oid(HASH_OIDS[digest]), NULL)
+        content_body = seq(oid("1.3.6.1.4.1.311.2.1.25")) + seq(
+            algorithm, tlv(0x04, hashlib.new(digest, image).digest()))
+        opus = seq(tlv(0xA0, tlv(0x80, "Fuzz \u00e9".encode("utf-16-be"))),
+                   tlv(0xA1, tlv(0x80, b"https://example.test/")))
+        attributes = (attribute("1.2.840.113549.1.9.3", oid(INDIRECT)) +
+                      attribute("1.3.6.1.4.1.311.2.1.11", seq(oid("1.3.6.1.4.1.311.2.1.22"))) +
+                      attribute("1.3.6.1.4.1.311.2.1.12", opus) +
+                      attribute("1.2.840.113549.1.9.4",
+                                tlv(0x04, hashlib.new(digest, content_body).digest())))
+        signature = self.rsa(signer, tlv(0x31, attributes), digest)
+        certs = [self.der(signer), self.der(issuer)]
+        unauthenticated = b""
+        if stamp == "rfc3161":
+            unauthenticated = tlv(0xA1, self.rfc3161(signature))
+        elif stamp:
+            unauthenticated = tlv(0xA1, self.counter_signature(signature, stamp == "cs-bare",
+                                                               stamper, when))
+            certs.append(self.der(stamper))
+        signed_data = seq(b"\x02\x01\x01", tlv(0x31, algorithm),
+                          seq(oid(INDIRECT), tlv(0xA0, tlv(0x30, content_body))),
+                          tlv(0xA0, b"".join(certs)),
+                          tlv(0x31, self.signer_info(signer, digest, attributes, signature,
+                                                     unauthenticated)))
+        return seq(oid("1.2.840.113549.1.7.2"), tlv(0xA0, signed_data))
+
+
+def verify_input(font, roots=b"", signature_number=0):
+    """What fuzz_verify reads: options, roots for the chain, the font."""
+    return bytes([signature_number]) + struct.pack(">H", len(roots)) + roots + font
+
+
+def verify_seeds(work, fonts):
+    """Signed fonts: every digest, both data orders, each kind of time stamp,
+    several signatures in one table; some with the roots to check the chain."""
+    signer = Signer(work)
+    seeds = {}
+    for name, path in fonts.items():
+        tt = TTFont(path)
+        tables = {tag.encode("latin-1"): tt.reader[tag] for tag in tt.reader.keys()}
+        for writer in (True, False):
+            laid = laid_out(tables, writer)
+            image = laid + b"\x00\x01"
+            order = "writer" if writer else "file"
+            if name == "lm":
+                seeds["lm-%s.otf" % order] = verify_input(
+                    with_dsig(laid, [signer.blob(image, "sha256")]), signer.roots)
+                continue
+            cases = [("sha256", None, True), ("sha1", "cs-bare", False),
+                     ("sha384", "rfc3161", True), ("md5", "cs", False), ("sha512", None, False)]
+            for digest, stamp, roots in cases:
+                font = with_dsig(laid, [signer.blob(image, digest, stamp)])
+                seeds["%s-%s-%s.ttf" % (order, digest, stamp or "plain")] = verify_input(
+                    font, signer.roots if roots else b"")
+            two = with_dsig(laid, [signer.blob(image, "sha256", "rfc3161"),
+                                   signer.blob(image, "sha1", "cs")], 0)
+            seeds["%s-two.ttf" % order] = verify_input(two, signer.roots)
+            seeds["%s-two-second.ttf" % order] = verify_input(two, b"", 2)
+            # An expired certificate, stamped while it held: by a stamper
+            # the roots vouch for, and by one they do not.
+            then = time.time() - 20 * 86400
+            for stamper in ("old-tsa", "tsa"):
+                font = with_dsig(laid, [signer.blob(image, "sha256", "cs", "expired", "old-ca",
+                                                    stamper, then)])
+                seeds["%s-expired-%s.ttf" % (order, stamper)] = verify_input(font,
+                                                                             signer.old_roots)
+    return seeds
 
 
 def main(out):
@@ -182,7 +512,10 @@ def make(work):
         "170D 3939313233313233353930305A 1F8101820005 0102030405",
     )]
 
+    verify = verify_seeds(work, {"dejavu": path("dejavu.ttf"), "lm": path("lm.otf")})
+
     return {
+        "verify": verify,
         "font": {"dejavu.ttf": dejavu, "lm.otf": read(path("lm.otf")),
                  "signed.ttf": signed_font, "two-signatures.ttf": two_signatures,
                  "cff-like.otf": cff_like},

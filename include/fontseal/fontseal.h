@@ -237,6 +237,11 @@ typedef struct fontseal_verify_request {
     uint32_t size;         /* sizeof(fontseal_verify_request) */
     const char* font_path; /* required */
     const char* ca_file;   /* PEM roots to check the signer's chain against; NULL: not checked */
+    /* 0: judge the font, every signature in its DSIG table checked in turn
+     * (the font verifies only when each one does). n > 0: check and judge
+     * only the n-th signature, counted from 1; a number past
+     * signature_count gives FONTSEAL_E_REQUEST. */
+    int32_t signature_number;
 } fontseal_verify_request;
 
 /* Details of a verified (or refused) font. Text fields are UTF-8, NUL
@@ -264,14 +269,18 @@ typedef struct fontseal_verify_report {
     int64_t timestamp_time;   /* seconds since 1970-01-01 00:00 UTC; 0 when none */
     char timestamp_signer[256];
     int32_t chain_checked; /* 1 the chain was checked against ca_file and holds; 0 not checked */
+    /* The signature that signer_subject ... chain_checked and a failed check
+     * describe, counted from 1: when judging the font, the first that
+     * failed, else the first; 0 when no signature was looked at. */
+    int32_t signature_number;
 } fontseal_verify_report;
 
 /* Verifies request->font_path: its DSIG table, each signature's SignedData,
  * the font digest, the signer's signature, a time stamp when there is one
  * and, with ca_file, the signer's chain. Returns FONTSEAL_OK when every
- * check passes, FONTSEAL_E_UNSIGNED, FONTSEAL_E_NOT_VERIFIED, or the codes
- * of an input that cannot be opened or is no usable font. report may be
- * NULL. */
+ * check passes (of every signature, or of the one signature_number picks),
+ * FONTSEAL_E_UNSIGNED, FONTSEAL_E_NOT_VERIFIED, or the codes of an input
+ * that cannot be opened or is no usable font. report may be NULL. */
 FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* request,
                                      fontseal_verify_report* report);
 

@@ -78,6 +78,7 @@ class VerifyResult:
     timestamp_time: Optional[int]
     timestamp_signer: Optional[str]
     chain_checked: bool
+    signature_number: int    # the signature the details describe, from 1; 0 none
 
     @property
     def unsigned(self) -> bool:
@@ -240,14 +241,16 @@ def release_tokens():
     _native.library().fontseal_release_tokens()
 
 
-def verify(path, ca_file=None) -> VerifyResult:
-    """Checks the signature of the font at `path` (and, with ca_file, a PEM
-    file of roots, the signer's chain). Returns a VerifyResult whether or not
-    the font verifies; `valid` says which."""
+def verify(path, ca_file=None, signature=0) -> VerifyResult:
+    """Checks the signatures of the font at `path` (and, with ca_file, a PEM
+    file of roots, the signer's chain); `signature` n > 0 judges only the
+    n-th signature. Returns a VerifyResult whether or not the font verifies;
+    `valid` says which."""
     request = _native.fontseal_verify_request()
     request.size = ctypes.sizeof(request)
     request.font_path = _path(path, "path")
     request.ca_file = _path(ca_file, "ca_file")
+    request.signature_number = signature
     report = _native.fontseal_verify_report()
     report.size = ctypes.sizeof(report)
     result = _native.library().fontseal_verify(ctypes.byref(request), ctypes.byref(report))
@@ -269,4 +272,5 @@ def verify(path, ca_file=None) -> VerifyResult:
         digest=text("digest"), statement=text("statement"), program_name=text("program_name"),
         info_url=text("more_info_url"), layout=text("layout"),
         timestamp_kind=text("timestamp_kind"), timestamp_time=report.timestamp_time or None,
-        timestamp_signer=text("timestamp_signer"), chain_checked=bool(report.chain_checked))
+        timestamp_signer=text("timestamp_signer"), chain_checked=bool(report.chain_checked),
+        signature_number=report.signature_number)

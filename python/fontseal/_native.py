@@ -99,6 +99,7 @@ class fontseal_verify_request(ctypes.Structure):
         ("size", ctypes.c_uint32),
         ("font_path", ctypes.c_char_p),
         ("ca_file", ctypes.c_char_p),
+        ("signature_number", ctypes.c_int32),
     ]
 
 
@@ -122,6 +123,7 @@ class fontseal_verify_report(ctypes.Structure):
         ("timestamp_time", ctypes.c_int64),
         ("timestamp_signer", ctypes.c_char * 256),
         ("chain_checked", ctypes.c_int32),
+        ("signature_number", ctypes.c_int32),
     ]
 
 

@@ -28,6 +28,10 @@ public:
     void text(char (&field)[N], const std::string& value) {
         if (!covers(field, N)) return;
         size_t n = value.size() < N - 1 ? value.size() : N - 1;
+        // Cut between characters, so a shortened field is still UTF-8.
+        if (n < value.size()) {
+            while (n > 0 && (static_cast<uint8_t>(value[n]) & 0xC0) == 0x80) --n;
+        }
         std::memcpy(field, value.data(), n);
         field[n] = '\0';
     }
@@ -67,23 +71,37 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
                                        sizeof request->ca_file)
                              ? request->ca_file
                              : nullptr;
+    const int32_t signatureNumber =
+        struct_covers(request->size, offsetof(fontseal_verify_request, signature_number),
+                      sizeof request->signature_number)
+            ? request->signature_number
+            : 0;
     const CallFiles files{request->font_path, "", caFile ? caFile : "", ""};
     FontVerification found;
     int32_t detail = 0;
     int32_t result = run_with_result(
         [&]() -> int32_t {
-            found = verify_font(request->font_path, caFile);
+            found = verify_font(request->font_path, caFile, signatureNumber);
             switch (found.verdict) {
                 case FontVerdict::kValid:
                     return FONTSEAL_OK;
                 case FontVerdict::kUnsigned:
                     return FONTSEAL_E_UNSIGNED;
+                case FontVerdict::kNoSuchSignature:
+                    return FONTSEAL_E_REQUEST;
                 default:
                     return FONTSEAL_E_NOT_VERIFIED;
             }
         },
         &detail);
     out.number(report->result, result);
+    if (found.verdict == FontVerdict::kNoSuchSignature) {
+        // The table's fields tell the host how many there are.
+        out.text(report->message, std::string(request->font_path) + ": " + found.reason);
+        out.number(report->dsig_flags, found.flags);
+        out.number(report->signature_count, found.signatureCount);
+        return result;
+    }
     if (result == FONTSEAL_E_UNSIGNED || result == FONTSEAL_E_NOT_VERIFIED) {
         out.text(report->message, std::string(request->font_path) + ": " + found.reason);
     } else if (result != FONTSEAL_OK) {
@@ -105,5 +123,6 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
     out.number(report->timestamp_time, found.timestampTime);
     out.text(report->timestamp_signer, found.timestampSigner);
     out.number(report->chain_checked, found.chainChecked);
+    out.number(report->signature_number, found.signatureNumber);
     return result;
 }

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/ossl_ptr.h"
@@ -334,11 +335,32 @@ private:
     MdCtxPtr ctx_;
 };
 
-std::vector<uint8_t> font_digest(OTFont& font, const EVP_MD* md, OTLayoutOrder order) {
-    DigestSink sink(md);
-    emit_signed_image(font, sink, order);
-    return sink.finish();
-}
+// The font's digests, each taken once however many signatures ask for it:
+// a table of many copies of one signature costs no more font reading than
+// one signature does.
+class FontDigests {
+public:
+    explicit FontDigests(OTFont& font) : font_(font) {}
+    std::vector<uint8_t> get(const EVP_MD* md, OTLayoutOrder order) {
+        const int nid = EVP_MD_get_type(md);
+        for (const Entry& e : taken_) {
+            if (e.nid == nid && e.order == order) return e.digest;
+        }
+        DigestSink sink(md);
+        emit_signed_image(font_, sink, order);
+        taken_.push_back({nid, order, sink.finish()});
+        return taken_.back().digest;
+    }
+
+private:
+    struct Entry {
+        int nid;
+        OTLayoutOrder order;
+        std::vector<uint8_t> digest;
+    };
+    OTFont& font_;
+    std::vector<Entry> taken_;
+};
 
 void append_utf8(std::string& text, unsigned u) {
     if (u < 0x80) {
@@ -418,10 +440,53 @@ void read_descriptions(const Tlv& authenticated, FontVerification& out) {
     }
 }
 
+// The certificates of SignedData values, borrowed, joined into one list.
+class CertList {
+public:
+    CertList() : list_(sk_X509_new_null()) {
+        if (!list_) failed("chain", "out of memory");
+    }
+    ~CertList() { sk_X509_free(list_); }
+    CertList(const CertList&) = delete;
+    CertList& operator=(const CertList&) = delete;
+    void add(STACK_OF(X509) * certs) {
+        for (int i = 0; i < sk_X509_num(certs); ++i) {
+            if (!sk_X509_push(list_, sk_X509_value(certs, i))) failed("chain", "out of memory");
+        }
+    }
+    STACK_OF(X509) * get() const { return list_; }
+
+private:
+    STACK_OF(X509) * list_;
+};
+
+// Why `cert` does not chain to the roots in `caFile` through `certs` at
+// `when` (seconds since 1970; 0 now); empty when it does.
+std::string chain_fault(X509* cert, STACK_OF(X509) * certs, const char* caFile, int64_t when) {
+    StorePtr store(X509_STORE_new());
+    if (!store || X509_STORE_load_file(store.get(), caFile) != 1) {
+        failed("chain", std::string("the roots in ") + caFile + " cannot be read");
+    }
+    StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (!ctx || X509_STORE_CTX_init(ctx.get(), store.get(), cert, certs) != 1) {
+        failed("chain", "the chain cannot be built");
+    }
+    if (when > 0) X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(when));
+    if (X509_verify_cert(ctx.get()) == 1) return "";
+    return X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get()));
+}
+
+// A time stamp that was found to cover the signature.
+struct Stamp {
+    Pkcs7Ptr token;          // an RFC 3161 token's SignedData: it owns its certificates
+    X509* signer = nullptr;  // the stamper's certificate
+};
+
 // Checks a time stamp over `encryptedDigest` among the signer's
 // unauthenticated attributes, if there is one.
-void check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVerification& out) {
-    if (signer.unauthenticated.tag != 0xA1) return;
+Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVerification& out) {
+    Stamp found;
+    if (signer.unauthenticated.tag != 0xA1) return found;
     const char* check = "timestamp";
     const std::vector<uint8_t>& signature = signer.encryptedDigest;
     Tlv value;
@@ -436,9 +501,10 @@ void check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVeri
             out.timestampTime = time_of(t.get());
         }
         out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
-        return;
+        found.signer = stamp.cert;
+        return found;
     }
-    if (!find_attribute(signer.unauthenticated, kOidRfc3161Token, value, check)) return;
+    if (!find_attribute(signer.unauthenticated, kOidRfc3161Token, value, check)) return found;
     out.timestampKind = "rfc3161";
     SignedDataParts token = read_signed_data(value.start, value.total(), check);
     if (token.contentType != kOidTstInfo || token.content.tag != V_ASN1_OCTET_STRING) {
@@ -461,23 +527,31 @@ void check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVeri
     }
     out.timestampTime = time_of(TS_TST_INFO_get_time(info.get()));
     out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
+    found.signer = stamp.cert;
+    found.token = std::move(token.p7);
+    return found;
 }
 
-void check_chain(X509* cert, STACK_OF(X509) * certs, const char* caFile, FontVerification& out) {
-    StorePtr store(X509_STORE_new());
-    if (!store || X509_STORE_load_file(store.get(), caFile) != 1) {
-        failed("chain", std::string("the roots in ") + caFile + " cannot be read");
-    }
-    StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || X509_STORE_CTX_init(ctx.get(), store.get(), cert, certs) != 1) {
-        failed("chain", "the chain cannot be built");
-    }
-    if (out.timestampTime > 0) {
-        X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(out.timestampTime));
-    }
-    if (X509_verify_cert(ctx.get()) != 1) {
-        failed("chain", std::string("the signer's chain does not hold: ") +
-                            X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get())));
+// The signer's chain, at the time stamp's time when there is one. A time
+// stamp is relied on when the signer's certificate holds only at its time
+// (it has expired since): then the stamp's own signer must chain to the
+// roots at that time, or a time stamp made by just anyone would revive any
+// expired certificate.
+void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, const char* caFile,
+                 FontVerification& out) {
+    std::string fault = chain_fault(cert, certs, caFile, out.timestampTime);
+    if (!fault.empty()) failed("chain", "the signer's chain does not hold: " + fault);
+    if (stamp.signer && out.timestampTime > 0 && !chain_fault(cert, certs, caFile, 0).empty()) {
+        CertList both;
+        both.add(certs);
+        if (stamp.token) both.add(stamp.token->d.sign->cert);
+        fault = chain_fault(stamp.signer, both.get(), caFile, out.timestampTime);
+        if (!fault.empty()) {
+            failed("chain",
+                   "the signer's certificate holds only at the time stamp's time, and the time "
+                   "stamp signer's chain does not hold: " +
+                       fault);
+        }
     }
     // A certificate that names its purposes must name code signing.
     if ((X509_get_extension_flags(cert) & EXFLAG_XKUSAGE) &&
@@ -487,7 +561,7 @@ void check_chain(X509* cert, STACK_OF(X509) * certs, const char* caFile, FontVer
     out.chainChecked = 1;
 }
 
-void verify_signature(const DsigSignature& record, OTFont& font, const char* caFile,
+void verify_signature(const DsigSignature& record, FontDigests& font, const char* caFile,
                       FontVerification& out) {
     if (record.format != 1) failed("table", "a signature record is of unknown format");
     const char* check = "signed-data";
@@ -521,9 +595,9 @@ void verify_signature(const DsigSignature& record, OTFont& font, const char* caF
     const EVP_MD* md = EVP_get_digestbynid(nid);
     const std::vector<uint8_t> stored(digestInfo[1].value,
                                       digestInfo[1].value + digestInfo[1].length);
-    if (font_digest(font, md, OTLayoutOrder::kWriter) == stored) {
+    if (font.get(md, OTLayoutOrder::kWriter) == stored) {
         out.layout = "writer";
-    } else if (font_digest(font, md, OTLayoutOrder::kFile) == stored) {
+    } else if (font.get(md, OTLayoutOrder::kFile) == stored) {
         out.layout = "file";
     } else {
         failed("digest", "the font changed after signing");
@@ -534,13 +608,13 @@ void verify_signature(const DsigSignature& record, OTFont& font, const char* caF
                                       parts.content.length, false, "signature");
     describe_signer(signer.cert, out);
     read_descriptions(signer.authenticated, out);
-    check_timestamp(signer, certs, out);
-    if (caFile) check_chain(signer.cert, certs, caFile, out);
+    const Stamp stamp = check_timestamp(signer, certs, out);
+    if (caFile) check_chain(signer.cert, certs, stamp, caFile, out);
 }
 
 }  // namespace
 
-FontVerification verify_font(const char* path, const char* caFile) {
+FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber) {
     FontVerification out;
     OTSourceFont source = open_font(path);
     try {
@@ -554,20 +628,46 @@ FontVerification verify_font(const char* path, const char* caFile) {
         }
         const OTDsigTable& dsig = *source.dsig;
         out.flags = dsig.flags;
-        out.signatureCount = static_cast<int32_t>(dsig.signatures.size());
+        const int32_t count = static_cast<int32_t>(dsig.signatures.size());
+        out.signatureCount = count;
         if (dsig.version != 1) failed("table", "the DSIG table is not of version 1");
-        if (dsig.signatures.empty()) {
+        if (count == 0) {
             out.verdict = FontVerdict::kUnsigned;
             out.reason = "the DSIG table holds no signature";
             return out;
         }
-        // Every signature must hold; the first one's details are reported.
-        FontVerification scratch = out;
-        for (const DsigSignature& record : dsig.signatures) {
-            verify_signature(record, *source.font, caFile,
-                             &record == &dsig.signatures.front() ? out : scratch);
+        if (signatureNumber < 0 || signatureNumber > count) {
+            out.verdict = FontVerdict::kNoSuchSignature;
+            out.reason = "the DSIG table holds " + std::to_string(count) +
+                         " signature(s), no signature " + std::to_string(signatureNumber);
+            return out;
         }
-        out.verdict = FontVerdict::kValid;
+        // A font holds only when every signature does: a signature that
+        // cannot be checked (of an unknown format, say) vouches for nothing,
+        // and one that fails means the font is not as some signer left it.
+        const int32_t first = signatureNumber > 0 ? signatureNumber : 1;
+        const int32_t last = signatureNumber > 0 ? signatureNumber : count;
+        FontVerification shown;
+        FontDigests digests(*source.font);
+        for (int32_t n = first; n <= last; ++n) {
+            FontVerification one = out;
+            one.signatureNumber = n;
+            try {
+                verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], digests, caFile, one);
+            } catch (const Failure& f) {
+                one.verdict = FontVerdict::kInvalid;
+                one.check = f.check;
+                // Judging the whole font, say which of several signatures failed.
+                one.reason = signatureNumber == 0 && count > 1
+                                 ? "signature " + std::to_string(n) + " of " +
+                                       std::to_string(count) + ": " + f.reason
+                                 : f.reason;
+                return one;
+            }
+            one.verdict = FontVerdict::kValid;
+            if (n == first) shown = std::move(one);
+        }
+        return shown;
     } catch (const Failure& f) {
         out.verdict = FontVerdict::kInvalid;
         out.check = f.check;

@@ -8,9 +8,10 @@
 namespace fontseal {
 
 enum class FontVerdict {
-    kValid,     // every check passed
-    kUnsigned,  // no DSIG, or a DSIG without signatures
-    kInvalid,   // a check failed: `check` names it
+    kValid,            // every check passed
+    kUnsigned,         // no DSIG, or a DSIG without signatures
+    kInvalid,          // a check failed: `check` names it
+    kNoSuchSignature,  // the signature asked for is not in the DSIG table
 };
 
 struct FontVerification {
@@ -31,11 +32,18 @@ struct FontVerification {
     std::string timestampSigner;
     // 1 the chain was checked against the roots and holds, 0 not checked.
     int32_t chainChecked = 0;
+    // The signature the details above (and a failed check) belong to,
+    // counted from 1; 0 when none was looked at.
+    int32_t signatureNumber = 0;
 };
 
 // Verifies the font at `path`. `caFile` (PEM roots) may be null: the chain
-// is then not checked. OT_EXCEPTION from open_font when the file cannot be
-// opened or is no usable font; every other finding is in the result.
-FontVerification verify_font(const char* path, const char* caFile);
+// is then not checked. With `signatureNumber` 0 the font is judged: every
+// signature of its DSIG table is checked in order and must hold, and the
+// details are those of the first that fails, else of the first signature.
+// With n > 0 only the n-th signature is checked and judged. OT_EXCEPTION from
+// open_font when the file cannot be opened or is no usable font; every other
+// finding is in the result.
+FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber = 0);
 
 }  // namespace fontseal

@@ -2,10 +2,13 @@
 blobs this test builds itself: DER by hand from the encoding rules, the RSA
 signature by `openssl dgst -sign`, the DSIG table compiled by fontTools, the
 font laid out by the test's own code."""
+import datetime
 import hashlib
+import itertools
 import json
 import os
 import struct
+import subprocess
 import sys
 import tempfile
 import time
@@ -14,9 +17,10 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 from cryptography import x509  # noqa: E402
-from der_walk import SignedBlob  # noqa: E402
+from der_walk import SignedBlob, header  # noqa: E402
 from e2e_support import (DEJAVU, LATIN_MODERN, TempDirTest, check, cli, directory,  # noqa: E402
-                         make_ca, make_signer, read, tables, whole_sum, write)
+                         make_ca, make_signer, open_checked, read, run, tables, whole_sum,
+                         write)
 from tsa_server import TsaServer  # noqa: E402
 
 FIX = None
@@ -28,10 +32,43 @@ class Fixture:
         self.tmp = tempfile.TemporaryDirectory(prefix="fontseal-verify-")
         d = self.dir = self.tmp.name
         self.ca_key, self.ca = make_ca(d)
-        self.cert, self.key, _ = make_signer(d, self.ca_key, self.ca, "publisher")
+        self.cert, self.key, self.pvk = make_signer(d, self.ca_key, self.ca, "publisher")
         self.other_cert, self.other_key, _ = make_signer(d, self.ca_key, self.ca, "other")
         self.stranger_key, self.stranger = make_ca(d, "stranger")
         self.server = TsaServer(os.path.join(d, "tsa")).start()
+        # Certificates made by the cryptography package from a CA of long
+        # standing: the publisher's key in one that expired ten days ago, the
+        # other key in one valid since a month ago, a stamper then. `roots`
+        # holds both CAs.
+        day = datetime.timedelta(days=1)
+        now = datetime.datetime.now(datetime.timezone.utc)
+        self.old_ca = self.issue("old CA", self.ca_key, now - 90 * day, now + 90 * day)
+        self.expired = self.issue("expired", self.key, now - 40 * day, now - 10 * day)
+        self.stamper = self.issue("stamper", self.other_key, now - 30 * day, now + 30 * day)
+        self.roots = os.path.join(d, "roots.pem")
+        write(self.roots, read(self.ca) + read(self.old_ca))
+
+    def issue(self, name, key_pem, not_before, not_after):
+        """A code-signing certificate for `key_pem` from the old CA, or with
+        name "old CA" that CA itself, signed by the CA's key."""
+        from cryptography.hazmat.primitives import hashes, serialization
+        ca_key = serialization.load_pem_private_key(read(self.ca_key), None)
+        key = serialization.load_pem_private_key(read(key_pem), None)
+        subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME,
+                                                "Fontseal Test " + name)])
+        is_ca = name == "old CA"
+        builder = (x509.CertificateBuilder().subject_name(subject)
+                   .issuer_name(subject if is_ca else
+                                x509.load_pem_x509_certificate(read(self.old_ca)).subject)
+                   .public_key(key.public_key()).serial_number(x509.random_serial_number())
+                   .not_valid_before(not_before).not_valid_after(not_after)
+                   .add_extension(x509.BasicConstraints(ca=is_ca, path_length=None), is_ca))
+        if not is_ca:
+            builder = builder.add_extension(
+                x509.ExtendedKeyUsage([x509.ExtendedKeyUsageOID.CODE_SIGNING]), False)
+        path = os.path.join(self.dir, name.replace(" ", "-") + ".pem")
+        write(path, builder.sign(ca_key, hashes.SHA256()).public_bytes(serialization.Encoding.PEM))
+        return path
 
 
 def setUpModule():
@@ -177,17 +214,19 @@ def build_blob(image, digest, key, certs, signer_cert, stamp=None, extra_attribu
 
 def font_with_dsig(laid_out, blob):
     """`laid_out` (made by layout_without_dsig) with a DSIG table compiled by
-    fontTools appended after the other tables' data."""
+    fontTools appended after the other tables' data; `blob` one signature, a
+    list of them, or None."""
     from fontTools.ttLib import TTFont, newTable
     from fontTools.ttLib.tables.D_S_I_G_ import SignatureRecord
     dsig = newTable("DSIG")
     dsig.ulVersion, dsig.usFlag, dsig.usNumSigs = 1, 0, 0
     dsig.signatureRecords = []
-    if blob is not None:
+    for one in [] if blob is None else blob if isinstance(blob, list) else [blob]:
         record = SignatureRecord()
-        record.ulFormat, record.pkcs7 = 1, blob
+        record.ulFormat, record.pkcs7 = 1, one
         record.usReserved1 = record.usReserved2 = 0
-        dsig.signatureRecords, dsig.usNumSigs = [record], 1
+        dsig.signatureRecords.append(record)
+    dsig.usNumSigs = len(dsig.signatureRecords)
     dsig_data = dsig.compile(TTFont())
     recs = directory(laid_out)[5]
     end = len(laid_out)
@@ -206,25 +245,38 @@ def font_with_dsig(laid_out, blob):
 
 
 class VerifyTest(TempDirTest):
-    def sign(self, name, *extra, src=DEJAVU):
+    def sign(self, name, *extra, src=DEJAVU, signer=None, env=None):
         out = self.path(name)
-        r = cli("sign", "--key", FIX.key, "--cert", FIX.cert, "--program-name", PROGRAM,
-                "--info-url", "https://example.test/", *extra, src, out)
+        r = cli("sign", *(signer or ["--key", FIX.key, "--cert", FIX.cert]), "--program-name",
+                PROGRAM, "--info-url", "https://example.test/", *extra, src, out, env=env,
+                stdin=subprocess.DEVNULL)
         self.assertEqual(r.returncode, 0, r.stderr)
         return out
 
     def test_fonts_signed_by_fontseal_verify(self):
-        cases = [("sha256", [], DEJAVU, None), ("sha1", ["--digest", "sha1"], LATIN_MODERN, None),
-                 ("cs", ["--timestamp", FIX.server.url("/ts")], DEJAVU, "counter-signature"),
-                 ("rfc", ["--timestamp-rfc3161", FIX.server.url("/ts")], LATIN_MODERN,
-                  "rfc3161")]
-        for name, extra, src, stamp in cases:
-            with self.subTest(name):
-                out = self.sign(name + ".ttf", *extra, src=src)
+        """Both signing routes (key files, and the per-user store in a private
+        data directory), every digest, no time stamp and each kind."""
+        env = dict(os.environ, XDG_DATA_HOME=self.path("data"), KEYPASS="secret")
+        r = cli("store", "import", "--cert", FIX.cert, "--key", FIX.pvk, "--password-env",
+                "KEYPASS", env=env, stdin=subprocess.DEVNULL)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        routes = {"key": None, "store": ["--store", r.stdout.strip()]}
+        digests = {"md5": "MD5", "sha1": "SHA-1", "sha256": "SHA-256", "sha384": "SHA-384",
+                   "sha512": "SHA-512"}
+        stamps = {None: [], "counter-signature": ["--timestamp", FIX.server.url("/ts")],
+                  "rfc3161": ["--timestamp-rfc3161", FIX.server.url("/ts")]}
+        cases = itertools.product(routes, digests, stamps)
+        for i, (route, digest, stamp) in enumerate(cases):
+            src = (DEJAVU, LATIN_MODERN)[i % 2]
+            with self.subTest(route=route, digest=digest, stamp=stamp, src=src):
+                # SHA-256 is the default.
+                chosen = ["--digest", digest] if digest != "sha256" else []
+                out = self.sign("%s-%s-%s.ttf" % (route, digest, stamp), *chosen,
+                                *stamps[stamp], src=src, signer=routes[route], env=env)
                 code, [report], r = verify("--ca-file", FIX.ca, out)
                 self.assertEqual(code, 0, r.stdout)
                 self.assertEqual(report["status"], "valid")
-                self.assertEqual(report["digest"], "SHA-1" if name == "sha1" else "SHA-256")
+                self.assertEqual(report["digest"], digests[digest])
                 self.assertEqual(report["layout"], "writer")
                 self.assertEqual(report["program_name"], PROGRAM)
                 self.assertEqual(report["more_info_url"], "https://example.test/")
@@ -242,9 +294,20 @@ class VerifyTest(TempDirTest):
                 text = cli("verify", out).stdout
                 self.assertIn("valid", text)
                 self.assertIn("chain: not checked", text)
+                # openssl agrees: the SignedData (read by fontTools) verifies
+                # over its content, chained to the CA.
+                blob = bytes(open_checked(out)["DSIG"].signatureRecords[0].pkcs7)
+                write(self.path("blob.der"), blob)
+                write(self.path("inner.bin"), SignedBlob(blob).inner)
+                r = run(["openssl", "smime", "-verify", "-inform", "DER", "-binary", "-in",
+                         self.path("blob.der"), "-content", self.path("inner.bin"), "-CAfile",
+                         FIX.ca, "-purpose", "any", "-out", "/dev/null"])
+                self.assertEqual(r.returncode, 0, r.stderr)
 
     def test_damage_names_the_failed_check(self):
-        signed = {"ttf": self.sign("s.ttf"), "otf": self.sign("s.otf", src=LATIN_MODERN)}
+        signed = {"ttf": self.sign("s.ttf"), "otf": self.sign("s.otf", src=LATIN_MODERN),
+                  "cs": self.sign("cs.ttf", "--timestamp", FIX.server.url("/ts")),
+                  "rfc3161": self.sign("rfc.ttf", "--timestamp-rfc3161", FIX.server.url("/ts"))}
 
         def changed_table(kind, tag):
             data = bytearray(read(signed[kind]))
@@ -260,6 +323,16 @@ class VerifyTest(TempDirTest):
             data[blob_at + blob.signature_start + 5] ^= 0x80
             return bytes(data)
 
+        def flipped_stamp(kind):
+            # The blob's last byte: the last of the time stamp's own signature
+            # (the counter-signer's, or the token's signer's).
+            data = bytearray(read(signed[kind]))
+            _, _, off, _ = [r for r in directory(bytes(data))[5] if r[0] == b"DSIG"][0]
+            blob_at = off + 8 + 12 + 8
+            _, h, length = header(bytes(data), blob_at)
+            data[blob_at + h + length - 1] ^= 0x01
+            return bytes(data)
+
         def block_outside_table():
             data = bytearray(read(signed["ttf"]))
             _, _, off, _ = [r for r in directory(bytes(data))[5] if r[0] == b"DSIG"][0]
@@ -273,6 +346,8 @@ class VerifyTest(TempDirTest):
             ("glyf", changed_table("ttf", b"glyf"), "digest", "changed after signing"),
             ("CFF", changed_table("otf", b"CFF "), "digest", "changed after signing"),
             ("signature", flipped_signature(), "signature", "does not verify"),
+            ("counter-signature", flipped_stamp("cs"), "timestamp", "does not verify"),
+            ("RFC 3161 token", flipped_stamp("rfc3161"), "timestamp", "does not verify"),
             # The blob carries only another certificate of the same CA.
             ("swapped certificate",
              font_with_dsig(image, build_blob(signed_image, "sha256", FIX.key, [FIX.other_cert],
@@ -319,49 +394,124 @@ class VerifyTest(TempDirTest):
                     self.assertEqual((code, report["failed_check"]), (1, "digest"))
 
     def test_program_text_that_is_not_text_is_reported_safely(self):
-        # A lone surrogate and an escape in the program name, a byte past
-        # ASCII in the URL.
-        opus = seq(oid("1.3.6.1.4.1.311.2.1.12"), tlv(0x31, seq(
-            tlv(0xA0, tlv(0x80, "A".encode("utf-16-be") + b"\xd8\x00\x00\x1b")),
-            tlv(0xA1, tlv(0x80, b"https://x.test/\xff")))))
+        cases = [  # program name (UTF-16 bytes), URL, what is reported of each
+            # A lone surrogate and an escape in the program name, a byte past
+            # ASCII in the URL.
+            ("A".encode("utf-16-be") + b"\xd8\x00\x00\x1b", b"https://x.test/\xff",
+             "A\ufffd\ufffd", "https://x.test/\ufffd"),
+            # Longer than the report's 255 bytes: cut between characters,
+            # never inside one.
+            ("\u00eb".encode("utf-16-be") * 130, b"https://x.test/", "\u00eb" * 127,
+             "https://x.test/"),
+        ]
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
-        blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, [FIX.cert], FIX.cert,
-                          extra_attributes=opus)
-        write(self.path("odd.ttf"), font_with_dsig(image, blob))
-        code, [report], r = verify(self.path("odd.ttf"))
-        self.assertEqual(code, 0, r.stderr)
-        self.assertEqual(report["program_name"], "A\ufffd\ufffd")
-        self.assertEqual(report["more_info_url"], "https://x.test/\ufffd")
-        r = cli("verify", self.path("odd.ttf"))
-        self.assertEqual(r.returncode, 0)
-        self.assertIn("program: A\ufffd\ufffd https://x.test/\ufffd", r.stdout)
+        for name, url, shown_name, shown_url in cases:
+            with self.subTest(shown_name[:4]):
+                opus = seq(oid("1.3.6.1.4.1.311.2.1.12"), tlv(0x31, seq(
+                    tlv(0xA0, tlv(0x80, name)), tlv(0xA1, tlv(0x80, url)))))
+                blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, [FIX.cert], FIX.cert,
+                                  extra_attributes=opus)
+                write(self.path("odd.ttf"), font_with_dsig(image, blob))
+                code, [report], r = verify(self.path("odd.ttf"))
+                self.assertEqual(code, 0, r.stderr)
+                self.assertEqual(report["program_name"], shown_name)
+                self.assertEqual(report["more_info_url"], shown_url)
+                r = cli("verify", self.path("odd.ttf"))
+                self.assertEqual(r.returncode, 0)
+                self.assertIn("program: %s %s\n" % (shown_name, shown_url), r.stdout)
 
     def test_counter_signatures_built_by_the_test_and_the_chain_at_their_time(self):
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
         now = int(time.time())
-        certs = [FIX.cert, FIX.other_cert]
-        cases = [  # bare RSA block, stamp time, expected (exit, failed check)
-            (False, now, (0, None)), (True, now, (0, None)),
+        other = (FIX.other_key, FIX.other_cert)
+        stamper = (FIX.other_key, FIX.stamper)
+        stranger = (FIX.stranger_key, FIX.stranger)
+        cases = [  # signer, stamper, bare RSA block, stamp time, (exit, failed check, reason)
+            (FIX.cert, other, False, now, (0, None, None)),
+            (FIX.cert, other, True, now, (0, None, None)),
             # Stamped before the signer's certificate was issued: the chain is
             # checked at the stamp's time, not now.
-            (False, now - 3 * 86400, (1, "chain")),
+            (FIX.cert, other, False, now - 3 * 86400, (1, "chain", "not yet valid")),
+            # An expired certificate holds at a time stamp's time inside its
+            # validity; not at one after it, nor without a stamp; nor when
+            # the stamper is no one the roots vouch for.
+            (FIX.expired, stamper, False, now - 20 * 86400, (0, None, None)),
+            (FIX.expired, stamper, False, now, (1, "chain", "expired")),
+            (FIX.expired, None, False, None, (1, "chain", "expired")),
+            (FIX.expired, stranger, False, now - 20 * 86400,
+             (1, "chain", "time stamp signer's chain does not hold")),
         ]
-        for bare, when, expected in cases:
-            with self.subTest(bare=bare, when=when):
-                blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, certs, FIX.cert,
-                                  stamp=(FIX.other_key, FIX.other_cert, when, bare))
+        for signer, stamp, bare, when, (exit_code, failed, reason) in cases:
+            with self.subTest(signer=signer, stamp=stamp, bare=bare, when=when):
+                certs = [signer] + ([stamp[1]] if stamp else [])
+                blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, certs, signer,
+                                  stamp=stamp and (*stamp, when, bare))
                 write(self.path("stamped.ttf"), font_with_dsig(image, blob))
-                code, [report], r = verify("--ca-file", FIX.ca, self.path("stamped.ttf"))
-                self.assertEqual((code, report.get("failed_check")), expected, r.stdout)
-                self.assertEqual(report["timestamp"]["time"], when)
-                self.assertIn("Publisher other", report["timestamp"]["signer"])
+                code, [report], r = verify("--ca-file", FIX.roots, self.path("stamped.ttf"))
+                self.assertEqual((code, report.get("failed_check")), (exit_code, failed),
+                                 r.stdout)
+                if reason:
+                    self.assertIn(reason, report["message"])
+                if stamp:
+                    self.assertEqual(report["timestamp"]["time"], when)
+                    self.assertIn("Publisher other" if stamp == other else
+                                  "Test stamper" if stamp == stamper else "Test CA",
+                                  report["timestamp"]["signer"])
+                # Without roots nothing but the chain could fail.
+                code, _, r = verify(self.path("stamped.ttf"))
+                self.assertEqual(code, 0, r.stdout)
         # A stamp over another signature is refused.
+        certs = [FIX.cert, FIX.other_cert]
         blob = build_blob(image + b"\x00\x01", "sha256", FIX.key, certs, FIX.cert,
                           stamp=(FIX.other_key, FIX.other_cert, now, False, True))
         write(self.path("stamped.ttf"), font_with_dsig(image, blob))
         code, [report], _ = verify(self.path("stamped.ttf"))
         self.assertEqual((code, report["failed_check"]), (1, "timestamp"))
         self.assertIn("messageDigest", report["message"])
+
+    def test_several_signatures_are_judged_one_by_one(self):
+        """A DSIG table of several signatures: the font verifies only when
+        each one does; each one's verdict and details are reported."""
+        image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
+        signed = image + b"\x00\x01"
+        good = build_blob(signed, "sha256", FIX.key, [FIX.cert], FIX.cert)
+        stamped = build_blob(signed, "sha1", FIX.key, [FIX.cert, FIX.other_cert], FIX.cert,
+                             stamp=(FIX.other_key, FIX.other_cert, int(time.time()), False))
+        forged = build_blob(signed, "sha256", FIX.other_key, [FIX.cert], FIX.cert)
+        cases = [  # blobs, (status, failed signature or 0) of each, failed check
+            ([good, stamped], ["valid", "valid"], None),
+            ([stamped, forged], ["valid", "invalid"], "signature"),
+            ([forged, stamped, good], ["invalid", "valid", "valid"], "signature"),
+            # Judged whole, shown one by one only up to 16.
+            ([good] * 20, ["valid"] * 16, None),
+        ]
+        for blobs, each, failed in cases:
+            with self.subTest(each=each):
+                write(self.path("several.ttf"), font_with_dsig(image, blobs))
+                code, [report], r = verify("--ca-file", FIX.ca, self.path("several.ttf"))
+                self.assertEqual(code, 0 if failed is None else 1, r.stdout)
+                self.assertEqual(report["signatures"], len(blobs))
+                self.assertEqual(report.get("failed_check"), failed)
+                details = report["signature_details"]
+                self.assertEqual([d["status"] for d in details], each)
+                self.assertEqual([d["number"] for d in details], list(range(1, len(each) + 1)))
+                # The font's own details are those of the first signature that
+                # failed, or of the first.
+                first = each.index("invalid") + 1 if failed else 1
+                self.assertEqual(report["signature_number"], first)
+                self.assertEqual(report["digest"], details[first - 1]["digest"])
+                self.assertEqual("timestamp" in report, "timestamp" in details[first - 1])
+                for blob, d in zip(blobs, details):
+                    self.assertEqual(d["digest"], "SHA-1" if blob is stamped else "SHA-256")
+                    self.assertEqual("timestamp" in d, blob is stamped)
+                    self.assertEqual(d.get("failed_check"), "signature" if blob is forged else None)
+                    self.assertEqual(d["chain_checked"], blob is not forged)
+                if failed:
+                    self.assertIn("signature %d of %d" % (first, len(blobs)), report["message"])
+                text = cli("verify", self.path("several.ttf")).stdout
+                for n, status in enumerate(each, 1):
+                    self.assertIn("  signature %d: %s\n" % (n, status), text)
+                self.assertEqual("signatures 17 to 20 not shown" in text, len(blobs) == 20)
 
     def test_roots_and_unsigned_fonts(self):
         signed = self.sign("s.ttf")
