@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -286,7 +287,8 @@ std::string eta_text(std::chrono::steady_clock::duration elapsed, size_t done, s
     const double seconds = std::chrono::duration<double>(elapsed).count();
     const double rest =
         done ? seconds / static_cast<double>(done) * static_cast<double>(total - done) : 0.0;
-    return clock_text(static_cast<long long>(rest + 0.5));
+    // Rounded up: while a font is left, the estimate is never 0:00.
+    return clock_text(static_cast<long long>(std::ceil(rest)));
 }
 
 struct FamilyMember {
@@ -344,7 +346,9 @@ int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
             finished.wait(hold, [&] { return m.done; });
             if (progress) {
                 before = "[" + std::to_string(i + 1) + "/" + std::to_string(members.size()) + "] ";
-                if (i + 1 < members.size())
+                // Fonts further down may have finished already: no estimate
+                // once nothing is left.
+                if (i + 1 < members.size() && doneCount < members.size())
                     after = "  ETA " + eta_text(std::chrono::steady_clock::now() - started,
                                                 doneCount, members.size());
             }
