@@ -137,22 +137,26 @@ std::string normalised_prefix(const char* thumbprint) {
     fail_with(FONTSEAL_E_STORE_OPEN, "cannot read the certificate store " + store_directory());
 }
 
+// The entry as this library's signer lists it; null for another signer's.
+const WinCspCert* own_entry(const CspCert* entry) {
+    return entry && entry->typeCode() == kWinCspCertType ? static_cast<const WinCspCert*>(entry)
+                                                         : nullptr;
+}
+
+bool on_token(const CspCert& entry) {
+    const WinCspCert* own = own_entry(&entry);
+    return own && (!own->tokenLabel().empty() || !own->tokenSerial().empty());
+}
+
 // "certificate THUMBPRINT (SUBJECT)", and the token that holds it.
 std::string describe_entry(CspCert& entry) {
     std::string who =
         "certificate " + hex_of(entry.thumbprint(), 20) + " (" + entry.subjectName() + ")";
-    if (entry.typeCode() == kWinCspCertType) {
-        const WinCspCert& e = static_cast<WinCspCert&>(entry);
-        if (!e.tokenLabel().empty() || !e.tokenSerial().empty())
-            who += " on token '" + e.tokenLabel() + "' (serial " + e.tokenSerial() + ")";
+    if (on_token(entry)) {
+        const WinCspCert& e = *own_entry(&entry);
+        who += " on token '" + e.tokenLabel() + "' (serial " + e.tokenSerial() + ")";
     }
     return who;
-}
-
-bool on_token(CspCert& entry) {
-    if (entry.typeCode() != kWinCspCertType) return false;
-    const WinCspCert& e = static_cast<WinCspCert&>(entry);
-    return !e.tokenLabel().empty() || !e.tokenSerial().empty();
 }
 
 // Lists the store through `csp` and returns the one entry whose thumbprint
@@ -242,12 +246,10 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
             fail_with(FONTSEAL_E_TOKEN, "the token of " + who + " is no longer there", thumbprint);
         case kStorePinRefused:
             fail_with(FONTSEAL_E_TOKEN_PIN,
-                      "the token refused the PIN, or none was given, for " + who +
-                          " (it was tried once and not again: tokens lock after a few wrong PINs)",
-                      thumbprint);
+                      explain_result(FONTSEAL_E_TOKEN_PIN, {"", "", "", who}), thumbprint);
         case kStorePinLocked:
-            fail_with(FONTSEAL_E_TOKEN_PIN_LOCKED, "the token's PIN is locked for " + who,
-                      thumbprint);
+            fail_with(FONTSEAL_E_TOKEN_PIN_LOCKED,
+                      explain_result(FONTSEAL_E_TOKEN_PIN_LOCKED, {"", "", "", who}), thumbprint);
         case kStoreKeyExposed:
             fail_with(FONTSEAL_E_STORE_KEY_EXPOSED,
                       "the private-key file " + path + " of " + who +
@@ -486,9 +488,7 @@ extern "C" FONTSEAL_API int32_t fontseal_store_list(fontseal_store_visitor visit
             e.friendly_name = friendly.c_str();
             e.valid_from = from.c_str();
             e.valid_to = to.c_str();
-            const WinCspCert* own = entry->typeCode() == kWinCspCertType
-                                        ? static_cast<const WinCspCert*>(entry)
-                                        : nullptr;
+            const WinCspCert* own = own_entry(entry);
             e.has_private_key = own && own->keyUnknown() ? -1 : entry->hasPrivateKey() ? 1 : 0;
             const std::string label = own ? own->tokenLabel() : std::string();
             const std::string serial = own ? own->tokenSerial() : std::string();

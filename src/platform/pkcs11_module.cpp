@@ -72,22 +72,15 @@ std::string padded_text(const unsigned char* field, size_t width) {
     return std::string(reinterpret_cast<const char*>(field), length);
 }
 
-// What a refused PIN is remembered by: the module, the token and a digest of
-// the PIN, never the PIN itself.
-std::string refusal_key(const std::string& module, const std::string& token, const uint8_t* pin,
-                        size_t pinLength) {
+// A PIN is remembered only by its SHA-256, never itself.
+std::string pin_digest(const SecureBytes& pin) {
     unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
+    unsigned int length = 0;
     const uint8_t none = 0;
-    if (!EVP_Digest(pin ? pin : &none, pin ? pinLength : 0, digest, &digestLength, EVP_sha256(),
+    if (!EVP_Digest(pin.empty() ? &none : pin.data(), pin.size(), digest, &length, EVP_sha256(),
                     nullptr))
         throw error(kErrTokenFailure);
-    std::string key = module;
-    key.push_back('\0');
-    key += token;
-    key.push_back(pin ? '\1' : '\0');
-    key.append(reinterpret_cast<const char*>(digest), digestLength);
-    return key;
+    return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
 std::mutex refusedMutex;
@@ -172,16 +165,6 @@ namespace {
 // destroyed: at exit the modules' own clean-up may already have run.
 std::mutex heldModulesMutex;
 std::vector<std::shared_ptr<Pkcs11Module>>* heldModules = nullptr;
-
-std::string pin_digest(const SecureBytes& pin) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    const uint8_t none = 0;
-    if (!EVP_Digest(pin.empty() ? &none : pin.data(), pin.size(), digest, &length, EVP_sha256(),
-                    nullptr))
-        throw error(kErrTokenFailure);
-    return std::string(reinterpret_cast<const char*>(digest), length);
-}
 
 }  // namespace
 
@@ -280,10 +263,10 @@ void Pkcs11Module::login(CK_SESSION_HANDLE session, const Pkcs11Token& token) {
     const bool pinPad = (token.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
     SecureBytes pin;
     if (!pinPad && !token_pin(token.label, pin)) throw error(kErrTokenPin);
-    const std::string name = token.manufacturer + '\0' + token.model + '\0' + token.serial +
-                             '\0' + token.label;
-    const std::string refusal =
-        refusal_key(path_, name, pinPad ? nullptr : pin.data(), pin.size());
+    // A refusal is remembered by module, token and the PIN's digest.
+    const std::string digest = pin_digest(pin);
+    const std::string refusal = path_ + '\0' + token.manufacturer + '\0' + token.model + '\0' +
+                                token.serial + '\0' + token.label + '\0' + digest;
     {
         std::lock_guard<std::mutex> refusedLock(refusedMutex);
         if (!pinPad && refusedPins.count(refusal)) throw error(kErrTokenPin);
@@ -296,7 +279,7 @@ void Pkcs11Module::login(CK_SESSION_HANDLE session, const Pkcs11Token& token) {
         if (functions_->C_OpenSession(token.slot, CKF_SERIAL_SESSION, nullptr, nullptr,
                                       &keeper) != CKR_OK)
             return;  // the login then ends with the caller's session
-        held_[token.slot] = {keeper, pin_digest(pin)};
+        held_[token.slot] = {keeper, digest};
         std::lock_guard<std::mutex> heldLock(heldModulesMutex);
         if (!heldModules) heldModules = new std::vector<std::shared_ptr<Pkcs11Module>>();
         heldModules->push_back(shared_from_this());
