@@ -1,7 +1,6 @@
 // Looking after the current user's certificate store: import, remove, list,
 // and finding an entry by thumbprint for signing. Listing and finding go
 // through the system-store signer exactly as a host would.
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
