@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (name == "--version") {
-        std::puts("fontseal " FONTSEAL_VERSION);
+        std::printf("fontseal %s\n", fontseal_version());
         return kExitOk;
     }
     for (const Command& command : commands) {

@@ -15,6 +15,14 @@
 #include <uchar.h>
 #endif
 
+/* The version of these headers; fontseal_version() gives the loaded
+ * library's. A host built against one minor version runs with any later
+ * library of the same major version (the SONAME's). */
+#define FONTSEAL_VERSION_MAJOR 1
+#define FONTSEAL_VERSION_MINOR 0
+#define FONTSEAL_VERSION_PATCH 0
+#define FONTSEAL_VERSION_STRING "1.0.0"
+
 #if defined(_WIN32)
 #define FONTSEAL_API __declspec(dllexport)
 #else
@@ -299,6 +307,10 @@ FONTSEAL_API void fontseal_remove_temporaries(void);
  * unloads the PKCS#11 modules it loaded. Call it when no signing call is
  * running: one still running loses its login. */
 FONTSEAL_API void fontseal_release_tokens(void);
+
+/* The loaded library's version, "MAJOR.MINOR.PATCH" as
+ * FONTSEAL_VERSION_STRING was when it was built; a static string. */
+FONTSEAL_API const char* fontseal_version(void);
 
 #ifdef __cplusplus
 }

@@ -46,3 +46,5 @@ extern "C" FONTSEAL_API void fontseal_remove_temporaries(void) {
 extern "C" FONTSEAL_API void fontseal_release_tokens(void) {
     fontseal::Pkcs11Module::releaseLogins();
 }
+
+extern "C" FONTSEAL_API const char* fontseal_version(void) { return FONTSEAL_VERSION_STRING; }
