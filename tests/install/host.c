@@ -37,5 +37,8 @@ int main(int argc, char** argv) {
     }
     printf("signer=%s\ndigest=%s\nprogram=%s\nchain=%d\n", verdict.signer_subject, verdict.digest,
            verdict.program_name, (int)verdict.chain_checked);
+    /* The headers and the library the loader found are of one release. */
+    printf("version=%s/%s %d.%d.%d\n", FONTSEAL_VERSION_STRING, fontseal_version(),
+           FONTSEAL_VERSION_MAJOR, FONTSEAL_VERSION_MINOR, FONTSEAL_VERSION_PATCH);
     return 0;
 }

@@ -131,6 +131,7 @@ class InstallTest(unittest.TestCase):
         self.assertIn("digest=SHA-384", report)
         self.assertIn("program=Installed host", report)
         self.assertIn("chain=1", report)
+        self.assertIn("version=%s/%s %s\n" % (self.version, self.version, self.version), report)
 
         # fontTools reads the signed font, checksums and all, and finds one
         # signature; the installed CLI agrees that it verifies.
