@@ -15,10 +15,14 @@ import struct
 import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "python"))
 from der_walk import SignedBlob  # noqa: E402
 from e2e_support import (DEJAVU, LIB, OPENSSL_CONF, TempDirTest, check, cli,  # noqa: E402
                          make_ca, make_signer, read, run, write)
+from tsa_server import TsaServer  # noqa: E402
 
 WQY = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
 DEJAVU_BOLD = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
@@ -256,9 +260,25 @@ class CollectionTest(TempDirTest):
                 report = self.verify_json(path)
                 self.assertEqual((report["status"], report.get("failed_check")),
                                  ("invalid", expected), report)
-        # The header naming no DSIG: unsigned, not a failed check.
-        write(self.path("tampered.ttc"), data[:fields] + bytes(12) + data[fields + 12:])
-        self.assertEqual(self.verify_json(self.path("tampered.ttc"))["status"], "unsigned")
+        # The header naming no DSIG, or a version 1 header whose file still
+        # ends with the DSIG table: unsigned, not a failed check.
+        version_1 = bytearray(data[:8] + data[8:fields] + data[fields + 12:])
+        version_1[4:8] = struct.pack(">HH", 1, 0)
+        for i, member in enumerate(offsets):
+            struct.pack_into(">I", version_1, 12 + 4 * i, member - 12)
+            n = struct.unpack(">H", version_1[member - 12 + 4:member - 12 + 6])[0]
+            for r in range(n):
+                at = member + 16 * r + 8  # the record's offset, 12 bytes earlier now
+                (offset,) = struct.unpack(">I", version_1[at:at + 4])
+                struct.pack_into(">I", version_1, at, offset - 12)
+        for what, tampered in (("no DSIG named", data[:fields] + bytes(12) + data[fields + 12:]),
+                               ("version 1", bytes(version_1))):
+            with self.subTest(what):
+                write(self.path("tampered.ttc"), tampered)
+                report = self.verify_json(self.path("tampered.ttc"))
+                self.assertEqual((report["status"], report["members"]), ("unsigned", 3), report)
+        from fontTools.ttLib import TTCollection
+        self.assertEqual(len(TTCollection(self.path("tampered.ttc"), checkChecksums=2)), 3)
 
     def test_what_stays_refused_is_named_and_leaves_nothing(self):
         src = read(self.fix.collections["DejaVu Family.ttc"])
@@ -287,6 +307,22 @@ class CollectionTest(TempDirTest):
                 self.assertIn(message, r.stderr)
                 self.assertFalse(os.path.exists(out))
                 self.assertEqual(os.listdir(self.dir), ["bad family.ttc"])
+
+    def test_time_stamped_collections_and_the_binding(self):
+        os.environ.setdefault("FONTSEAL_LIBRARY", LIB)
+        import fontseal
+        src = self.fix.collections["Latin Modern.otc"]
+        with TsaServer(self.path("tsa")) as server:
+            for option, kind in (("--timestamp", "counter-signature"),
+                                 ("--timestamp-rfc3161", "rfc3161")):
+                with self.subTest(option):
+                    out = self.path("stamped.otc")
+                    r = self.sign(src, out, option, server.url("/ts"), "--require-timestamp")
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    found = fontseal.verify(out)
+                    self.assertEqual((found.valid, found.timestamp_kind, found.member_count),
+                                     (True, kind, 2), found)
+        self.assertEqual(fontseal.verify(DEJAVU).member_count, 0)
 
     def test_the_original_export_still_refuses_collections(self):
         lib = ctypes.CDLL(LIB)
