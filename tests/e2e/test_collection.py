@@ -323,6 +323,17 @@ class CollectionTest(TempDirTest):
                     self.assertEqual((found.valid, found.timestamp_kind, found.member_count),
                                      (True, kind, 2), found)
         self.assertEqual(fontseal.verify(DEJAVU).member_count, 0)
+        # A key kept in the store signs a collection as a key file does.
+        env = dict(os.environ, XDG_DATA_HOME=self.path("data"))
+        r = cli("store", "import", "--cert", self.fix.chain, "--key", self.fix.key, env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        thumbprint = r.stdout.split()[-1]
+        out = self.path("from the store.otc")
+        r = cli("sign", "--store", thumbprint, src, out, env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        # Only the entry's certificate goes in: no chain to check here.
+        found = fontseal.verify(out)
+        self.assertEqual((found.valid, found.member_count), (True, 2), found)
 
     def test_the_original_export_still_refuses_collections(self):
         lib = ctypes.CDLL(LIB)
