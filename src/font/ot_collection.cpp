@@ -40,9 +40,9 @@ void OTCollection::read(OTStream& input, uint64_t size) {
     fileSize = size;
     members.clear();
     spans_.clear();
-    if (size < 12) throw OT_EXCEPTION(kOtNotSfnt);
+    if (size < 4 || loadBE32(readAt(input, 0, 4).data()) != kTag) throw OT_EXCEPTION(kOtNotSfnt);
+    if (size < 12) misplaced();
     const std::vector<uint8_t> head = readAt(input, 0, 12);
-    if (loadBE32(head.data()) != kTag) throw OT_EXCEPTION(kOtNotSfnt);
     majorVersion = loadBE16(head.data() + 4);
     minorVersion = loadBE16(head.data() + 6);
     const uint32_t count = loadBE32(head.data() + 8);

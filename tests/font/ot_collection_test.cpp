@@ -82,6 +82,8 @@ TEST(OTCollection, RefusesWhatCannotBeSignedAndNamesIt) {
         {"a member's own DSIG, even outside the file, is set aside",
          [](std::vector<uint8_t>& f) { setRecord(f, kDir1, 1, "DSIG", 0xFFFFFF00, 99); }, 0},
         {"no collection", [](std::vector<uint8_t>& f) { putBe32(f, 0, 0x00010000); }, kOtNotSfnt},
+        {"a header cut short", [](std::vector<uint8_t>& f) { f.resize(10); },
+         kOtCollectionDirectory},
         {"version 3", [](std::vector<uint8_t>& f) { putBe16(f, 4, 3); }, kOtCollectionDirectory},
         {"no member", [](std::vector<uint8_t>& f) { putBe32(f, 8, 0); }, kOtCollectionDirectory},
         {"1025 members", [](std::vector<uint8_t>& f) { putBe32(f, 8, 1025); }, kOtTooManyMembers},
