@@ -695,6 +695,8 @@ FontVerification verify_collection(const char* path, const char* caFile, int32_t
                    "the DSIG table the collection's header names cannot be read: it, "
                    "a record or a block lies outside its bounds, or its tag is not DSIG");
         }
+        out.flags = source.dsig->flags;
+        out.signatureCount = static_cast<int32_t>(source.dsig->signatures.size());
         const std::string fault = collection_layout_fault(source.collection);
         if (!fault.empty()) failed("table", fault);
         FontDigests digests(
