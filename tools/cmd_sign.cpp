@@ -36,6 +36,8 @@ const char kSignUsage[] =
     "digested, and written again with a new DSIG table holding a PKCS#7 signature\n"
     "made with the key and carrying the certificates. INPUT is never changed;\n"
     "OUTPUT may be INPUT itself and is replaced only by a completely written font.\n"
+    "A font collection (.ttc, .otc) gets one DSIG for the whole file; its members\n"
+    "keep their tables byte for byte.\n"
     "\n"
     "Key and certificates:\n"
     "  --key FILE             private key: PVK, PEM (PKCS#1 or PKCS#8, encrypted or\n"

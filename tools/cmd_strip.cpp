@@ -16,7 +16,8 @@ const char kStripUsage[] =
     "'fontseal sign' lays out the bytes it signs: table directory in tag order,\n"
     "table data in the recommended order, 4-byte padding and a recomputed head\n"
     "checkSumAdjustment. OUTPUT may be INPUT itself; it is replaced only when\n"
-    "the new font has been written completely.\n";
+    "the new font has been written completely. A font collection loses its DSIG\n"
+    "and its members' own; its header stays at version 2 with the DSIG fields 0.\n";
 
 }  // namespace
 

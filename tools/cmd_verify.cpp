@@ -101,6 +101,7 @@ nlohmann::json as_json(const std::string& font, const fontseal_verify_report& r,
     if (r.check[0]) j["failed_check"] = r.check;
     j["dsig_flags"] = r.dsig_flags;
     j["signatures"] = r.signature_count;
+    if (r.member_count > 0) j["members"] = r.member_count;
     if (r.signature_number > 0) j["signature_number"] = r.signature_number;
     add_details(j, r);
     if (!each.empty()) {
@@ -160,6 +161,7 @@ void print_details(const fontseal_verify_report& r, const char* indent) {
 void print_text(const std::string& font, const fontseal_verify_report& r,
                 const std::vector<fontseal_verify_report>& each) {
     std::printf("%s: %s\n", font.c_str(), status_of(r));
+    if (r.member_count > 0) std::printf("  collection of %d fonts\n", r.member_count);
     print_why(font, r, "  ");
     if (r.dsig_flags >= 0) {
         std::printf("  DSIG: %d signature(s), flags %d%s\n", r.signature_count, r.dsig_flags,
@@ -259,6 +261,8 @@ std::string html_row(const Verified& v) {
     std::string row = "<tr class=\"" + std::string(status_of(r)) + (v.failed ? " failed" : "") +
                       "\"><td class=\"font\">" + html_text(v.font) + "</td><td class=\"verdict\">" +
                       status_of(r);
+    if (r.member_count > 0)
+        row += "<br><small>collection of " + std::to_string(r.member_count) + " fonts</small>";
     if (r.result == FONTSEAL_OK)
         row += r.chain_checked ? "<br><small>chain checked</small>"
                                : "<br><small>chain not checked</small>";

@@ -281,6 +281,9 @@ typedef struct fontseal_verify_report {
      * describe, counted from 1: when judging the font, the first that
      * failed, else the first; 0 when no signature was looked at. */
     int32_t signature_number;
+    /* The fonts of a font collection (.ttc, .otc), which carries one DSIG
+     * for the whole file; 0 for a single font. */
+    int32_t member_count;
 } fontseal_verify_report;
 
 /* Verifies request->font_path: its DSIG table, each signature's SignedData,

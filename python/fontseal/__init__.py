@@ -79,6 +79,7 @@ class VerifyResult:
     timestamp_signer: Optional[str]
     chain_checked: bool
     signature_number: int    # the signature the details describe, from 1; 0 none
+    member_count: int = 0    # the fonts of a collection; 0 for a single font
 
     @property
     def unsigned(self) -> bool:
@@ -273,4 +274,4 @@ def verify(path, ca_file=None, signature=0) -> VerifyResult:
         info_url=text("more_info_url"), layout=text("layout"),
         timestamp_kind=text("timestamp_kind"), timestamp_time=report.timestamp_time or None,
         timestamp_signer=text("timestamp_signer"), chain_checked=bool(report.chain_checked),
-        signature_number=report.signature_number)
+        signature_number=report.signature_number, member_count=report.member_count)

@@ -124,6 +124,7 @@ class fontseal_verify_report(ctypes.Structure):
         ("timestamp_signer", ctypes.c_char * 256),
         ("chain_checked", ctypes.c_int32),
         ("signature_number", ctypes.c_int32),
+        ("member_count", ctypes.c_int32),
     ]
 
 

@@ -258,6 +258,7 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
     int32_t result = run_with_result([&]() -> int32_t {
         if (!stampsValid) return FONTSEAL_E_REQUEST;
         SignOptions options;
+        options.collections = true;
         switch (r.digest) {
             case FONTSEAL_HASH_DEFAULT:
             case FONTSEAL_HASH_SHA256:

@@ -530,8 +530,9 @@ extern "C" FONTSEAL_API int32_t fontseal_store_sign(const fontseal_store_sign_re
         check_key(*entry);
         const std::string thumbprint = hex_of(entry->thumbprint(), 20);
         StoreSigningStep step(entry);
-        const SignOptions options(r.use_sha1, r.statement, r.program_name, r.more_info_url,
-                                  r.timestamp_url);
+        SignOptions options(r.use_sha1, r.statement, r.program_name, r.more_info_url,
+                            r.timestamp_url);
+        options.collections = true;
         int32_t result = sign_job(r.input_path, r.output_path, step, options);
         if (result == FONTSEAL_E_INPUT_OPEN)
             fail_with(result, std::string("cannot open input font ") + r.input_path, thumbprint);

@@ -100,6 +100,7 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
         out.text(report->message, std::string(request->font_path) + ": " + found.reason);
         out.number(report->dsig_flags, found.flags);
         out.number(report->signature_count, found.signatureCount);
+        out.number(report->member_count, found.memberCount);
         return result;
     }
     if (result == FONTSEAL_E_UNSIGNED || result == FONTSEAL_E_NOT_VERIFIED) {
@@ -124,5 +125,6 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
     out.text(report->timestamp_signer, found.timestampSigner);
     out.number(report->chain_checked, found.chainChecked);
     out.number(report->signature_number, found.signatureNumber);
+    out.number(report->member_count, found.memberCount);
     return result;
 }

@@ -82,7 +82,16 @@ const char* font_kind(int32_t detail) {
         case kOtWoff2:
             return " is a WOFF2 web font: decompress it first";
         case kOtCollection:
-            return " is a font collection: not supported";
+            return " is a font collection: this entry point signs single fonts only";
+        case kOtWoffMember:
+            return " is a font collection with a member wrapped as WOFF or WOFF2: not supported "
+                   "(a collection holds uncompressed fonts)";
+        case kOtTooManyMembers:
+            return " is a font collection of more than 1024 fonts: not supported";
+        case kOtCollectionDirectory:
+            return " is not a usable font collection: its header or a member's directory is "
+                   "damaged (tables that overlap one another or a directory, or lie outside the "
+                   "file)";
         case kOtNotSfnt:
             return " is not a TrueType or OpenType font";
         case kOtTooLarge:

@@ -75,6 +75,9 @@ int32_t result_for_current_exception(int32_t* detail) {
             case kOtCollection:
             case kOtNotSfnt:
             case kOtTooLarge:
+            case kOtWoffMember:
+            case kOtTooManyMembers:
+            case kOtCollectionDirectory:
                 return FONTSEAL_E_FONT_DIRECTORY;
             case kOtCannotOpen:
                 return FONTSEAL_E_INPUT_OPEN;

@@ -30,6 +30,9 @@ struct SignOptions {
     bool requireTimestamp = false;
     // Receives which server gave the time stamp, when not null.
     TimestampOutcome* outcome = nullptr;
+    // Font collections are signed too; the original entry points leave it
+    // false and keep refusing them.
+    bool collections = false;
 
     SignOptions() = default;
     SignOptions(int32_t use_sha1, int32_t statement_type, const char16_t* program_name,

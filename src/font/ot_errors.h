@@ -25,6 +25,10 @@ enum : int32_t {
     kOtCollection = -12,  // a font collection
     kOtNotSfnt = -13,     // anything else that does not start as an sfnt font does
     kOtTooLarge = -14,    // a font longer than 32-bit signed positions can address
+    // Collections that stay refused, told apart so they can be named.
+    kOtWoffMember = -15,           // a collection member wrapped as WOFF or WOFF2
+    kOtTooManyMembers = -16,       // a collection of more fonts than we take
+    kOtCollectionDirectory = -17,  // a collection header, member or table out of place
 };
 
 }  // namespace fontseal

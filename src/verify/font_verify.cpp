@@ -14,12 +14,15 @@
 
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/ossl_ptr.h"
+#include "font/ot_collection_passes.h"
 #include "font/ot_passes.h"
+#include "verify/collection_layout_check.h"
 
 namespace fontseal {
 
@@ -340,17 +343,26 @@ private:
 // one signature does.
 class FontDigests {
 public:
-    explicit FontDigests(OTFont& font) : font_(font) {}
+    // Sends the signed image in the given data order to a sink.
+    using Emit = std::function<void(OTChunkSink&, OTLayoutOrder)>;
+    explicit FontDigests(OTFont& font)
+        : emit_([&font](OTChunkSink& sink, OTLayoutOrder order) {
+              emit_signed_image(font, sink, order);
+          }) {}
+    // A collection is hashed as its file lies: one image, whatever the order.
+    FontDigests(Emit emit, bool oneOrder) : emit_(std::move(emit)), oneOrder_(oneOrder) {}
     std::vector<uint8_t> get(const EVP_MD* md, OTLayoutOrder order) {
+        if (oneOrder_) order = OTLayoutOrder::kFile;
         const int nid = EVP_MD_get_type(md);
         for (const Entry& e : taken_) {
             if (e.nid == nid && e.order == order) return e.digest;
         }
         DigestSink sink(md);
-        emit_signed_image(font_, sink, order);
+        emit_(sink, order);
         taken_.push_back({nid, order, sink.finish()});
         return taken_.back().digest;
     }
+    bool oneOrder() const { return oneOrder_; }
 
 private:
     struct Entry {
@@ -358,7 +370,8 @@ private:
         OTLayoutOrder order;
         std::vector<uint8_t> digest;
     };
-    OTFont& font_;
+    Emit emit_;
+    bool oneOrder_ = false;
     std::vector<Entry> taken_;
 };
 
@@ -595,7 +608,12 @@ void verify_signature(const DsigSignature& record, FontDigests& font, const char
     const EVP_MD* md = EVP_get_digestbynid(nid);
     const std::vector<uint8_t> stored(digestInfo[1].value,
                                       digestInfo[1].value + digestInfo[1].length);
-    if (font.get(md, OTLayoutOrder::kWriter) == stored) {
+    if (font.oneOrder()) {
+        if (font.get(md, OTLayoutOrder::kFile) != stored) {
+            failed("digest", "the collection changed after signing");
+        }
+        out.layout = "file";
+    } else if (font.get(md, OTLayoutOrder::kWriter) == stored) {
         out.layout = "writer";
     } else if (font.get(md, OTLayoutOrder::kFile) == stored) {
         out.layout = "file";
@@ -612,9 +630,93 @@ void verify_signature(const DsigSignature& record, FontDigests& font, const char
     if (caFile) check_chain(signer.cert, certs, stamp, caFile, out);
 }
 
+// Judges the signatures of `dsig` over the image `digests` gives: every
+// one in order, or only the signatureNumber-th. Failure propagates.
+FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests, const char* caFile,
+                                  int32_t signatureNumber, FontVerification out) {
+    out.flags = dsig.flags;
+    const int32_t count = static_cast<int32_t>(dsig.signatures.size());
+    out.signatureCount = count;
+    if (dsig.version != 1) failed("table", "the DSIG table is not of version 1");
+    if (count == 0) {
+        out.verdict = FontVerdict::kUnsigned;
+        out.reason = "the DSIG table holds no signature";
+        return out;
+    }
+    if (signatureNumber < 0 || signatureNumber > count) {
+        out.verdict = FontVerdict::kNoSuchSignature;
+        out.reason = "the DSIG table holds " + std::to_string(count) +
+                     " signature(s), no signature " + std::to_string(signatureNumber);
+        return out;
+    }
+    // A font holds only when every signature does: a signature that
+    // cannot be checked (of an unknown format, say) vouches for nothing,
+    // and one that fails means the font is not as some signer left it.
+    const int32_t first = signatureNumber > 0 ? signatureNumber : 1;
+    const int32_t last = signatureNumber > 0 ? signatureNumber : count;
+    FontVerification shown;
+    for (int32_t n = first; n <= last; ++n) {
+        FontVerification one = out;
+        one.signatureNumber = n;
+        try {
+            verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], digests, caFile, one);
+        } catch (const Failure& f) {
+            one.verdict = FontVerdict::kInvalid;
+            one.check = f.check;
+            // Judging the whole font, say which of several signatures failed.
+            one.reason = signatureNumber == 0 && count > 1
+                             ? "signature " + std::to_string(n) + " of " + std::to_string(count) +
+                                   ": " + f.reason
+                             : f.reason;
+            return one;
+        }
+        one.verdict = FontVerdict::kValid;
+        if (n == first) shown = std::move(one);
+    }
+    return shown;
+}
+
+// A collection carries one DSIG for the whole file, named by its header and
+// covering the file as it lies up to the DSIG.
+FontVerification verify_collection(const char* path, const char* caFile, int32_t signatureNumber) {
+    FontVerification out;
+    OTSourceCollection source = open_collection(path);
+    out.memberCount = static_cast<int32_t>(source.collection.members.size());
+    try {
+        if (source.dsigState == OTDsigState::kAbsent) {
+            out.verdict = FontVerdict::kUnsigned;
+            out.reason = source.collection.majorVersion < 2
+                             ? "the collection's version 1 header names no DSIG table"
+                             : "the collection's header names no DSIG table";
+            return out;
+        }
+        if (source.dsigState == OTDsigState::kDamaged) {
+            failed("table",
+                   "the DSIG table the collection's header names cannot be read: it, "
+                   "a record or a block lies outside its bounds, or its tag is not DSIG");
+        }
+        out.flags = source.dsig->flags;
+        out.signatureCount = static_cast<int32_t>(source.dsig->signatures.size());
+        const std::string fault = collection_layout_fault(source.collection);
+        if (!fault.empty()) failed("table", fault);
+        FontDigests digests(
+            [&source](OTChunkSink& sink, OTLayoutOrder) {
+                emit_stored_collection_image(source, sink);
+            },
+            true);
+        return judge_signatures(*source.dsig, digests, caFile, signatureNumber, out);
+    } catch (const Failure& f) {
+        out.verdict = FontVerdict::kInvalid;
+        out.check = f.check;
+        out.reason = f.reason;
+    }
+    return out;
+}
+
 }  // namespace
 
 FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber) {
+    if (is_font_collection(path)) return verify_collection(path, caFile, signatureNumber);
     FontVerification out;
     OTSourceFont source = open_font(path);
     try {
@@ -626,48 +728,8 @@ FontVerification verify_font(const char* path, const char* caFile, int32_t signa
         if (source.dsigState == OTDsigState::kDamaged) {
             failed("table", "the DSIG table cannot be read: a record or block lies outside it");
         }
-        const OTDsigTable& dsig = *source.dsig;
-        out.flags = dsig.flags;
-        const int32_t count = static_cast<int32_t>(dsig.signatures.size());
-        out.signatureCount = count;
-        if (dsig.version != 1) failed("table", "the DSIG table is not of version 1");
-        if (count == 0) {
-            out.verdict = FontVerdict::kUnsigned;
-            out.reason = "the DSIG table holds no signature";
-            return out;
-        }
-        if (signatureNumber < 0 || signatureNumber > count) {
-            out.verdict = FontVerdict::kNoSuchSignature;
-            out.reason = "the DSIG table holds " + std::to_string(count) +
-                         " signature(s), no signature " + std::to_string(signatureNumber);
-            return out;
-        }
-        // A font holds only when every signature does: a signature that
-        // cannot be checked (of an unknown format, say) vouches for nothing,
-        // and one that fails means the font is not as some signer left it.
-        const int32_t first = signatureNumber > 0 ? signatureNumber : 1;
-        const int32_t last = signatureNumber > 0 ? signatureNumber : count;
-        FontVerification shown;
         FontDigests digests(*source.font);
-        for (int32_t n = first; n <= last; ++n) {
-            FontVerification one = out;
-            one.signatureNumber = n;
-            try {
-                verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], digests, caFile, one);
-            } catch (const Failure& f) {
-                one.verdict = FontVerdict::kInvalid;
-                one.check = f.check;
-                // Judging the whole font, say which of several signatures failed.
-                one.reason = signatureNumber == 0 && count > 1
-                                 ? "signature " + std::to_string(n) + " of " +
-                                       std::to_string(count) + ": " + f.reason
-                                 : f.reason;
-                return one;
-            }
-            one.verdict = FontVerdict::kValid;
-            if (n == first) shown = std::move(one);
-        }
-        return shown;
+        return judge_signatures(*source.dsig, digests, caFile, signatureNumber, out);
     } catch (const Failure& f) {
         out.verdict = FontVerdict::kInvalid;
         out.check = f.check;

@@ -35,6 +35,8 @@ struct FontVerification {
     // The signature the details above (and a failed check) belong to,
     // counted from 1; 0 when none was looked at.
     int32_t signatureNumber = 0;
+    // The fonts of a collection; 0 for a single font.
+    int32_t memberCount = 0;
 };
 
 // Verifies the font at `path`. `caFile` (PEM roots) may be null: the chain

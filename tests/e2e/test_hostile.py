@@ -117,7 +117,8 @@ class HostileTest(TempDirTest):
         for data, words in [
                 (b"wOF2" + base[4:], "in.ttf is a WOFF2 web font: decompress it first (code -5)"),
                 (b"wOFF" + base[4:], "in.ttf is a WOFF web font: decompress it first (code -5)"),
-                (b"ttcf" + base[4:], "in.ttf is a font collection: not supported (code -5)"),
+                (b"ttcf" + base[4:], "in.ttf is not a usable font collection: its header or a "
+                 "member's directory is damaged"),
                 (b"not a font\n" * 8, "in.ttf is not a TrueType or OpenType font (code -5)")]:
             with self.subTest(words):
                 write(src, data)
