@@ -380,7 +380,8 @@ std::string import_entry(const fontseal_store_import_request& r) {
     GrowArray<P7Certificate> certificates;
     if (r.cert_path) {
         try {
-            load_certificates(r.cert_path, certificates);
+            // Every certificate of a PEM file: a CA delivers the chain in one.
+            load_certificates(r.cert_path, certificates, nullptr, true);
         } catch (const error&) {
             fail_with(FONTSEAL_E_CERT_OPEN,
                       std::string("cannot open certificate file ") + r.cert_path);
