@@ -599,11 +599,11 @@ int run(const CLI::App& app, SignArgs& args) {
     std::string password, error;
     if (!tokenKey && source.kind == PasswordSource::kNone && args.store.empty() &&
         !choose_password_source(args.key, source, unasked, error)) {
-        std::fprintf(stderr, "fontseal sign: %s\n", error.c_str());
+        std::fprintf(stderr, "fontseal sign: %s\n", printable(error).c_str());
         return kExitFailed;
     }
     if (!read_password(source, args.key, password, error)) {
-        std::fprintf(stderr, "fontseal sign: %s\n", error.c_str());
+        std::fprintf(stderr, "fontseal sign: %s\n", printable(error).c_str());
         return kExitFailed;
     }
     struct Wipe {
