@@ -308,25 +308,27 @@ bool same_bytes(const std::string& a, const std::string& b) {
     }
 }
 
+enum class Replace { kYes, kDifferentFont, kCannotTell };
+
 // Whether writing `input`'s signed font to `output` loses nothing: there is
 // no such file, or it is `input` itself, or no font at all, or `input`'s own
 // signed font from an earlier run (the same font once both lose their
 // signatures). An existing, different font is somebody's work: `sign *.ttf`
 // in a folder of two fonts names one as the other's output.
-bool output_is_replaceable(const std::string& input, const std::string& output) {
+Replace output_is_replaceable(const std::string& input, const std::string& output) {
     struct stat in, out;
-    if (::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return true;
+    if (::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return Replace::kYes;
     if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
-        return true;
+        return Replace::kYes;
     ScratchDir scratch;
-    if (scratch.path().empty()) return false;
+    if (scratch.path().empty()) return Replace::kCannotTell;
     const std::string a = scratch.path() + "/a", b = scratch.path() + "/b";
     fontseal_report report{};
     report.size = sizeof report;
-    if (fontseal_strip(output.c_str(), b.c_str(), &report) != FONTSEAL_OK) return true;
+    if (fontseal_strip(output.c_str(), b.c_str(), &report) != FONTSEAL_OK) return Replace::kYes;
     // An input that is no font fails when it is signed, with its reason.
-    if (fontseal_strip(input.c_str(), a.c_str(), &report) != FONTSEAL_OK) return true;
-    return same_bytes(a, b);
+    if (fontseal_strip(input.c_str(), a.c_str(), &report) != FONTSEAL_OK) return Replace::kYes;
+    return same_bytes(a, b) ? Replace::kYes : Replace::kDifferentFont;
 }
 
 class Signer {
@@ -565,11 +567,20 @@ int run(const CLI::App& app, SignArgs& args) {
     collect_timestamp_servers(app, args);
     int invalid = validate(app, args);
     if (invalid >= 0) return invalid;
-    if (!app.count("--out-dir") && !args.inPlace && !args.force &&
-        !output_is_replaceable(args.paths[0], args.paths[1]))
-        return usage(printable(args.paths[1]) +
-                     " exists and is a different font: use --force to replace it, or "
-                     "--out-dir / --in-place for a family");
+    if (!app.count("--out-dir") && !args.inPlace && !args.force) {
+        switch (output_is_replaceable(args.paths[0], args.paths[1])) {
+            case Replace::kYes:
+                break;
+            case Replace::kDifferentFont:
+                return usage(args.paths[1] +
+                             " exists and is a different font: use --force to replace it, or "
+                             "--out-dir / --in-place for a family");
+            case Replace::kCannotTell:
+                return usage(args.paths[1] +
+                             " exists, and without a temporary directory (TMPDIR) it cannot "
+                             "be told apart from another font: use --force to replace it");
+        }
+    }
 
     PasswordSource source;
     if (!args.passwordFile.empty()) source = {PasswordSource::kFile, args.passwordFile};
