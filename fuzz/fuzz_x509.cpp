@@ -1,5 +1,6 @@
 // Certificate decoding: a run of certificates (plain or in the extended
-// form) taken off one reader, and the field extractor on its own.
+// form) taken off one reader, the field extractor on its own, and the
+// code-signing judge.
 #include <cstdint>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "der/der_reader.h"
 #include "fuzz_support.h"
 #include "x509/certificate_info.h"
+#include "x509/key_purpose_list.h"
 #include "x509/p7_certificate.h"
 
 using namespace fontseal;
@@ -69,5 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CertificateInfo info;
         if (info.decodeFrom(reader)) checkInfo(info);
     }
+    // The code-signing judge reads any certificate, whatever its key; it
+    // answers with one of its verdicts, never a fault.
+    const CodeSigningUse use = certificate_code_signing(data, size);
+    FUZZ_CHECK(use == CodeSigningUse::kAllowed || use == CodeSigningUse::kNotForCodeSigning ||
+               use == CodeSigningUse::kNoDigitalSignature || use == CodeSigningUse::kUnreadable);
+    FUZZ_CHECK(code_signing_fault(use) != nullptr);
     return 0;
 }

@@ -69,3 +69,10 @@ echo "  DSIG table:   $dsig_size bytes"
 # The signed font, checked by the verifier against the demo's own root.
 echo
 "$BUILD_DIR/fontseal" verify --ca-file "$DEMO/ca.pem" "$DEMO/DejaVuSans-signed.ttf"
+
+# Where to go from here.
+echo
+echo "Next: sign your own fonts with the key and certificates your CA delivered, e.g."
+echo "  $BUILD_DIR/fontseal store import --key foundry.pfx      (prints its THUMBPRINT)"
+echo "  $BUILD_DIR/fontseal sign --store THUMBPRINT --timestamp-rfc3161 URL --out-dir signed *.ttf"
+echo "  ('$BUILD_DIR/fontseal sign --help' lists every option; 'man fontseal' explains them)"

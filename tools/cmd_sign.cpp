@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -22,6 +21,7 @@
 #include "commands.h"
 #include "fontseal/fontseal.h"
 #include "password.h"
+#include "printable.h"
 
 namespace fontseal_cli {
 
@@ -30,6 +30,7 @@ namespace {
 const char kSignUsage[] =
     "Usage: fontseal sign --key FILE [--cert FILE] [OPTIONS] INPUT OUTPUT\n"
     "       fontseal sign --key FILE [--cert FILE] [OPTIONS] --out-dir DIR INPUT...\n"
+    "       fontseal sign --key FILE [--cert FILE] [OPTIONS] --in-place INPUT...\n"
     "       fontseal sign --store THUMBPRINT [OPTIONS] INPUT OUTPUT\n"
     "\n"
     "Sign a TrueType or OpenType font: the font is laid out without any DSIG table,\n"
@@ -38,6 +39,9 @@ const char kSignUsage[] =
     "OUTPUT may be INPUT itself and is replaced only by a completely written font.\n"
     "A font collection (.ttc, .otc) gets one DSIG for the whole file; its members\n"
     "keep their tables byte for byte.\n"
+    "An OUTPUT that exists and is another font than INPUT (signed or not) is left\n"
+    "alone unless --force is given: 'sign *.ttf' in a folder of two fonts must not\n"
+    "overwrite the second with the first.\n"
     "\n"
     "Key and certificates:\n"
     "  --key FILE             private key: PVK, PEM (PKCS#1 or PKCS#8, encrypted or\n"
@@ -89,9 +93,17 @@ const char kSignUsage[] =
     "  --out-dir DIR          sign every INPUT into DIR under its own file name,\n"
     "                         going on when one fails; prints a line per font, in\n"
     "                         the order of the inputs, then a summary line\n"
+    "  --in-place             sign every INPUT where it lies: each is replaced by\n"
+    "                         its signed self only once that is completely written,\n"
+    "                         so a failure or an interruption loses nothing\n"
     "  --jobs N               sign up to N fonts at once (default: the number of\n"
     "                         processors), so that time-stamp servers' answers are\n"
     "                         awaited side by side\n"
+    "                         A family run prints a line when it starts (fonts, jobs,\n"
+    "                         digest, time-stamp servers) and a summary at the end,\n"
+    "                         counting fonts signed without a time stamp; when it\n"
+    "                         is interrupted, how many were signed.\n"
+    "  --force                replace an OUTPUT that is a different font\n"
     "\n"
     "  -h, --help             show this help\n"
     "\n"
@@ -105,11 +117,16 @@ struct SignArgs {
     std::string passwordEnv;
     std::string pinFile;
     std::string pinEnv;
+    // As given; checked and turned into the request's numbers by validate().
+    std::string digestName = "sha256";
+    std::string statementName = "auto";
     int32_t digest = FONTSEAL_HASH_SHA256;
     int32_t statement = FONTSEAL_STATEMENT_AUTO;
     std::string programName;
     std::string infoUrl;
     std::string outDir;
+    bool inPlace = false;
+    bool force = false;
     std::vector<std::string> paths;
     // The two time-stamp options' values, and all of them in command-line
     // order with their protocols.
@@ -152,6 +169,56 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A path with every run of slashes made one: "signed/" and a name give
+// "signed/x.ttf", never "signed//x.ttf".
+std::string tidy_path(const std::string& path) {
+    std::string out;
+    for (char c : path)
+        if (c != '/' || out.empty() || out.back() != '/') out += c;
+    return out;
+}
+
+struct Named {
+    const char* name;
+    int32_t value;
+};
+
+const Named kDigests[] = {{"sha256", FONTSEAL_HASH_SHA256},
+                          {"sha384", FONTSEAL_HASH_SHA384},
+                          {"sha512", FONTSEAL_HASH_SHA512},
+                          {"sha1", FONTSEAL_HASH_SHA1},
+                          {"md5", FONTSEAL_HASH_MD5}};
+const Named kStatements[] = {{"auto", FONTSEAL_STATEMENT_AUTO},
+                             {"individual", FONTSEAL_STATEMENT_INDIVIDUAL},
+                             {"commercial", FONTSEAL_STATEMENT_COMMERCIAL}};
+
+// The value named `text` (in any case); only names count, not the numbers
+// they stand for.
+template <size_t N>
+bool look_up(const Named (&table)[N], const std::string& text, int32_t& value) {
+    for (const Named& entry : table) {
+        if (strcasecmp(entry.name, text.c_str()) == 0) {
+            value = entry.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+template <size_t N>
+std::string names_of(const Named (&table)[N]) {
+    std::string text;
+    for (const Named& entry : table) text += (text.empty() ? "" : ", ") + std::string(entry.name);
+    return text;
+}
+
+template <size_t N>
+const char* name_of(const Named (&table)[N], int32_t value) {
+    for (const Named& entry : table)
+        if (entry.value == value) return entry.name;
+    return "?";
+}
+
 int usage(const std::string& message) { return usage_error("sign", message); }
 
 bool valid_utf8(const std::string& text) {
@@ -170,16 +237,25 @@ bool valid_utf8(const std::string& text) {
 }
 
 // Checks what the parser cannot; returns -1 to go on, or an exit code.
-int validate(const CLI::App& app, const SignArgs& args) {
+int validate(const CLI::App& app, SignArgs& args) {
+    if (!look_up(kDigests, args.digestName, args.digest))
+        return usage("--digest must be one of " + names_of(kDigests));
+    if (!look_up(kStatements, args.statementName, args.statement))
+        return usage("--statement must be one of " + names_of(kStatements));
     if (!app.count("--key") && !app.count("--store"))
         return usage("a key is required: --key FILE, or --store THUMBPRINT");
     if (!valid_utf8(args.programName)) return usage("--program-name is not valid UTF-8");
     if (args.requireTimestamp && args.timestampServers.empty())
         return usage(
             "--require-timestamp needs a server: --timestamp URL or --timestamp-rfc3161 URL");
+    if (args.inPlace) {
+        if (args.paths.empty()) return usage("no input fonts given");
+        return -1;
+    }
     if (!app.count("--out-dir")) {
         if (args.paths.size() != 2)
-            return usage("expected INPUT and OUTPUT (or --out-dir DIR INPUT...)");
+            return usage(
+                "expected INPUT and OUTPUT (or --out-dir DIR INPUT..., or --in-place INPUT...)");
         return -1;
     }
     if (args.paths.empty()) return usage("no input fonts given");
@@ -187,7 +263,8 @@ int validate(const CLI::App& app, const SignArgs& args) {
     for (const std::string& path : args.paths) {
         if (!names.insert(base_name(path)).second)
             return usage("two inputs are named " + base_name(path) +
-                         "; their signed fonts would overwrite each other in " + args.outDir);
+                         "; their signed fonts would overwrite each other in " +
+                         tidy_path(args.outDir));
     }
     struct stat st;
     if (::stat(args.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
@@ -196,6 +273,65 @@ int validate(const CLI::App& app, const SignArgs& args) {
 }
 
 bool is_token_key(const std::string& key) { return strncasecmp(key.c_str(), "pkcs11:", 7) == 0; }
+
+// A private directory for the comparison below, removed with what it holds.
+class ScratchDir {
+public:
+    ScratchDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/fontseal-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (::mkdtemp(name.data())) path_ = name.data();
+    }
+    ~ScratchDir() {
+        if (path_.empty()) return;
+        for (const char* file : {"/a", "/b"}) ::unlink((path_ + file).c_str());
+        ::rmdir(path_.c_str());
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+bool same_bytes(const std::string& a, const std::string& b) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> fa(std::fopen(a.c_str(), "rb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> fb(std::fopen(b.c_str(), "rb"), std::fclose);
+    if (!fa || !fb) return false;
+    std::vector<char> x(1 << 16), y(1 << 16);
+    for (;;) {
+        const size_t n = std::fread(x.data(), 1, x.size(), fa.get());
+        const size_t m = std::fread(y.data(), 1, y.size(), fb.get());
+        if (n != m || std::memcmp(x.data(), y.data(), n) != 0) return false;
+        if (n < x.size()) return std::feof(fa.get()) && std::feof(fb.get());
+    }
+}
+
+enum class Replace { kYes, kDifferentFont, kCannotTell };
+
+// Whether writing `input`'s signed font to `output` loses nothing: there is
+// no such file, or it is `input` itself, or no font at all, or `input`'s own
+// signed font from an earlier run (the same font once both lose their
+// signatures). An existing, different font is somebody's work: `sign *.ttf`
+// in a folder of two fonts names one as the other's output.
+Replace output_is_replaceable(const std::string& input, const std::string& output) {
+    struct stat in, out;
+    if (::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return Replace::kYes;
+    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+        return Replace::kYes;
+    ScratchDir scratch;
+    if (scratch.path().empty()) return Replace::kCannotTell;
+    const std::string a = scratch.path() + "/a", b = scratch.path() + "/b";
+    fontseal_report report{};
+    report.size = sizeof report;
+    if (fontseal_strip(output.c_str(), b.c_str(), &report) != FONTSEAL_OK) return Replace::kYes;
+    // An input that is no font fails when it is signed, with its reason.
+    if (fontseal_strip(input.c_str(), a.c_str(), &report) != FONTSEAL_OK) return Replace::kYes;
+    return same_bytes(a, b) ? Replace::kYes : Replace::kDifferentFont;
+}
 
 class Signer {
 public:
@@ -246,29 +382,50 @@ private:
 // nobody could be asked for gets the hint of how to give one.
 std::string failure_line(int32_t result, const fontseal_report& report, const SignArgs& args,
                          bool unasked) {
+    // The library names the certificate file, which the command line left out.
+    if (result == FONTSEAL_E_NO_CERTIFICATE && args.cert.empty() && !args.key.empty())
+        return "a certificate is needed: give --cert (" + printable(args.key) +
+               " holds only a key)";
     if (result == FONTSEAL_E_TOKEN_PIN && unasked)
-        return (args.key.empty() ? "the key of store entry " + args.store
-                                 : "the token key " + args.key) +
+        return (args.key.empty() ? "the key of store entry " + printable(args.store)
+                                 : "the token key " + printable(args.key)) +
                " needs a PIN and there is no terminal to ask for it; use "
                "--pin-file FILE or --pin-env NAME (code " +
                std::to_string(result) + ")";
     if (result == FONTSEAL_E_KEY_PASSWORD && unasked)
-        return "the key file " + args.key +
+        return "the key file " + printable(args.key) +
                " needs a password and there is no terminal to ask for it; use "
                "--password-file FILE or --password-env NAME (code " +
                std::to_string(result) + ")";
-    return report.message;
+    return printable(report.message);
 }
 
 // A font signed without the time stamp it was meant to get is worth a word:
 // nobody should ship one unknowingly.
+bool unstamped(const SignArgs& args, const fontseal_report& report) {
+    return !args.timestampServers.empty() && report.timestamp_server < 0;
+}
+
 void warn_if_unstamped(const SignArgs& args, const std::string& input,
                        const fontseal_report& report) {
-    if (args.timestampServers.empty() || report.timestamp_server >= 0) return;
+    if (!unstamped(args, report)) return;
     std::fprintf(stderr,
                  "fontseal sign: warning: %s was signed without a time stamp: no valid time "
                  "stamp from %s\n",
-                 input.c_str(), server_list(args).c_str());
+                 printable(input).c_str(), printable(server_list(args)).c_str());
+    std::fflush(stderr);
+}
+
+// A certificate that verifying will refuse is worth a word too; a family
+// signed with it hears it once.
+void warn_about_certificate(const fontseal_report& report, std::string* said = nullptr) {
+    if (!report.certificate_warning[0]) return;
+    const std::string line = printable(report.certificate_warning);
+    if (said) {
+        if (*said == line) return;
+        *said = line;
+    }
+    std::fprintf(stderr, "fontseal sign: warning: %s\n", line.c_str());
     std::fflush(stderr);
 }
 
@@ -301,6 +458,17 @@ struct FamilyMember {
     bool done = false;
 };
 
+// The line a family run starts with: what is about to happen, and with what.
+std::string start_line(const SignArgs& args, size_t fonts, size_t jobs) {
+    std::string line = "signing " + std::to_string(fonts) + (fonts == 1 ? " font" : " fonts") +
+                       (args.inPlace ? " in place" : " into " + tidy_path(args.outDir)) + ": " +
+                       std::to_string(jobs) + (jobs == 1 ? " job" : " jobs") + ", digest " +
+                       name_of(kDigests, args.digest) + ", ";
+    line +=
+        args.timestampServers.empty() ? "no time stamps" : "time stamps from " + server_list(args);
+    return printable(line);
+}
+
 // Signs the family on up to args.jobs threads. The lines are printed by this
 // thread alone, in the order of the inputs, each as soon as its font and all
 // before it are done: whole lines, never interleaved. Someone watching at a
@@ -313,17 +481,35 @@ int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
     std::vector<FamilyMember> members(args.paths.size());
     for (size_t i = 0; i < members.size(); ++i) {
         members[i].input = args.paths[i];
-        members[i].output = args.outDir + "/" + base_name(args.paths[i]);
+        members[i].output =
+            args.inPlace ? args.paths[i] : tidy_path(args.outDir + "/" + base_name(args.paths[i]));
     }
+    size_t jobs = args.jobs > 0 ? static_cast<size_t>(args.jobs) : 1;
+    if (jobs > members.size()) jobs = members.size();
+    std::printf("%s\n", start_line(args, members.size(), jobs).c_str());
+    std::fflush(stdout);
+
     std::mutex lock;
     std::condition_variable finished;
     std::atomic<size_t> next{0};
-    size_t doneCount = 0;  // under `lock`
+    std::atomic<size_t> signedSoFar{0};  // fonts whose signed file is in place
+    size_t doneCount = 0;                // under `lock`
+    // Stopped by a signal: the temporaries are gone by then, so every font
+    // is either signed whole or as it was.
+    const size_t total = members.size();
+    set_interrupt_summary([&signedSoFar, total] {
+        return "interrupted: " + std::to_string(signedSoFar.load()) + " of " +
+               std::to_string(total) + " signed, no partial files";
+    });
+    struct ClearSummary {
+        ~ClearSummary() { set_interrupt_summary(nullptr); }
+    } clear_summary;
     auto work = [&] {
         for (size_t i = next++; i < members.size(); i = next++) {
             FamilyMember& m = members[i];
             fontseal_report report;
             const int32_t result = signer.sign(m.input, m.output, report);
+            if (result == FONTSEAL_OK) ++signedSoFar;
             {
                 std::lock_guard<std::mutex> hold(lock);
                 m.result = result;
@@ -334,12 +520,11 @@ int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
             finished.notify_all();
         }
     };
-    size_t jobs = args.jobs > 0 ? static_cast<size_t>(args.jobs) : 1;
-    if (jobs > members.size()) jobs = members.size();
     std::vector<std::thread> workers;
     for (size_t i = 0; i < jobs; ++i) workers.emplace_back(work);
 
-    int signed_count = 0, failed = 0;
+    int signed_count = 0, failed = 0, without_stamp = 0;
+    std::string certificateSaid;
     for (size_t i = 0; i < members.size(); ++i) {
         FamilyMember& m = members[i];
         std::string before, after;
@@ -357,19 +542,26 @@ int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
         }
         if (m.result == FONTSEAL_OK) {
             ++signed_count;
-            std::printf("%ssigned %s -> %s%s\n", before.c_str(), m.input.c_str(), m.output.c_str(),
-                        after.c_str());
+            if (unstamped(args, m.report)) ++without_stamp;
+            std::printf("%ssigned %s -> %s%s\n", before.c_str(), printable(m.input).c_str(),
+                        printable(m.output).c_str(), after.c_str());
             std::fflush(stdout);
+            warn_about_certificate(m.report, &certificateSaid);
             warn_if_unstamped(args, m.input, m.report);
         } else {
             ++failed;
-            std::printf("%sFAILED %s: %s%s\n", before.c_str(), m.input.c_str(),
+            std::printf("%sFAILED %s: %s%s\n", before.c_str(), printable(m.input).c_str(),
                         failure_line(m.result, m.report, args, unasked).c_str(), after.c_str());
         }
         std::fflush(stdout);
     }
     for (std::thread& worker : workers) worker.join();
-    std::printf("%d signed, %d failed\n", signed_count, failed);
+    if (without_stamp > 0)
+        std::printf("%d signed (%d without a time stamp), %d failed\n", signed_count, without_stamp,
+                    failed);
+    else
+        std::printf("%d signed, %d failed\n", signed_count, failed);
+    std::fflush(stdout);
     return failed ? kExitFailed : kExitOk;
 }
 
@@ -377,6 +569,20 @@ int run(const CLI::App& app, SignArgs& args) {
     collect_timestamp_servers(app, args);
     int invalid = validate(app, args);
     if (invalid >= 0) return invalid;
+    if (!app.count("--out-dir") && !args.inPlace && !args.force) {
+        switch (output_is_replaceable(args.paths[0], args.paths[1])) {
+            case Replace::kYes:
+                break;
+            case Replace::kDifferentFont:
+                return usage(args.paths[1] +
+                             " exists and is a different font: use --force to replace it, or "
+                             "--out-dir / --in-place for a family");
+            case Replace::kCannotTell:
+                return usage(args.paths[1] +
+                             " exists, and without a temporary directory (TMPDIR) it cannot "
+                             "be told apart from another font: use --force to replace it");
+        }
+    }
 
     PasswordSource source;
     if (!args.passwordFile.empty()) source = {PasswordSource::kFile, args.passwordFile};
@@ -406,11 +612,11 @@ int run(const CLI::App& app, SignArgs& args) {
     std::string password, error;
     if (!tokenKey && source.kind == PasswordSource::kNone && args.store.empty() &&
         !choose_password_source(args.key, source, unasked, error)) {
-        std::fprintf(stderr, "fontseal sign: %s\n", error.c_str());
+        std::fprintf(stderr, "fontseal sign: %s\n", printable(error).c_str());
         return kExitFailed;
     }
     if (!read_password(source, args.key, password, error)) {
-        std::fprintf(stderr, "fontseal sign: %s\n", error.c_str());
+        std::fprintf(stderr, "fontseal sign: %s\n", printable(error).c_str());
         return kExitFailed;
     }
     struct Wipe {
@@ -419,10 +625,11 @@ int run(const CLI::App& app, SignArgs& args) {
     } wipe_password{password};
 
     const Signer signer(app, args, password, source.kind != PasswordSource::kNone);
-    if (!app.count("--out-dir")) {
+    if (!app.count("--out-dir") && !args.inPlace) {
         fontseal_report report;
         int32_t result = signer.sign(args.paths[0], args.paths[1], report);
         if (result == FONTSEAL_OK) {
+            warn_about_certificate(report);
             warn_if_unstamped(args, args.paths[0], report);
             return kExitOk;
         }
@@ -472,23 +679,14 @@ Command sign_command() {
                                 "--password-file FILE or --password-env NAME");
                         },
                         "", "password"));
-                static const std::map<std::string, int32_t> kDigests = {
-                    {"sha256", FONTSEAL_HASH_SHA256},
-                    {"sha384", FONTSEAL_HASH_SHA384},
-                    {"sha512", FONTSEAL_HASH_SHA512},
-                    {"sha1", FONTSEAL_HASH_SHA1},
-                    {"md5", FONTSEAL_HASH_MD5}};
-                app.add_option("--digest", args->digest)
-                    ->transform(CLI::CheckedTransformer(kDigests, CLI::ignore_case));
-                static const std::map<std::string, int32_t> kStatements = {
-                    {"auto", FONTSEAL_STATEMENT_AUTO},
-                    {"individual", FONTSEAL_STATEMENT_INDIVIDUAL},
-                    {"commercial", FONTSEAL_STATEMENT_COMMERCIAL}};
-                app.add_option("--statement", args->statement)
-                    ->transform(CLI::CheckedTransformer(kStatements, CLI::ignore_case));
+                // Names only, checked by validate() with a message of ours.
+                app.add_option("--digest", args->digestName);
+                app.add_option("--statement", args->statementName);
                 app.add_option("--program-name", args->programName);
                 app.add_option("--info-url", args->infoUrl);
-                app.add_option("--out-dir", args->outDir);
+                auto* outDir = app.add_option("--out-dir", args->outDir);
+                app.add_flag("--in-place", args->inPlace)->excludes(outDir);
+                app.add_flag("--force", args->force);
                 app.add_option("--timestamp", args->counterSignatureUrls)->allow_extra_args(false);
                 app.add_option("--timestamp-rfc3161", args->rfc3161Urls)->allow_extra_args(false);
                 app.add_flag("--require-timestamp", args->requireTimestamp);

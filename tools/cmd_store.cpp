@@ -1,3 +1,4 @@
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -6,6 +7,7 @@
 #include "commands.h"
 #include "fontseal/store.h"
 #include "password.h"
+#include "printable.h"
 
 namespace fontseal_cli {
 
@@ -75,21 +77,30 @@ fontseal_store_report new_report() {
 }
 
 int failed(const fontseal_store_report& report) {
-    std::fprintf(stderr, "fontseal store: %s\n", report.message);
+    std::fprintf(stderr, "fontseal store: %s\n", printable(report.message).c_str());
     return kExitFailed;
 }
 
 // ---- list ------------------------------------------------------------------
 
+// The chain count of an entry listed by a library that knows it.
+int32_t chain_count(const fontseal_store_entry* e) {
+    return e->size >= offsetof(fontseal_store_entry, chain_count) + sizeof e->chain_count
+               ? e->chain_count
+               : 0;
+}
+
+// Every text of an entry comes from a certificate, a token or the user's
+// files: printed only once made harmless to the terminal.
 int32_t add_json(const fontseal_store_entry* e, void* context) {
     static_cast<nlohmann::ordered_json*>(context)->push_back({
         {"index", e->index},
-        {"subject", e->subject},
-        {"issuer", e->issuer},
-        {"friendly_name", e->friendly_name},
-        {"valid_from", e->valid_from},
-        {"valid_to", e->valid_to},
-        {"thumbprint", e->thumbprint},
+        {"subject", printable(e->subject)},
+        {"issuer", printable(e->issuer)},
+        {"friendly_name", printable(e->friendly_name)},
+        {"valid_from", printable(e->valid_from)},
+        {"valid_to", printable(e->valid_to)},
+        {"thumbprint", printable(e->thumbprint)},
     });
     nlohmann::ordered_json& entry = static_cast<nlohmann::ordered_json*>(context)->back();
     // Unknown until the token's user logs in: neither true nor false.
@@ -97,10 +108,11 @@ int32_t add_json(const fontseal_store_entry* e, void* context) {
         e->has_private_key < 0 ? nlohmann::ordered_json(nullptr)
                                : nlohmann::ordered_json(e->has_private_key != 0);
     entry["token"] = e->token_label[0] || e->token_serial[0]
-                         ? nlohmann::ordered_json{{"label", e->token_label},
-                                                  {"serial", e->token_serial}}
+                         ? nlohmann::ordered_json{{"label", printable(e->token_label)},
+                                                  {"serial", printable(e->token_serial)}}
                          : nlohmann::ordered_json(nullptr);
-    entry["key"] = e->key_locator;
+    entry["key"] = printable(e->key_locator);
+    entry["chain_certificates"] = chain_count(e);
     return 0;
 }
 
@@ -111,10 +123,19 @@ int32_t print_entry(const fontseal_store_entry* e, void*) {
         "    friendly name: %s\n"
         "    valid:         %s to %s\n"
         "    thumbprint:    %s\n",
-        e->index, e->subject, e->issuer, e->friendly_name, e->valid_from, e->valid_to,
-        e->thumbprint);
+        e->index, printable(e->subject).c_str(), printable(e->issuer).c_str(),
+        printable(e->friendly_name).c_str(), printable(e->valid_from).c_str(),
+        printable(e->valid_to).c_str(), printable(e->thumbprint).c_str());
     const bool token = e->token_label[0] || e->token_serial[0];
-    if (token) std::printf("    on token:      %s (serial %s)\n", e->token_label, e->token_serial);
+    if (token)
+        std::printf("    on token:      %s (serial %s)\n", printable(e->token_label).c_str(),
+                    printable(e->token_serial).c_str());
+    const int32_t chain = chain_count(e);
+    if (chain > 0)
+        std::printf("    chain:         %d issuing certificate%s kept with it\n", chain,
+                    chain == 1 ? "" : "s");
+    else
+        std::printf("    chain:         none kept (signatures carry only this certificate)\n");
     std::printf("    private key:   %s\n",
                 e->has_private_key < 0 ? "unknown until login (the token hides its keys)"
                 : e->has_private_key   ? (token ? "yes, on the token" : "yes")
@@ -153,11 +174,11 @@ int import(const StoreArgs& args) {
     std::string password, error;
     if (haveKey && source.kind == PasswordSource::kNone &&
         !choose_password_source(args.key, source, unasked, error)) {
-        std::fprintf(stderr, "fontseal store: %s\n", error.c_str());
+        std::fprintf(stderr, "fontseal store: %s\n", printable(error).c_str());
         return kExitFailed;
     }
     if (!read_password(source, args.key, password, error)) {
-        std::fprintf(stderr, "fontseal store: %s\n", error.c_str());
+        std::fprintf(stderr, "fontseal store: %s\n", printable(error).c_str());
         return kExitFailed;
     }
     struct Wipe {
@@ -180,7 +201,7 @@ int import(const StoreArgs& args) {
                      "fontseal store: the key file %s needs a password and there is no "
                      "terminal to ask for it; use --password-file FILE or --password-env NAME "
                      "(code %d)\n",
-                     args.key.c_str(), result);
+                     printable(args.key).c_str(), result);
         return kExitFailed;
     }
     if (result != FONTSEAL_OK) return failed(report);

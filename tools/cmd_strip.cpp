@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "fontseal/fontseal.h"
+#include "printable.h"
 
 namespace fontseal_cli {
 
@@ -32,7 +33,8 @@ Command strip_command() {
                     fontseal_report report{};
                     report.size = sizeof report;
                     if (fontseal_strip((*paths)[0].c_str(), (*paths)[1].c_str(), &report) != 0) {
-                        std::fprintf(stderr, "fontseal strip: %s\n", report.message);
+                        std::fprintf(stderr, "fontseal strip: %s\n",
+                                     printable(report.message).c_str());
                         return kExitFailed;
                     }
                     return kExitOk;

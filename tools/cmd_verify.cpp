@@ -14,6 +14,7 @@
 
 #include "commands.h"
 #include "fontseal/fontseal.h"
+#include "printable.h"
 
 namespace fontseal_cli {
 
@@ -130,7 +131,7 @@ std::string reason(const std::string& font, const fontseal_verify_report& r) {
 void print_why(const std::string& font, const fontseal_verify_report& r, const char* indent) {
     if (!r.message[0]) return;
     std::printf("%swhy: %s%s%s\n", indent, r.check, r.check[0] ? " check failed: " : "",
-                reason(font, r).c_str());
+                printable(reason(font, r)).c_str());
 }
 
 void print_details(const fontseal_verify_report& r, const char* indent) {
@@ -160,7 +161,7 @@ void print_details(const fontseal_verify_report& r, const char* indent) {
 
 void print_text(const std::string& font, const fontseal_verify_report& r,
                 const std::vector<fontseal_verify_report>& each) {
-    std::printf("%s: %s\n", font.c_str(), status_of(r));
+    std::printf("%s: %s\n", printable(font).c_str(), status_of(r));
     if (r.member_count > 0) std::printf("  collection of %d fonts\n", r.member_count);
     print_why(font, r, "  ");
     if (r.dsig_flags >= 0) {

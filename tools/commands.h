@@ -28,6 +28,13 @@ Command store_command();
 Command verify_command();
 
 // Prints "fontseal NAME: MESSAGE" and the hint to --help; returns kExitUsage.
+// MESSAGE may quote what the user typed: it is printed made harmless.
 int usage_error(const std::string& name, const std::string& message);
+
+// The line printed on standard output when SIGINT, SIGTERM or SIGHUP ends
+// the process, once the library's temporaries are gone: set by a command
+// for as long as it has something to say then (how far a family got), and
+// reset with nullptr. The function is called on the signal thread.
+void set_interrupt_summary(std::function<std::string()> summary);
 
 }  // namespace fontseal_cli

@@ -4,20 +4,32 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "fontseal/fontseal.h"
-
 #include "commands.h"
+#include "fontseal/fontseal.h"
+#include "printable.h"
 
 namespace fontseal_cli {
 
 int usage_error(const std::string& name, const std::string& message) {
     std::fprintf(stderr, "fontseal %s: %s\nTry 'fontseal %s --help'.\n", name.c_str(),
-                 message.c_str(), name.c_str());
+                 printable(message).c_str(), name.c_str());
     return kExitUsage;
+}
+
+namespace {
+std::mutex summary_lock;
+std::function<std::string()> interrupt_summary;  // under summary_lock
+}  // namespace
+
+void set_interrupt_summary(std::function<std::string()> summary) {
+    std::lock_guard<std::mutex> hold(summary_lock);
+    interrupt_summary = std::move(summary);
 }
 
 }  // namespace fontseal_cli
@@ -60,6 +72,14 @@ void stop_cleanly_on_signals() {
         int received = 0;
         if (sigwait(&signals, &received) != 0) return;
         fontseal_remove_temporaries();
+        {
+            std::lock_guard<std::mutex> hold(summary_lock);
+            if (interrupt_summary) {
+                const std::string line = interrupt_summary() + "\n";
+                std::fputs(line.c_str(), stdout);
+                std::fflush(stdout);
+            }
+        }
         _exit(128 + received);
     }).detach();
 }
@@ -115,6 +135,7 @@ int main(int argc, char** argv) {
         stop_cleanly_on_signals();
         return run_command(command, argc - 1, argv + 1);
     }
-    std::fprintf(stderr, "fontseal: unknown command '%s'\n\n%s", name.c_str(), usage.c_str());
+    std::fprintf(stderr, "fontseal: unknown command '%s'\n\n%s", printable(name).c_str(),
+                 usage.c_str());
     return kExitUsage;
 }

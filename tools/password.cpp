@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "fontseal/fontseal.h"
+#include "printable.h"
 
 namespace fontseal_cli {
 
@@ -42,7 +43,7 @@ bool read_from_terminal(const std::string& key_path, std::string& password, std:
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(fd, TCSAFLUSH, &quiet);
     }
-    std::string prompt = (pin ? "PIN for " : "Password for ") + key_path + ": ";
+    std::string prompt = (pin ? "PIN for " : "Password for ") + printable(key_path) + ": ";
     (void)!::write(fd, prompt.data(), prompt.size());
     password.clear();
     char c;

@@ -169,6 +169,13 @@ typedef struct fontseal_report {
     /* The time stamp's time in seconds since 1970-01-01 00:00 UTC; 0 without
      * one, or for a counter-signature that names no signing time. */
     int64_t timestamp_time;
+    /* Added with certificate warnings (a smaller size leaves it out): */
+    /* fontseal_sign: one line when the signer's certificate is expired, not
+     * yet valid, or not for code signing (its extended key usage lacks
+     * 1.3.6.1.5.5.7.3.3, or its key usage lacks digitalSignature), naming
+     * each fault and what fontseal_verify will report; the font is signed
+     * all the same. Empty otherwise. */
+    char certificate_warning[512];
 } fontseal_report;
 
 typedef struct fontseal_sign_request {

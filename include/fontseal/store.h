@@ -70,6 +70,9 @@ typedef struct fontseal_store_import_request {
  * that the key belongs to is added (FONTSEAL_E_NO_MATCHING_CERT when none
  * is) and the key is stored beside it, re-encoded as unencrypted PKCS#8 PEM
  * with mode 0600; without a key every certificate of the file is added.
+ * Each added certificate keeps the certificates of the same file that issued
+ * it (a CA's intermediates, in issuer order, up to but without a
+ * self-signed root) as its chain.
  * Adding a certificate that is already there updates its key and name (an
  * empty name removes it). report->thumbprint names the (first) entry. */
 FONTSEAL_API int32_t fontseal_store_import(const fontseal_store_import_request* request,
@@ -100,6 +103,11 @@ typedef struct fontseal_store_entry {
     const char* key_locator;  /* where the key is: a pkcs11: URI for a token's
                                  entry, the key file's path otherwise; empty
                                  without a key */
+    /* Added with issuing chains (a smaller size leaves it out): */
+    /* How many certificates that issued this one the store keeps with it
+     * (the intermediates, root left out); each signature made with the
+     * entry carries them after its own certificate. */
+    int32_t chain_count;
 } fontseal_store_entry;
 
 /* Called once per entry; a non-zero return stops the listing. */

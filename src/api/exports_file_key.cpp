@@ -215,6 +215,16 @@ void replace_message(fontseal_report* report, const std::string& line) {
     report->message[n] = '\0';
 }
 
+// Empty when there is nothing to say, so a report is never stale.
+void report_certificate_warning(fontseal_report* report, const std::string& line) {
+    if (!report || !struct_covers(report->size, offsetof(fontseal_report, certificate_warning),
+                                  sizeof report->certificate_warning))
+        return;
+    const size_t n = std::min(line.size(), sizeof report->certificate_warning - 1);
+    std::memcpy(report->certificate_warning, line.data(), n);
+    report->certificate_warning[n] = '\0';
+}
+
 }  // namespace
 
 }  // namespace fontseal
@@ -245,6 +255,7 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         if (request && request->size >= kFirstRequestSize)
             files = {text_or_empty(request->input_path), text_or_empty(request->output_path), "",
                      "", ""};
+        report_certificate_warning(report, {});
         return fill_report(report, FONTSEAL_E_REQUEST, files);
     }
     const fontseal_sign_request& r = *request;
@@ -254,6 +265,7 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
     const CallFiles files{r.input_path, r.output_path, text_or_empty(r.cert_path),
                           text_or_empty(r.key_path), stamps.names};
     std::string storeMessage;
+    std::string certificateWarning;
     TimestampOutcome outcome;
     int32_t result = run_with_result([&]() -> int32_t {
         if (!stampsValid) return FONTSEAL_E_REQUEST;
@@ -290,6 +302,7 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         options.imprintHash = stamps.imprintHash;
         options.requireTimestamp = stamps.required;
         options.outcome = &outcome;
+        options.certificateWarning = &certificateWarning;
         // The PIN of a token this call uses, asked for only if it must be.
         std::optional<CallerPin> pin;
         if (has_field(r, offsetof(fontseal_sign_request, pin), r.pin) &&
@@ -317,5 +330,6 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
     if (!storeMessage.empty())
         replace_message(report, storeMessage + " (code " + std::to_string(result) + ")");
     if (result == FONTSEAL_OK) report_timestamp(report, outcome.server, outcome.time);
+    report_certificate_warning(report, certificateWarning);
     return result;
 }

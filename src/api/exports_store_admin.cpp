@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,17 +19,17 @@
 
 #include "api/cert_file_loader.h"
 #include "api/messages.h"
-#include "api/results.h"
 #include "api/own_key_signing_step.h"
+#include "api/results.h"
 #include "api/sign_job.h"
 #include "api/store_entry_signing.h"
 #include "api/store_signing_step.h"
 #include "base/error.h"
+#include "base/secure_bytes.h"
 #include "fontseal/csp.h"
 #include "fontseal/store.h"
 #include "key/key_file.h"
 #include "key/provider_signing_key.h"
-#include "base/secure_bytes.h"
 #include "platform/cert_store.h"
 #include "platform/crypt_api.h"
 #include "platform/file_source.h"
@@ -329,6 +330,47 @@ std::string pkcs8_pem(EVP_PKEY* key) {
     return pem;
 }
 
+struct X509Release {
+    void operator()(X509* x) const { X509_free(x); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Release>;
+
+X509Ptr x509_of(const std::vector<uint8_t>& der) {
+    const unsigned char* p = der.data();
+    return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+}
+
+// Longest chain followed: a CA's delivery is a few certificates deep.
+constexpr size_t kMaxChain = 16;
+
+// The certificates among `pool` that issued `subject`, issuer first, as far
+// as the pool reaches; a self-signed root ends the chain and is left out
+// (the verifier brings its own).
+std::vector<std::vector<uint8_t>> issuing_chain(const std::vector<uint8_t>& subject,
+                                                const std::vector<std::vector<uint8_t>>& pool) {
+    std::vector<X509Ptr> candidates;
+    for (const std::vector<uint8_t>& der : pool) candidates.push_back(x509_of(der));
+    std::vector<std::vector<uint8_t>> chain;
+    std::vector<size_t> used;
+    X509Ptr current = x509_of(subject);
+    while (current && chain.size() < kMaxChain) {
+        if (X509_check_issued(current.get(), current.get()) == X509_V_OK) break;
+        size_t found = pool.size();
+        for (size_t i = 0; i < pool.size() && found == pool.size(); ++i) {
+            if (!candidates[i] || pool[i] == subject ||
+                std::find(used.begin(), used.end(), i) != used.end())
+                continue;
+            if (X509_check_issued(candidates[i].get(), current.get()) == X509_V_OK) found = i;
+        }
+        if (found == pool.size()) break;
+        used.push_back(found);
+        if (X509_check_issued(candidates[found].get(), candidates[found].get()) == X509_V_OK) break;
+        chain.push_back(pool[found]);
+        current = x509_of(pool[found]);
+    }
+    return chain;
+}
+
 std::string import_entry(const fontseal_store_import_request& r) {
     // Without a certificate file, a PKCS#12 key file's own certificates.
     const char* cert_source = r.cert_path ? r.cert_path : r.key_path;
@@ -337,7 +379,8 @@ std::string import_entry(const fontseal_store_import_request& r) {
     GrowArray<P7Certificate> certificates;
     if (r.cert_path) {
         try {
-            load_certificates(r.cert_path, certificates);
+            // Every certificate of a PEM file: a CA delivers the chain in one.
+            load_certificates(r.cert_path, certificates, nullptr, true);
         } catch (const error&) {
             fail_with(FONTSEAL_E_CERT_OPEN,
                       std::string("cannot open certificate file ") + r.cert_path);
@@ -352,6 +395,8 @@ std::string import_entry(const fontseal_store_import_request& r) {
                                      "PKCS#7 bundle)"
                                    : " (only a PKCS#12 key file carries certificates)"));
 
+    std::vector<std::vector<uint8_t>> all;
+    for (const P7Certificate& c : certificates) all.push_back(der_of(c));
     std::vector<std::vector<uint8_t>> chosen;
     std::string key_pem;
     if (r.key_path) {
@@ -377,7 +422,7 @@ std::string import_entry(const fontseal_store_import_request& r) {
     uint32_t fault = kStoreOk;
     for (const std::vector<uint8_t>& der : chosen) {
         std::string thumbprint;
-        fault = store.add(der, key_pem, r.friendly_name, &thumbprint);
+        fault = store.add(der, key_pem, r.friendly_name, &thumbprint, issuing_chain(der, all));
         if (first.empty()) first = thumbprint;
         if (fault != kStoreOk) break;
     }
@@ -402,10 +447,13 @@ int32_t sign_with_store_entry(const char* thumbprint, const char* input, const c
     try {
         CspCert* entry = find_entry(*csp, normalised_prefix(thumbprint));
         check_key(*entry, &provider);
-        PCCERT_CONTEXT certificate = static_cast<WinCspCert&>(*entry).certificate();
-        const std::vector<std::vector<uint8_t>> der = {std::vector<uint8_t>(
+        const WinCspCert& own = static_cast<WinCspCert&>(*entry);
+        PCCERT_CONTEXT certificate = own.certificate();
+        // The entry's certificate, then those that issued it.
+        std::vector<std::vector<uint8_t>> der = {std::vector<uint8_t>(
             certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded)};
-        if (certificates_from_der(der, certificates) != 1 || !provider.get())
+        der.insert(der.end(), own.chain().begin(), own.chain().end());
+        if (certificates_from_der(der, certificates) < 1 || !provider.get())
             fail_with(FONTSEAL_E_STORE_KEY_UNUSABLE, "cannot use certificate " +
                                                          hex_of(entry->thumbprint(), 20) +
                                                          " of the store " + store_directory());
@@ -496,6 +544,7 @@ extern "C" FONTSEAL_API int32_t fontseal_store_list(fontseal_store_visitor visit
             e.token_label = label.c_str();
             e.token_serial = serial.c_str();
             e.key_locator = locator.c_str();
+            e.chain_count = own ? static_cast<int32_t>(own->chain().size()) : 0;
             if (visit && visit(&e, context) != 0) break;
         }
         return std::string();

@@ -103,6 +103,11 @@ const char* font_kind(int32_t detail) {
 
 std::string explain(int32_t code, const CallFiles& f, int32_t detail) {
     if (code == FONTSEAL_E_FONT_DIRECTORY && font_kind(detail)) return f.input + font_kind(detail);
+    // No certificate file was named: the key file was to carry them.
+    if (code == FONTSEAL_E_NO_CERTIFICATE && f.cert.empty() && !f.key.empty())
+        return "no certificate to sign with: " + f.key +
+               " holds only a key (name a certificate file, or use a PKCS#12 file that "
+               "carries its certificates)";
     for (const Explanation& e : kExplanations) {
         if (code < e.first || code > e.last) continue;
         switch (e.subject) {

@@ -5,9 +5,9 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "pkcs7/p7_digest.h"
-
 #include "timestamp/timestamp_signature.h"
 
 namespace fontseal {
@@ -33,6 +33,9 @@ struct SignOptions {
     // Font collections are signed too; the original entry points leave it
     // false and keep refusing them.
     bool collections = false;
+    // Receives why verifying will refuse the signer's certificate (expired,
+    // not for code signing, ...), when not null; empty when nothing does.
+    std::string* certificateWarning = nullptr;
 
     SignOptions() = default;
     SignOptions(int32_t use_sha1, int32_t statement_type, const char16_t* program_name,

@@ -15,6 +15,9 @@ constexpr const char* kOidSha512 = "2.16.840.1.101.3.4.2.3";
 constexpr const char* kOidRsaEncryption = "1.2.840.113549.1.1.1";
 constexpr const char* kOidRsaX500 = "2.5.8.1.1";
 constexpr const char* kOidExtendedKeyUsage = "2.5.29.37";
+constexpr const char* kOidKeyUsage = "2.5.29.15";
+constexpr const char* kOidAnyExtendedKeyUsage = "2.5.29.37.0";
+constexpr const char* kOidCodeSigning = "1.3.6.1.5.5.7.3.3";
 constexpr const char* kOidIndividualCodeSigning = "1.3.6.1.4.1.311.2.1.21";
 constexpr const char* kOidCommercialCodeSigning = "1.3.6.1.4.1.311.2.1.22";
 

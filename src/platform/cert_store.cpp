@@ -27,6 +27,9 @@ constexpr size_t kMaxStoreFile = 1 << 20;
 const char kCertSuffix[] = ".cer";
 const char kKeySuffix[] = ".key";
 const char kNameSuffix[] = ".name";
+const char kChainSuffix[] = ".chain";
+// A chain longer than this is not a CA's delivery.
+constexpr size_t kMaxChain = 16;
 
 struct BioFree {
     void operator()(BIO* bio) const { BIO_free(bio); }
@@ -119,6 +122,40 @@ bool certificate_der(const StoreBytes& bytes, StoreBytes& der) {
     if (length <= 0) return false;
     der.assign(out, out + length);
     OPENSSL_free(out);
+    return true;
+}
+
+// Every PEM certificate of a chain file, as DER, in file order; what
+// cannot be read ends the list.
+std::vector<StoreBytes> chain_der(const StoreBytes& bytes) {
+    std::vector<StoreBytes> out;
+    std::unique_ptr<BIO, BioFree> bio(
+        BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    while (bio && out.size() < kMaxChain) {
+        std::unique_ptr<X509, X509Free> cert(
+            PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+        if (!cert) break;
+        unsigned char* der = nullptr;
+        const int length = i2d_X509(cert.get(), &der);
+        if (length <= 0) break;
+        out.emplace_back(der, der + length);
+        OPENSSL_free(der);
+    }
+    return out;
+}
+
+// The chain file's text: each certificate as PEM.
+bool chain_pem(const std::vector<StoreBytes>& chain, std::string& pem) {
+    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    if (!bio) return false;
+    for (const StoreBytes& der : chain) {
+        const unsigned char* p = der.data();
+        std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+        if (!cert || PEM_write_bio_X509(bio.get(), cert.get()) != 1) return false;
+    }
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &data);
+    pem.assign(data ? data : "", length > 0 ? static_cast<size_t>(length) : 0);
     return true;
 }
 
@@ -293,13 +330,16 @@ bool DirectoryCertStore::load(std::vector<StoreEntry>& entries, uint32_t* fault)
         }
         if (regular_file_exists(file.stem + kKeySuffix))
             entry.key = std::make_shared<FileKeyRef>(file.stem + kKeySuffix);
+        StoreBytes chain;
+        if (read_file(file.stem + kChainSuffix, chain)) entry.chain = chain_der(chain);
         entries.push_back(std::move(entry));
     }
     return true;
 }
 
 uint32_t DirectoryCertStore::add(const StoreBytes& certificate, const std::string& key_pem,
-                                 const char* friendly_name, std::string* thumbprint) const {
+                                 const char* friendly_name, std::string* thumbprint,
+                                 const std::vector<StoreBytes>& chain) const {
     const std::string hex = thumbprint_hex(certificate);
     if (thumbprint) *thumbprint = hex;
     if (!make_directories(directory_)) return kStoreCannotWrite;
@@ -322,6 +362,12 @@ uint32_t DirectoryCertStore::add(const StoreBytes& certificate, const std::strin
             return kStoreCannotWrite;
         }
     }
+    if (!chain.empty()) {
+        std::string pem;
+        if (!chain_pem(chain, pem) ||
+            !write_whole(stem + kChainSuffix, pem.data(), pem.size(), 0644))
+            return kStoreCannotWrite;
+    }
     // The certificate last: a listed entry never lacks the key it was given.
     if (!write_whole(stem + kCertSuffix, certificate.data(), certificate.size(), 0644))
         return kStoreCannotWrite;
@@ -339,7 +385,7 @@ uint32_t DirectoryCertStore::remove(const std::string& thumbprint) const {
         if (thumbprint_hex(file.der) != wanted) continue;
         found = true;
         // The certificate first: an entry half removed is no longer listed.
-        for (const char* suffix : {kCertSuffix, kKeySuffix, kNameSuffix})
+        for (const char* suffix : {kCertSuffix, kKeySuffix, kNameSuffix, kChainSuffix})
             if (::unlink((file.stem + suffix).c_str()) != 0 && errno != ENOENT)
                 return kStoreCannotWrite;
     }

@@ -99,6 +99,9 @@ private:
 struct StoreEntry {
     StoreBytes certificate;            // DER
     std::string friendlyName;          // UTF-8; empty when none was given
+    // The certificates between it and its root (DER), its issuer first, as
+    // its CA delivered them; the root itself is never among them.
+    std::vector<StoreBytes> chain;
     std::shared_ptr<StoreKeyRef> key;  // null when the entry has no key
     // A token's entry: its label and serial number.
     std::string tokenLabel;
@@ -119,7 +122,8 @@ public:
 
 // A per-user store kept in one directory: for each entry <thumbprint>.cer
 // (DER; PEM is read too), and beside it <thumbprint>.key (PKCS#8 PEM, mode
-// 0600) and <thumbprint>.name (the friendly name, UTF-8) when it has them.
+// 0600), <thumbprint>.name (the friendly name, UTF-8) and <thumbprint>.chain
+// (its issuing certificates, PEM, issuer first) when it has them.
 // Entries are listed in file-name order. A directory that does not exist
 // yet is an empty store.
 class DirectoryCertStore : public CertStore {
@@ -129,11 +133,14 @@ public:
 
     // Adds or updates the entry of `certificate` (DER). `key_pem`, when not
     // empty, replaces its key file; `friendly_name`, when not null, its name
-    // (an empty name removes it). Creates the directory (mode 0700) when
-    // needed. Every file appears whole or not at all. Returns kStoreOk or a
-    // fault; `thumbprint` receives the entry's 40 upper-case hex digits.
+    // (an empty name removes it); `chain`, when not empty, its issuing
+    // certificates (an entry imported again without them keeps those it
+    // has). Creates the directory (mode 0700) when needed. Every file
+    // appears whole or not at all. Returns kStoreOk or a fault; `thumbprint`
+    // receives the entry's 40 upper-case hex digits.
     uint32_t add(const StoreBytes& certificate, const std::string& key_pem,
-                 const char* friendly_name, std::string* thumbprint) const;
+                 const char* friendly_name, std::string* thumbprint,
+                 const std::vector<StoreBytes>& chain = {}) const;
     // Removes the entry whose thumbprint is `thumbprint_hex` (40 hex digits,
     // either case) with its key and name. kStoreNotFound when there is none.
     uint32_t remove(const std::string& thumbprint_hex) const;

@@ -34,6 +34,7 @@ struct CertContextBody : CERT_CONTEXT {
     std::string friendlyName;
     std::shared_ptr<StoreKeyRef> key;
     std::string token;  // "label\0serial\0" for a token's entry, else empty
+    StoreBytes chain;   // the issuing certificates' DER, back to back
     bool keyUnknown = false;
     X509* x509 = nullptr;
 };
@@ -143,6 +144,8 @@ CertContextBody* make_context(StoreEntry& entry) {
     if (!entry.tokenLabel.empty() || !entry.tokenSerial.empty())
         body->token = entry.tokenLabel + '\0' + entry.tokenSerial + '\0';
     body->keyUnknown = entry.keyUnknown;
+    for (const StoreBytes& issuer : entry.chain)
+        body->chain.insert(body->chain.end(), issuer.begin(), issuer.end());
     body->dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
     body->pbCertEncoded = body->der.data();
     body->cbCertEncoded = static_cast<DWORD>(body->der.size());
@@ -354,6 +357,10 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD property, v
             static const uint8_t kPresent = 0;
             return give_property(&kPresent, 1, data, size);
         }
+        case FONTSEAL_CHAIN_PROP_ID:
+            if (body->chain.empty()) break;
+            return give_property(body->chain.data(), static_cast<DWORD>(body->chain.size()), data,
+                                 size);
         case CERT_FRIENDLY_NAME_PROP_ID:
             if (body->friendlyName.empty()) break;
             return give_property(body->friendlyName.c_str(),

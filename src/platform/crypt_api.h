@@ -8,8 +8,9 @@
 //   CertCloseStore                  duplicated contexts stay valid
 //   CertFreeCertificateContext      releases one reference
 //   CertGetCertificateContextProperty  key-provider, SHA-1 and friendly-name
-//                                   properties, and two of our own for token
-//                                   entries; size query with a null buffer
+//                                   properties, two of our own for token
+//                                   entries and one for the issuing chain;
+//                                   size query with a null buffer
 //   CertGetNameStringA              simple or friendly display name, subject or
 //                                   issuer; the size with the NUL, then the text
 //   FileTimeToSystemTime            the same instant as calendar fields (UTC)
@@ -47,6 +48,10 @@ constexpr DWORD FONTSEAL_TOKEN_PROP_ID = CERT_FIRST_USER_PROP_ID;
 // Present (one zero byte) when the entry's token hides whether it holds the
 // key until the user logs in; the key-provider property is then given too.
 constexpr DWORD FONTSEAL_KEY_UNKNOWN_PROP_ID = CERT_FIRST_USER_PROP_ID + 1;
+// The certificates that issued the entry's, as its CA delivered them: DER
+// elements back to back, the issuer first, the root left out. Absent when
+// the store keeps none for it.
+constexpr DWORD FONTSEAL_CHAIN_PROP_ID = CERT_FIRST_USER_PROP_ID + 2;
 constexpr DWORD CERT_NAME_SIMPLE_DISPLAY_TYPE = 4;
 constexpr DWORD CERT_NAME_FRIENDLY_DISPLAY_TYPE = 5;
 constexpr DWORD CERT_NAME_ISSUER_FLAG = 0x1;

@@ -81,6 +81,28 @@ const uint8_t* statement_value(PCCERT_CONTEXT certificate, int statement) {
     return statement == kStatementCommercial ? kCommercialStatement : kIndividualStatement;
 }
 
+// Splits DER elements that stand back to back; stops at the first that is
+// not whole.
+std::vector<std::vector<uint8_t>> split_elements(const std::vector<uint8_t>& bytes) {
+    std::vector<std::vector<uint8_t>> out;
+    MemoryStream stream(bytes.data(), static_cast<int>(bytes.size()));
+    try {
+        while (!stream.atEnd()) {
+            const int start = stream.position();
+            int tag = 0, form = 0, length = 0;
+            const int header = readHeader(stream, tag, form, length);
+            if (length < 0 || length > stream.remaining()) break;
+            const size_t end = static_cast<size_t>(start) + static_cast<size_t>(header) +
+                               static_cast<size_t>(length);
+            out.emplace_back(bytes.begin() + start, bytes.begin() + static_cast<long>(end));
+            stream.setPosition(static_cast<int>(end));
+        }
+    } catch (...) {
+        // A damaged tail: what came before it stands.
+    }
+    return out;
+}
+
 // SEQUENCE header for `length` content bytes followed by them, in a stream
 // of exactly that size.
 void wrap_content(const uint8_t* content, int length, MemoryStream& wrapped) {
@@ -167,6 +189,7 @@ WinCspCert& WinCspCert::operator=(WinCspCert&& other) noexcept {
     tokenLabel_ = std::move(other.tokenLabel_);
     tokenSerial_ = std::move(other.tokenSerial_);
     keyUnknown_ = other.keyUnknown_;
+    chain_ = std::move(other.chain_);
     std::memcpy(thumbprint_, other.thumbprint_, sizeof thumbprint_);
     certificate_ = std::exchange(other.certificate_, nullptr);
     owner_ = other.owner_;
@@ -199,6 +222,14 @@ bool WinCspCert::fill() {
             tokenLabel_ = token.c_str();
             if (tokenLabel_.size() < token.size()) tokenSerial_ = token.c_str() + tokenLabel_.size() + 1;
         }
+    }
+    chain_.clear();
+    size = 0;
+    if (CertGetCertificateContextProperty(certificate_, FONTSEAL_CHAIN_PROP_ID, nullptr, &size)) {
+        std::vector<uint8_t> chain(size);
+        if (CertGetCertificateContextProperty(certificate_, FONTSEAL_CHAIN_PROP_ID, chain.data(),
+                                              &size))
+            chain_ = split_elements(chain);
     }
     DWORD thumbprint_size = sizeof thumbprint_;
     if (!CertGetCertificateContextProperty(certificate_, CERT_SHA1_HASH_PROP_ID, thumbprint_,
@@ -275,13 +306,18 @@ int WinCsp::sign(CspCert* cert, const uint8_t* content, int content_length, int 
         signer.cAuthAttr = 3;
         signer.rgAuthAttr = attributes;
 
-        CERT_BLOB certificates[1] = {{certificate->cbCertEncoded, certificate->pbCertEncoded}};
+        // The signer's certificate, then those that issued it, so that a
+        // verifier holding only the root can build the chain.
+        std::vector<CERT_BLOB> certificates = {
+            {certificate->cbCertEncoded, certificate->pbCertEncoded}};
+        for (std::vector<uint8_t>& issuer : static_cast<WinCspCert*>(cert)->chain_)
+            certificates.push_back({static_cast<DWORD>(issuer.size()), issuer.data()});
         CMSG_SIGNED_ENCODE_INFO message_info = {};
         message_info.cbSize = sizeof message_info;
         message_info.cSigners = 1;
         message_info.rgSigners = &signer;
-        message_info.cCertEncoded = 1;
-        message_info.rgCertEncoded = certificates;
+        message_info.cCertEncoded = static_cast<DWORD>(certificates.size());
+        message_info.rgCertEncoded = certificates.data();
 
         MemoryStream wrapped;
         wrap_content(content, content_length, wrapped);

@@ -46,6 +46,9 @@ public:
     // The token hides whether it holds the key until the user logs in;
     // hasPrivateKey() is then true, as signing may still succeed.
     bool keyUnknown() const { return keyUnknown_; }
+    // The certificates that issued this one (DER), issuer first, root left
+    // out, as the store keeps them; they go into every signature it makes.
+    const std::vector<std::vector<uint8_t>>& chain() const { return chain_; }
 
 private:
     friend class WinCsp;
@@ -62,6 +65,7 @@ private:
     std::string tokenLabel_;
     std::string tokenSerial_;
     bool keyUnknown_ = false;
+    std::vector<std::vector<uint8_t>> chain_;
     uint8_t thumbprint_[20] = {};
     PCCERT_CONTEXT certificate_ = nullptr;
     WinCsp* owner_ = nullptr;

@@ -23,6 +23,7 @@
 #include "font/ot_collection_passes.h"
 #include "font/ot_passes.h"
 #include "verify/collection_layout_check.h"
+#include "x509/key_purpose_list.h"
 
 namespace fontseal {
 
@@ -566,10 +567,16 @@ void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, const c
                        fault);
         }
     }
-    // A certificate that names its purposes must name code signing.
-    if ((X509_get_extension_flags(cert) & EXFLAG_XKUSAGE) &&
-        !(X509_get_extended_key_usage(cert) & XKU_CODE_SIGN)) {
-        failed("chain", "the signer certificate is not for code signing");
+    // Signing warns by the same rule (x509/key_purpose_list.h).
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(cert, &der);
+    const CodeSigningUse use = length > 0
+                                   ? certificate_code_signing(der, static_cast<size_t>(length))
+                                   : CodeSigningUse::kUnreadable;
+    OPENSSL_free(der);
+    if (use != CodeSigningUse::kAllowed) {
+        failed("chain", std::string("the signer certificate is not for code signing: ") +
+                            code_signing_fault(use));
     }
     out.chainChecked = 1;
 }

@@ -89,6 +89,7 @@ class ProgressTest(TempDirTest):
         expected = ["signed %s -> %s" % (n, os.path.join(out, os.path.basename(n)))
                     for n in names[:3]]
         lines = piped.stdout.splitlines()
+        self.assertTrue(lines.pop(0).startswith("signing 4 fonts into "), piped.stdout)
         self.assertEqual(lines[:3], expected)
         self.assertTrue(lines[3].startswith("FAILED " + names[3] + ": "), lines)
         self.assertEqual(lines[4:], ["3 signed, 1 failed"])
@@ -100,6 +101,7 @@ class ProgressTest(TempDirTest):
         code, terminal, _ = on_terminal(args, stdout_too=True)
         self.assertEqual(code, 1)
         shown = terminal.splitlines()
+        self.assertTrue(shown.pop(0).startswith("signing 4 fonts into "), terminal)
         self.assertEqual(len(shown), 5, terminal)
         for i, line in enumerate(shown[:4]):
             m = re.fullmatch(r"\[(\d+)/4\] (.*?)(?:  ETA (\d+):(\d\d))?", line)

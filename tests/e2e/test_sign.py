@@ -269,6 +269,7 @@ class CliTest(SignTest):
                 env=self.env)
         self.assertEqual(r.returncode, 1)
         lines = r.stdout.strip().splitlines()
+        self.assertTrue(lines.pop(0).startswith("signing 3 fonts into "), r.stdout)
         self.assertEqual(len(lines), 4, r.stdout)
         self.assertIn("A.ttf", lines[0])
         self.assertIn("FAILED", lines[1])

@@ -392,6 +392,7 @@ class TimestampServersTest(unittest.TestCase):
                 FIX.server.url("/delay=0.3"), "--out-dir", outdir, *names)
         self.assertEqual(r.returncode, 1, r.stderr)
         lines = r.stdout.splitlines()
+        self.assertTrue(lines.pop(0).startswith("signing 7 fonts into "), r.stdout)
         expected = ["signed %s -> %s" % (n, os.path.join(outdir, os.path.basename(n)))
                     for n in names]
         self.assertEqual(lines[:3] + lines[4:7], expected[:3] + expected[4:])
