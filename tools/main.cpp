@@ -94,8 +94,8 @@ int run_command(const Command& command, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<Command> commands = {sign_command(), strip_command(), verify_command(),
-                                            store_command()};
+    const std::vector<Command> commands = {sign_command(),  strip_command(),   verify_command(),
+                                           store_command(), prepare_command(), attach_command()};
     const std::string usage = top_usage(commands);
     if (argc < 2) {
         std::fputs(usage.c_str(), stderr);
