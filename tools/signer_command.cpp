@@ -165,7 +165,7 @@ bool split_command_words(const std::string& line, std::vector<std::string>& word
                 }
                 if (line[i] == '"') break;
                 if (line[i] == '\\' && i + 1 < line.size() &&
-                    (line[i + 1] == '"' || line[i + 1] == '\\'))
+                    std::strchr("\"\\$`", line[i + 1]))
                     ++i;
                 word += line[i];
             }

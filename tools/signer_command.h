@@ -26,7 +26,8 @@ void add_signer_command_options(CLI::App& app, SignerCommandOptions& options);
 
 // Splits a command line into words without a shell: blanks separate words;
 // 'single quotes' keep everything up to the next single quote; "double
-// quotes" keep everything but \" and \\, which stand for " and \; outside
+// quotes" keep everything, a backslash there escaping only " \ $ and ` (as
+// in a POSIX shell, so a command copied from one keeps its meaning); outside
 // quotes a backslash keeps the next character as it is. Nothing is expanded.
 // False, with `error` set, for an unclosed quote or a trailing backslash.
 bool split_command_words(const std::string& line, std::vector<std::string>& words,
