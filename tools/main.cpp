@@ -11,6 +11,7 @@
 #include "fontseal/fontseal.h"
 
 #include "commands.h"
+#include "process_runner.h"
 
 namespace fontseal_cli {
 
@@ -60,6 +61,7 @@ void stop_cleanly_on_signals() {
         int received = 0;
         if (sigwait(&signals, &received) != 0) return;
         fontseal_remove_temporaries();
+        stop_running_processes();
         _exit(128 + received);
     }).detach();
 }

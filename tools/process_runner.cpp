@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <thread>
 
 namespace fontseal_cli {
@@ -91,6 +93,25 @@ bool reap(pid_t pid, int& status, std::chrono::steady_clock::time_point deadline
     }
 }
 
+// The process groups of the programs running now.
+std::mutex runningLock;
+std::set<pid_t>& running() {
+    static std::set<pid_t> groups;
+    return groups;
+}
+
+struct Registered {
+    pid_t group;
+    explicit Registered(pid_t g) : group(g) {
+        std::lock_guard<std::mutex> hold(runningLock);
+        running().insert(group);
+    }
+    ~Registered() {
+        std::lock_guard<std::mutex> hold(runningLock);
+        running().erase(group);
+    }
+};
+
 // A program that ends without reading its input must not end this process
 // with SIGPIPE: the signal is held back for this thread while it writes, and
 // taken off again if the write raised it.
@@ -109,6 +130,11 @@ void write_without_sigpipe(int fd, const std::string& bytes) {
 }
 
 }  // namespace
+
+void stop_running_processes() {
+    std::lock_guard<std::mutex> hold(runningLock);
+    for (pid_t group : running()) ::kill(-group, SIGKILL);
+}
 
 std::string last_line(const std::string& text) {
     size_t end = text.size();
@@ -163,6 +189,7 @@ ProcessResult run_process(const std::vector<std::string>& words,
     }
     // Both sides set the group, so it is in place whichever runs first.
     ::setpgid(pid, pid);
+    const Registered registered(pid);
     in.read.reset();
     out.write.reset();
     err.write.reset();

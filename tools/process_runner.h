@@ -27,6 +27,11 @@ ProcessResult run_process(const std::vector<std::string>& words,
                           const std::vector<std::string>& environment, const std::string& input,
                           double timeoutSeconds);
 
+// Kills the process group of every program run_process is running: what the
+// tool does before it exits on a signal, since programs in groups of their
+// own do not get the terminal's SIGINT.
+void stop_running_processes();
+
 // The last line of `text` that is not blank, without its line break.
 std::string last_line(const std::string& text);
 

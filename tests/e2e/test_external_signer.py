@@ -34,7 +34,7 @@ import base64, json, os, subprocess, sys, time
 mode, key, log = sys.argv[1], sys.argv[2], sys.argv[3]
 data = sys.stdin.buffer.read()
 with open(log, "a") as f:
-    f.write(json.dumps({"start": time.time(), "input": data.hex(),
+    f.write(json.dumps({"start": time.time(), "input": data.hex(), "argv": sys.argv[4:],
                         "env": {k: v for k, v in os.environ.items()
                                 if k.startswith("FONTSEAL_")}}) + "\n")
 if mode == "fail":
@@ -222,12 +222,17 @@ class ExternalSignerTest(TempDirTest):
         return read(out)
 
     def test_the_command_gets_its_input_and_environment(self):
+        # Split without a shell: quotes and backslashes as a shell reads them,
+        # nothing expanded.
+        words = r""" 'a b'  "c \"d\" \$HOME \x" e\ f $HOME '' "*.ttf" """
+        expected = ["a b", 'c "d" $HOME \\x', "e f", "$HOME", "", "*.ttf"]
         for form in ("digest", "digestinfo"):
             out = self.path(form + ".ttf")
             r = cli("sign", "--cert", self.chain, "--signer-input", form, "--digest", "sha384",
-                    "--signer-command", self.script("base64"), self.font, out)
+                    "--signer-command", self.script("base64") + words, self.font, out)
             self.assertEqual(r.returncode, 0, r.stderr)
             entry = self.log_entries()[-2]
+            self.assertEqual(entry["argv"], expected)
             self.assertEqual({k: v for k, v in entry["env"].items()
                               if k in ("FONTSEAL_DIGEST", "FONTSEAL_SIGN_INPUT", "FONTSEAL_FONT")},
                              {"FONTSEAL_DIGEST": "sha384",
@@ -258,6 +263,28 @@ class ExternalSignerTest(TempDirTest):
         self.assertEqual(len(events), 16)
         self.assertLessEqual(most, 4)
         self.assertGreaterEqual(most, 2)
+
+    def test_an_interrupt_stops_the_running_commands(self):
+        out = self.path("out.ttf")
+        p = subprocess.Popen([CLI, "sign", "--cert", self.chain, "--signer-command",
+                              self.script("hang"), self.font, out], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(self.log + ".pid") and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(0.2)
+        p.send_signal(2)
+        p.communicate(timeout=20)
+        self.assertEqual(p.returncode, 128 + 2)
+        script_pid, sleep_pid = map(int, read(self.log + ".pid").split())
+        # The commands run in process groups of their own, out of the
+        # terminal's reach: the tool ends them itself.
+        deadline = time.monotonic() + 5
+        while (alive(sleep_pid) or alive(script_pid)) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertFalse(alive(sleep_pid))
+        self.assertFalse(alive(script_pid))
+        self.assertFalse(os.path.exists(out))
 
     def test_faults_fail_alone_with_their_own_message(self):
         other = self.path("other chain.pem")
