@@ -196,7 +196,9 @@ std::vector<uint8_t> decode_signature(const std::string& text) {
 }
 
 void add_signer_command_options(CLI::App& app, SignerCommandOptions& options) {
-    app.add_option("--signer-command", options.command);
+    app.add_option("--signer-command", options.command)->each([&options](const std::string&) {
+        options.given = true;
+    });
     app.add_option("--signer-input", options.input)
         ->check(CLI::IsMember({"digest", "digestinfo"}, CLI::ignore_case));
     app.add_option("--signer-timeout", options.timeoutSeconds)->check(CLI::Range(0.001, 86400.0));

@@ -17,8 +17,9 @@ struct SignerCommandOptions {
     std::vector<std::string> words;  // split by split_command_words
     std::string input = "digest";    // or "digestinfo"
     double timeoutSeconds = 120;
+    bool given = false;  // --signer-command was on the command line, even empty
 
-    bool used() const { return !command.empty(); }
+    bool used() const { return given; }
 };
 
 // Declares --signer-command, --signer-input and --signer-timeout.
