@@ -125,7 +125,7 @@ TEST(ExternalSigner, EightThreadsShareOneSignerAndFaultsStayTheirOwn) {
         EXPECT_EQ(sign(0, out, fault.signer), fault.result);
         // Nothing written, not even a temporary beside it.
         std::string listing;
-        ASSERT_EQ(testsupport::run("ls -a " + dir.path() + " | grep fault", &listing), 256);
+        EXPECT_NE(testsupport::run("ls -a " + dir.path() + " | grep fault", &listing), 0);
         EXPECT_EQ(listing, "");
     }
     EVP_PKEY_free(good.key);
