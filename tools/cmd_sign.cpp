@@ -22,6 +22,7 @@
 #include "fontseal/fontseal.h"
 #include "password.h"
 #include "printable.h"
+#include "signer_command.h"
 
 namespace fontseal_cli {
 
@@ -32,6 +33,7 @@ const char kSignUsage[] =
     "       fontseal sign --key FILE [--cert FILE] [OPTIONS] --out-dir DIR INPUT...\n"
     "       fontseal sign --key FILE [--cert FILE] [OPTIONS] --in-place INPUT...\n"
     "       fontseal sign --store THUMBPRINT [OPTIONS] INPUT OUTPUT\n"
+    "       fontseal sign --cert FILE --signer-command 'CMD ARGS' [OPTIONS] INPUT OUTPUT\n"
     "\n"
     "Sign a TrueType or OpenType font: the font is laid out without any DSIG table,\n"
     "digested, and written again with a new DSIG table holding a PKCS#7 signature\n"
@@ -53,6 +55,25 @@ const char kSignUsage[] =
     "                         thumbprint is or starts with THUMBPRINT (at least 8\n"
     "                         hex digits) and the key stored with it, instead of\n"
     "                         --key and --cert (see 'fontseal store --help')\n"
+    "\n"
+    "External signer (the key stays elsewhere: a key service, an HSM):\n"
+    "  --signer-command 'CMD ARGS'\n"
+    "                         for each font run CMD (no shell: words split at\n"
+    "                         blanks, '...' and \"...\" quote, \\ escapes), write the\n"
+    "                         bytes to sign to its standard input and read the\n"
+    "                         RSA PKCS#1 v1.5 signature (raw, hex or base64) from\n"
+    "                         its standard output; FONTSEAL_DIGEST (sha256...),\n"
+    "                         FONTSEAL_SIGN_INPUT and FONTSEAL_FONT (the font's\n"
+    "                         path) are in its environment. Needs --cert, whose\n"
+    "                         first certificate is the signer's; the signature\n"
+    "                         must verify under it before anything is written\n"
+    "  --signer-input digest|digestinfo\n"
+    "                         what CMD signs: the bare digest (default; what key\n"
+    "                         services' sign-digest calls take) or the DER\n"
+    "                         DigestInfo (what a raw RSA operation takes)\n"
+    "  --signer-timeout SECONDS\n"
+    "                         stop CMD and its process group after this long\n"
+    "                         (default 120); --jobs N runs N commands at once\n"
     "\n"
     "Password (never taken as an argument):\n"
     "  --password-file FILE   read the key password from the first line of FILE\n"
@@ -135,6 +156,7 @@ struct SignArgs {
     std::vector<fontseal_timestamp_server> timestampServers;
     bool requireTimestamp = false;
     int jobs = 0;
+    SignerCommandOptions signerCommand;
 };
 
 // The time-stamp servers in the order the options came on the command line:
@@ -242,8 +264,11 @@ int validate(const CLI::App& app, SignArgs& args) {
         return usage("--digest must be one of " + names_of(kDigests));
     if (!look_up(kStatements, args.statementName, args.statement))
         return usage("--statement must be one of " + names_of(kStatements));
-    if (!app.count("--key") && !app.count("--store"))
-        return usage("a key is required: --key FILE, or --store THUMBPRINT");
+    if (!app.count("--key") && !app.count("--store") && !args.signerCommand.used())
+        return usage(
+            "a key is required: --key FILE, --store THUMBPRINT, or --signer-command 'CMD ARGS'");
+    if (args.signerCommand.used() && args.cert.empty())
+        return usage("--signer-command needs the signer's certificate: --cert FILE");
     if (!valid_utf8(args.programName)) return usage("--program-name is not valid UTF-8");
     if (args.requireTimestamp && args.timestampServers.empty())
         return usage(
@@ -369,6 +394,8 @@ public:
         request.output_path = output.c_str();
         report = fontseal_report();
         report.size = sizeof report;
+        if (args_.signerCommand.used())
+            return sign_with_signer_command(args_.signerCommand, request, report);
         return fontseal_sign(&request, &report);
     }
 
@@ -583,6 +610,8 @@ int run(const CLI::App& app, SignArgs& args) {
                              "be told apart from another font: use --force to replace it");
         }
     }
+    const std::string signerProblem = check_signer_command(args.signerCommand);
+    if (!signerProblem.empty()) return usage(signerProblem);
 
     PasswordSource source;
     if (!args.passwordFile.empty()) source = {PasswordSource::kFile, args.passwordFile};
@@ -611,7 +640,7 @@ int run(const CLI::App& app, SignArgs& args) {
     }
     std::string password, error;
     if (!tokenKey && source.kind == PasswordSource::kNone && args.store.empty() &&
-        !choose_password_source(args.key, source, unasked, error)) {
+        !args.signerCommand.used() && !choose_password_source(args.key, source, unasked, error)) {
         std::fprintf(stderr, "fontseal sign: %s\n", printable(error).c_str());
         return kExitFailed;
     }
@@ -693,6 +722,14 @@ Command sign_command() {
                 const unsigned processors = std::thread::hardware_concurrency();
                 args->jobs = processors > 0 ? static_cast<int>(processors) : 1;
                 app.add_option("--jobs", args->jobs)->check(CLI::Range(1, 256));
+                add_signer_command_options(app, args->signerCommand);
+                app.get_option("--signer-command")
+                    ->excludes(key)
+                    ->excludes(file)
+                    ->excludes(env)
+                    ->excludes(pinFile)
+                    ->excludes(pinEnv)
+                    ->excludes("--store");
                 app.add_option("paths", args->paths);
                 return [&app, args]() { return run(app, *args); };
             }};

@@ -26,6 +26,8 @@ Command sign_command();
 Command strip_command();
 Command store_command();
 Command verify_command();
+Command prepare_command();
+Command attach_command();
 
 // Prints "fontseal NAME: MESSAGE" and the hint to --help; returns kExitUsage.
 // MESSAGE may quote what the user typed: it is printed made harmless.

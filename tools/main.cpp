@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "fontseal/fontseal.h"
 #include "printable.h"
+#include "process_runner.h"
 
 namespace fontseal_cli {
 
@@ -72,6 +73,7 @@ void stop_cleanly_on_signals() {
         int received = 0;
         if (sigwait(&signals, &received) != 0) return;
         fontseal_remove_temporaries();
+        stop_running_processes();
         {
             std::lock_guard<std::mutex> hold(summary_lock);
             if (interrupt_summary) {
@@ -114,8 +116,8 @@ int run_command(const Command& command, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<Command> commands = {sign_command(), strip_command(), verify_command(),
-                                            store_command()};
+    const std::vector<Command> commands = {sign_command(),  strip_command(),   verify_command(),
+                                           store_command(), prepare_command(), attach_command()};
     const std::string usage = top_usage(commands);
     if (argc < 2) {
         std::fputs(usage.c_str(), stderr);

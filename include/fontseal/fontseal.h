@@ -146,6 +146,32 @@ typedef struct fontseal_timestamp_server {
     int32_t protocol; /* FONTSEAL_TIMESTAMP_* */
 } fontseal_timestamp_server;
 
+/* Results of a request signed by an external signer (its signer field). */
+enum {
+    FONTSEAL_E_SIGNER = -18,          /* the signer returned non-zero: it could not sign */
+    FONTSEAL_E_SIGNER_SIGNATURE = -19 /* the signature the signer returned does not verify
+                                         under the certificate's public key (another key's,
+                                         or damaged); nothing was written */
+};
+
+/* An external signer: makes the RSA PKCS#1 v1.5 signature for one font.
+ * hash_algorithm is a FONTSEAL_HASH_* (never 0); digest is the bare digest
+ * of the signed attributes, what "sign digest" calls of key services take,
+ * and digest_info the DER DigestInfo around it, what a raw RSA operation
+ * takes: sign either, the signature is the same. On entry
+ * *signature_length is the size of the signature buffer, never less than
+ * the length of the certificate key's modulus; the signer writes the
+ * signature there (exactly that modulus length, leading zero bytes kept),
+ * sets *signature_length and returns 0, or returns non-zero when it cannot
+ * sign (the call then fails with FONTSEAL_E_SIGNER; a host keeps its own
+ * reason in context). It is called once per signed font, from the thread
+ * that called fontseal_sign: a host that signs several requests at once
+ * on several threads has it called from those threads at once. */
+typedef int (*fontseal_signer_fn)(void* context, int32_t hash_algorithm, const uint8_t* digest,
+                                  size_t digest_length, const uint8_t* digest_info,
+                                  size_t digest_info_length, uint8_t* signature,
+                                  size_t* signature_length);
+
 /* Digest algorithms of a request. Zero is the default, SHA-256. */
 enum {
     FONTSEAL_HASH_DEFAULT = 0,
@@ -225,6 +251,15 @@ typedef struct fontseal_sign_request {
      * once: a refused PIN is never tried again. */
     const char* pin;
     size_t pin_length;
+    /* Added with external signers (a smaller size leaves them out): */
+    /* Non-NULL: the key never comes here; signer makes the signature and is
+     * handed signer_context with each call. cert_path is then required (its
+     * first certificate is the signer's, the rest go along as the chain)
+     * and key_path and store_thumbprint must be NULL. The signature is
+     * checked under the certificate's public key before anything is
+     * written. */
+    fontseal_signer_fn signer;
+    void* signer_context;
 } fontseal_sign_request;
 
 /* Signs request->input_path into request->output_path. Returns the result

@@ -20,7 +20,8 @@ from . import _native
 from ._native import (E_CERT_OPEN, E_CONTENT, E_FONT_DIRECTORY, E_INPUT_OPEN,  # noqa: F401
                       E_INTERNAL, E_KEY_FORMAT, E_KEY_OPEN, E_KEY_PASSWORD, E_KEY_READ,
                       E_KEY_TYPE, E_NO_CERTIFICATE, E_NO_MATCHING_CERT, E_NOT_VERIFIED,
-                      E_OUTPUT_CREATE, E_REQUEST, E_SIGN, E_STORE_AMBIGUOUS, E_STORE_KEY_EXPOSED,
+                      E_OUTPUT_CREATE, E_REQUEST, E_SIGN, E_SIGNER, E_SIGNER_SIGNATURE,
+                      E_STORE_AMBIGUOUS, E_STORE_KEY_EXPOSED,
                       E_STORE_KEY_MISMATCH, E_STORE_KEY_UNUSABLE, E_STORE_NO_ENTRY, E_STORE_NO_KEY,
                       E_STORE_OPEN, E_STORE_REQUEST, E_STORE_THUMBPRINT, E_STORE_WRITE,
                       E_TIMESTAMP, E_TOKEN, E_TOKEN_MODULE, E_TOKEN_PIN, E_TOKEN_PIN_LOCKED,
@@ -165,9 +166,32 @@ def _is_font_object(value):
         getattr(value, "save", None))
 
 
+def _signer_function(signer, raised):
+    """The C signer around a Python callable(digest, algorithm) -> bytes. What
+    it raises is kept in `raised` for sign() to report: it cannot cross the
+    library."""
+    names = {number: name for name, number in _native.HASHES.items()}
+
+    def call(_context, hash_algorithm, digest, digest_length, _info, _info_length, out,
+             out_length):
+        try:
+            signature = bytes(signer(ctypes.string_at(digest, digest_length),
+                                     names.get(hash_algorithm, "")))
+        except BaseException as e:  # handed back to sign()'s caller
+            raised.append(e)
+            return 1
+        if len(signature) <= out_length[0]:
+            ctypes.memmove(out, signature, len(signature))
+        # A longer one is not copied: the library refuses its length.
+        out_length[0] = len(signature)
+        return 0
+
+    return _native.SIGNER_FN(call)
+
+
 def sign(input, output, *, key=None, cert=None, password=None, digest=None, statement=None,
          program_name=None, info_url=None, timestamp=(), require_timestamp=False,
-         timestamp_digest=None, store=None, pin=None) -> SignResult:
+         timestamp_digest=None, store=None, pin=None, signer=None) -> SignResult:
     """Signs `input` (a path, or a fontTools TTFont) into the path `output`.
 
     key, cert: the private-key file (or a pkcs11: URI) and the certificate
@@ -179,6 +203,13 @@ def sign(input, output, *, key=None, cert=None, password=None, digest=None, stat
         or a (url, fontseal.RFC3161 or fontseal.COUNTER_SIGNATURE) pair.
     store: a certificate-store thumbprint (or a prefix of 8+ hex digits)
         instead of key and cert.
+    signer: instead of key, a callable(digest: bytes, algorithm: str) ->
+        bytes that returns the RSA PKCS#1 v1.5 signature of the bare digest
+        ("sha256", ... as `digest`) by the key of cert's first certificate:
+        a cloud key service's client, say. It is checked under the
+        certificate before anything is written (E_SIGNER_SIGNATURE); what it
+        raises becomes fontseal.Error (E_SIGNER) with its text. Signing from
+        several threads at once calls it from those threads.
     Raises fontseal.Error when the library refuses."""
     if _is_font_object(input):
         if getattr(input, "flavor", None):
@@ -193,7 +224,8 @@ def sign(input, output, *, key=None, cert=None, password=None, digest=None, stat
             return sign(temporary, output, key=key, cert=cert, password=password, digest=digest,
                         statement=statement, program_name=program_name, info_url=info_url,
                         timestamp=timestamp, require_timestamp=require_timestamp,
-                        timestamp_digest=timestamp_digest, store=store, pin=pin)
+                        timestamp_digest=timestamp_digest, store=store, pin=pin,
+                        signer=signer)
         finally:
             os.unlink(temporary)
 
@@ -213,6 +245,13 @@ def sign(input, output, *, key=None, cert=None, password=None, digest=None, stat
     request.require_timestamp = 1 if require_timestamp else 0
     request.timestamp_digest = _choice(timestamp_digest, _native.HASHES, "timestamp_digest")
     request.store_thumbprint = _text(store, "store")
+    raised = []
+    if signer is not None:
+        if not callable(signer):
+            raise TypeError("signer must be callable, not %s" % type(signer).__name__)
+        # Kept referenced here until the call returns.
+        signer_function = _signer_function(signer, raised)
+        request.signer = signer_function
     report = _native.fontseal_report()
     report.size = ctypes.sizeof(report)
 
@@ -229,6 +268,12 @@ def sign(input, output, *, key=None, cert=None, password=None, digest=None, stat
     finally:
         for secret in secrets:
             secret.wipe()
+    if raised:
+        if not isinstance(raised[0], Exception):
+            raise raised[0]  # KeyboardInterrupt, SystemExit: not a signing failure
+        raise Error(E_SIGNER, "the signer raised %s: %s while signing %s (code %d)" % (
+            type(raised[0]).__name__, raised[0], os.fsdecode(request.input_path),
+            E_SIGNER)) from raised[0]
     if result != OK:
         raise Error(result, report.message.decode("utf-8", "replace"))
     return SignResult(

@@ -29,6 +29,8 @@ E_REQUEST = -14
 E_TIMESTAMP = -15
 E_UNSIGNED = -16
 E_NOT_VERIFIED = -17
+E_SIGNER = -18
+E_SIGNER_SIGNATURE = -19
 E_CONTENT = -22
 E_SIGN = -23
 E_STORE_OPEN = -40
@@ -70,6 +72,14 @@ class fontseal_report(ctypes.Structure):
     ]
 
 
+# fontseal_signer_fn: (context, hash_algorithm, digest, digest_length,
+# digest_info, digest_info_length, signature, signature_length) -> int.
+SIGNER_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_int32,
+                             ctypes.POINTER(ctypes.c_uint8), ctypes.c_size_t,
+                             ctypes.POINTER(ctypes.c_uint8), ctypes.c_size_t,
+                             ctypes.POINTER(ctypes.c_uint8), ctypes.POINTER(ctypes.c_size_t))
+
+
 class fontseal_sign_request(ctypes.Structure):
     _fields_ = [
         ("size", ctypes.c_uint32),
@@ -92,6 +102,8 @@ class fontseal_sign_request(ctypes.Structure):
         ("store_thumbprint", ctypes.c_char_p),
         ("pin", ctypes.c_void_p),
         ("pin_length", ctypes.c_size_t),
+        ("signer", SIGNER_FN),
+        ("signer_context", ctypes.c_void_p),
     ]
 
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "api/cert_file_loader.h"
+#include "api/external_signing.h"
 #include "api/messages.h"
 #include "api/own_key_signing_step.h"
 #include "api/results.h"
@@ -204,6 +205,14 @@ const char* store_thumbprint_of(const fontseal_sign_request* r) {
     return r->store_thumbprint;
 }
 
+// The external signer a request names, as far as its size reaches; null for
+// none.
+fontseal_signer_fn signer_of(const fontseal_sign_request* r) {
+    if (!r || !has_field(*r, offsetof(fontseal_sign_request, signer_context), r->signer_context))
+        return nullptr;
+    return r->signer;
+}
+
 // A store fault's own line (which entry, which key file) in place of the
 // general one.
 void replace_message(fontseal_report* report, const std::string& line) {
@@ -246,9 +255,13 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
                                               fontseal_report* report) {
     using namespace fontseal;
     const char* store_thumbprint = store_thumbprint_of(request);
-    // A store entry replaces the key files: naming both is a malformed request.
-    const bool keyChosen = request && (store_thumbprint ? !request->key_path && !request->cert_path
-                                                        : request->key_path != nullptr);
+    const fontseal_signer_fn signer = signer_of(request);
+    // A store entry replaces the key files, and an external signer the key:
+    // naming both is a malformed request.
+    const bool keyChosen =
+        request && (signer ? !store_thumbprint && !request->key_path && request->cert_path
+                    : store_thumbprint ? !request->key_path && !request->cert_path
+                                       : request->key_path != nullptr);
     if (!request || request->size < kFirstRequestSize || !request->input_path ||
         !request->output_path || !keyChosen) {
         CallFiles files;
@@ -308,6 +321,9 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         if (has_field(r, offsetof(fontseal_sign_request, pin), r.pin) &&
             has_field(r, offsetof(fontseal_sign_request, pin_length), r.pin_length) && r.pin)
             pin.emplace(reinterpret_cast<const uint8_t*>(r.pin), r.pin_length);
+        if (signer)
+            return sign_with_external_signer(r.input_path, r.output_path, r.cert_path, signer,
+                                             r.signer_context, options, &detail, storeMessage);
         if (is_pkcs11_uri(r.key_path))
             return sign_with_token_key(r.input_path, r.output_path, r.cert_path, r.key_path,
                                        options, &detail);

@@ -62,6 +62,12 @@ const Explanation kExplanations[] = {
      " (it was tried once and not again: tokens lock after a few wrong PINs)"},
     {FONTSEAL_E_TOKEN_PIN_LOCKED, FONTSEAL_E_TOKEN_PIN_LOCKED, Subject::kKey,
      "the token's PIN is locked for ", ""},
+    {FONTSEAL_E_SIGNER, FONTSEAL_E_SIGNER, Subject::kInput, "the external signer could not sign ",
+     "; nothing was written"},
+    {FONTSEAL_E_SIGNER_SIGNATURE, FONTSEAL_E_SIGNER_SIGNATURE, Subject::kCert,
+     "the external signer's signature does not verify under the key of the first "
+     "certificate in ",
+     "; nothing was written"},
     {FONTSEAL_E_UNSIGNED, FONTSEAL_E_UNSIGNED, Subject::kInput, "", " carries no signature"},
     {FONTSEAL_E_NOT_VERIFIED, FONTSEAL_E_NOT_VERIFIED, Subject::kInput, "",
      " does not verify: a check of its signature failed"},
