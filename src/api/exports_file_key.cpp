@@ -6,8 +6,8 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <new>
 #include <optional>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,11 +19,11 @@
 #include "api/sign_job.h"
 #include "api/store_entry_signing.h"
 #include "base/error.h"
-#include "base/secure_bytes.h"
 #include "base/utf16.h"
 #include "fontseal/fontseal.h"
 #include "key/key_file.h"
 #include "key/pvk_reader.h"
+#include "base/secure_bytes.h"
 #include "key/token_signing_key.h"
 #include "platform/file_source.h"
 #include "platform/pin_source.h"
@@ -76,8 +76,8 @@ int32_t sign_with_pvk(const char* input_path, const char* output_path, const Key
 
 // Today's route: every key form, every certificate of a PEM file, and a
 // PKCS#12 file's own certificates when no certificate file is named.
-int32_t sign_with_key_file(const char* input_path, const char* output_path, const KeyFiles& files,
-                           const SignOptions& options, int32_t* detail) {
+int32_t sign_with_key_file(const char* input_path, const char* output_path,
+                           const KeyFiles& files, const SignOptions& options, int32_t* detail) {
     GrowArray<P7Certificate> certificates;
     if (files.certPath) load_certificate_file(files.certPath, true, certificates);
 

@@ -19,17 +19,17 @@
 
 #include "api/cert_file_loader.h"
 #include "api/messages.h"
-#include "api/own_key_signing_step.h"
 #include "api/results.h"
+#include "api/own_key_signing_step.h"
 #include "api/sign_job.h"
 #include "api/store_entry_signing.h"
 #include "api/store_signing_step.h"
 #include "base/error.h"
-#include "base/secure_bytes.h"
 #include "fontseal/csp.h"
 #include "fontseal/store.h"
 #include "key/key_file.h"
 #include "key/provider_signing_key.h"
+#include "base/secure_bytes.h"
 #include "platform/cert_store.h"
 #include "platform/crypt_api.h"
 #include "platform/file_source.h"
@@ -41,6 +41,7 @@ namespace {
 
 constexpr size_t kMinPrefix = 8;
 constexpr size_t kThumbprintDigits = 40;
+
 
 struct CspRelease {
     void operator()(Csp* csp) const { release_win_csp(csp); }
@@ -221,8 +222,7 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
     const std::string thumbprint = hex_of(entry.thumbprint(), 20);
     const std::string who = describe_entry(entry);
     const bool token = on_token(entry);
-    const char* where =
-        token ? " has no private key on its token" : " has no private key in the store";
+    const char* where = token ? " has no private key on its token" : " has no private key in the store";
     if (!entry.hasPrivateKey() || entry.typeCode() != kWinCspCertType)
         fail_with(FONTSEAL_E_STORE_NO_KEY, who + where, thumbprint);
     PCCERT_CONTEXT certificate = static_cast<WinCspCert&>(entry).certificate();
@@ -245,8 +245,8 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
         case kStoreNoToken:
             fail_with(FONTSEAL_E_TOKEN, "the token of " + who + " is no longer there", thumbprint);
         case kStorePinRefused:
-            fail_with(FONTSEAL_E_TOKEN_PIN, explain_result(FONTSEAL_E_TOKEN_PIN, {"", "", "", who}),
-                      thumbprint);
+            fail_with(FONTSEAL_E_TOKEN_PIN,
+                      explain_result(FONTSEAL_E_TOKEN_PIN, {"", "", "", who}), thumbprint);
         case kStorePinLocked:
             fail_with(FONTSEAL_E_TOKEN_PIN_LOCKED,
                       explain_result(FONTSEAL_E_TOKEN_PIN_LOCKED, {"", "", "", who}), thumbprint);
@@ -277,6 +277,7 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
 
 // ---- import --------------------------------------------------------------------
 
+
 // Every key form the signing calls read (PVK, PEM, DER PKCS#8, PKCS#12),
 // with a PKCS#12 file's certificates. The key keeps the library context it
 // was read in alive.
@@ -294,8 +295,8 @@ KeyFileContents read_key(const char* path, const char* password, size_t password
         fail_with(code, explain_result(code, {"", "", "", path}));
     }
     try {
-        loaded = load_key_file(
-            path, password ? reinterpret_cast<const char*>(text.data()) : nullptr, contents);
+        loaded = load_key_file(path, password ? reinterpret_cast<const char*>(text.data()) : nullptr,
+                               contents);
     } catch (const error& e) {
         loaded = e.code;
         const int32_t code = result_for(Stage::kKeyOpen, e.code);

@@ -127,7 +127,8 @@ std::string describe_result(int32_t code, const CallFiles& files, int32_t detail
     return explain(code, files, detail) + " (code " + std::to_string(code) + ")";
 }
 
-int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files, int32_t detail) {
+int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& files,
+                    int32_t detail) {
     if (!report ||
         !struct_covers(report->size, offsetof(fontseal_report, result), sizeof report->result))
         return code;
