@@ -279,6 +279,9 @@ class VerifyTest(TempDirTest):
                 self.assertEqual(report["digest"], digests[digest])
                 self.assertEqual(report["layout"], "writer")
                 self.assertEqual(report["program_name"], PROGRAM)
+                # One name for the URL everywhere (--info-url, info_url); the
+                # earlier JSON name stays for a release.
+                self.assertEqual(report["info_url"], "https://example.test/")
                 self.assertEqual(report["more_info_url"], "https://example.test/")
                 self.assertEqual(report["statement"], "commercial")
                 self.assertIn("Fontseal Test Publisher publisher", report["signer"]["subject"])
@@ -289,10 +292,14 @@ class VerifyTest(TempDirTest):
                     self.assertIn("tsa", report["timestamp"]["signer"])
                     self.assertGreater(report["timestamp"]["time"], 1600000000)
                 else:
-                    self.assertNotIn("timestamp", report)
+                    self.assertIsNone(report["timestamp"])
+                # MD5 and SHA-1 still verify, with a note that they are weak.
+                weak = digest in ("md5", "sha1")
+                self.assertEqual((report["valid"], report["weak_digest"]), (True, weak))
                 # Plain text names the same findings.
                 text = cli("verify", out).stdout
-                self.assertIn("valid", text)
+                self.assertIn(": valid\n", text)
+                self.assertEqual("note: weak digest" in text, weak)
                 self.assertIn("chain: not checked", text)
                 # openssl agrees: the SignedData (read by fontTools) verifies
                 # over its content, chained to the CA.
@@ -415,10 +422,12 @@ class VerifyTest(TempDirTest):
                 code, [report], r = verify(self.path("odd.ttf"))
                 self.assertEqual(code, 0, r.stderr)
                 self.assertEqual(report["program_name"], shown_name)
-                self.assertEqual(report["more_info_url"], shown_url)
+                self.assertEqual(report["info_url"], shown_url)
                 r = cli("verify", self.path("odd.ttf"))
                 self.assertEqual(r.returncode, 0)
-                self.assertIn("program: %s %s\n" % (shown_name, shown_url), r.stdout)
+                # Labelled apart: the URL is no program.
+                self.assertIn("  program: %s\n  more info: %s\n" % (shown_name, shown_url),
+                              r.stdout)
 
     def test_counter_signatures_built_by_the_test_and_the_chain_at_their_time(self):
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
@@ -500,10 +509,10 @@ class VerifyTest(TempDirTest):
                 first = each.index("invalid") + 1 if failed else 1
                 self.assertEqual(report["signature_number"], first)
                 self.assertEqual(report["digest"], details[first - 1]["digest"])
-                self.assertEqual("timestamp" in report, "timestamp" in details[first - 1])
+                self.assertEqual(report["timestamp"], details[first - 1]["timestamp"])
                 for blob, d in zip(blobs, details):
                     self.assertEqual(d["digest"], "SHA-1" if blob is stamped else "SHA-256")
-                    self.assertEqual("timestamp" in d, blob is stamped)
+                    self.assertEqual(d["timestamp"] is not None, blob is stamped)
                     self.assertEqual(d.get("failed_check"), "signature" if blob is forged else None)
                     self.assertEqual(d["chain_checked"], blob is not forged)
                 if failed:
@@ -531,6 +540,163 @@ class VerifyTest(TempDirTest):
         code, reports, _ = verify(signed, DEJAVU)
         self.assertEqual((code, [r["status"] for r in reports]), (1, ["valid", "unsigned"]))
         self.assertEqual(cli("verify").returncode, 2)
+
+    def test_roots_files_as_cas_deliver_them(self):
+        """--ca-file as a CA hands it out: a root and the intermediate that
+        issued the signer, in either order, or the root alone when the font
+        carries the intermediate; openssl verify judges each chain alike.
+        A file that cannot serve as roots is a usage error, not a verdict."""
+        pki = self.intermediate_pki()
+        leaf_only = self.sign("leaf.ttf", signer=["--key", pki["key"], "--cert", pki["leaf"]])
+        with_chain = self.sign("chain.ttf", signer=["--key", pki["key"], "--cert", pki["chain"]])
+        both = self.path("root+inter.pem")
+        write(both, read(pki["root"]) + read(pki["inter"]))
+        reversed_ = self.path("inter+root.pem")
+        write(reversed_, read(pki["inter"]) + read(pki["root"]))
+        cases = [  # roots, font, the intermediate in the font, (exit, failed check)
+            (both, leaf_only, False, (0, None)),
+            (reversed_, leaf_only, False, (0, None)),
+            (pki["root"], with_chain, True, (0, None)),
+            (pki["root"], leaf_only, False, (1, "chain")),
+            (FIX.stranger, with_chain, True, (1, "chain")),
+        ]
+        for roots, font, carried, (exit_code, failed) in cases:
+            with self.subTest(roots=os.path.basename(roots), font=os.path.basename(font)):
+                code, [report], r = verify("--ca-file", roots, font)
+                self.assertEqual((code, report["failed_check"], report["chain_checked"]),
+                                 (exit_code, failed, exit_code == 0), r.stdout)
+                agreed = run(["openssl", "verify", "-purpose", "any", "-CAfile", roots] +
+                             (["-untrusted", pki["inter"]] if carried else []) + [pki["leaf"]])
+                self.assertEqual(agreed.returncode == 0, exit_code == 0, agreed.stdout)
+
+        fifo = self.path("roots.fifo")
+        os.mkfifo(fifo)
+        write(self.path("empty.pem"), b"")
+        write(self.path("garbage.pem"), b"-----BEGIN CERTIFICATE-----\nnot base64\n")
+        unusable = [  # roots file, what the message says
+            (self.path("missing.pem"), "No such file or directory"),
+            (self.dir, "it is a directory"),
+            (fifo, "it is not a regular file"),
+            (self.path("empty.pem"), "it is empty"),
+            (pki["key"], "it holds no certificate"),
+            (self.path("garbage.pem"), "it holds no certificate"),
+        ]
+        for roots, why in unusable:
+            for args in (["--json"], []):
+                with self.subTest(roots=os.path.basename(roots), args=args):
+                    # A FIFO without a writer would hold an open that waits.
+                    r = cli("verify", *args, "--ca-file", roots, leaf_only, DEJAVU, timeout=30)
+                    self.assertEqual((r.returncode, r.stdout), (2, ""), r.stderr)
+                    self.assertIn("roots file %s: %s" % (roots, why), r.stderr)
+
+    def intermediate_pki(self):
+        """root -> intermediate -> code-signing leaf, made with openssl as a CA
+        issuing through an intermediate does."""
+        d = self.path("pki")
+        os.mkdir(d)
+        conf = os.path.join(d, "ext.cnf")
+        with open(conf, "w") as f:
+            f.write("[inter]\nbasicConstraints=critical,CA:TRUE,pathlen:0\n"
+                    "keyUsage=critical,keyCertSign,cRLSign\nsubjectKeyIdentifier=hash\n"
+                    "authorityKeyIdentifier=keyid\n"
+                    "[leaf]\nbasicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                    "extendedKeyUsage=codeSigning\nsubjectKeyIdentifier=hash\n"
+                    "authorityKeyIdentifier=keyid\n")
+        p = {n: os.path.join(d, n + ".pem") for n in ("root", "inter", "leaf", "chain")}
+        p["key"] = os.path.join(d, "leaf.key")
+        check(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+               os.path.join(d, "root.key"), "-out", p["root"], "-days", "30", "-subj",
+               "/CN=Fontseal Test Root/O=Fontseal Test PKI", "-addext",
+               "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign"])
+        for name, issuer, ext in (("inter", "root", "inter"), ("leaf", "inter", "leaf")):
+            key = os.path.join(d, name + ".key")
+            csr = os.path.join(d, name + ".csr")
+            check(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                   "-out", csr, "-subj", "/CN=Fontseal Test %s/O=Fontseal Test PKI" % name])
+            check(["openssl", "x509", "-req", "-in", csr, "-CA", p[issuer], "-CAkey",
+                   os.path.join(d, issuer + ".key"), "-CAcreateserial", "-out", p[name],
+                   "-days", "20", "-extfile", conf, "-extensions", ext])
+        write(p["chain"], read(p["leaf"]) + read(p["inter"]))
+        return p
+
+    def test_summary_head_checksum_and_one_json_shape(self):
+        """Several fonts end with a count; a head checksum changed in the
+        directory after signing fails like any other table's; every JSON
+        object has the same keys, null where there is no value."""
+        good = self.sign("good.ttf")
+        stamped = self.sign("stamped.ttf", "--timestamp-rfc3161", FIX.server.url("/"))
+
+        def changed_checksum(tag, name):
+            data = bytearray(read(good))
+            i = [k for k, r in enumerate(directory(bytes(data))[5]) if r[0] == tag][0]
+            at = 12 + 16 * i + 4
+            data[at:at + 4] = struct.pack(">I", (struct.unpack(">I", data[at:at + 4])[0] + 1)
+                                          & 0xFFFFFFFF)
+            write(self.path(name), bytes(data))
+            return self.path(name)
+
+        head = changed_checksum(b"head", "head.ttf")
+        glyf = changed_checksum(b"glyf", "glyf.ttf")
+        # fontTools finds the good font's head checksum right, the changed one wrong.
+        open_checked(good)
+        with self.assertRaises(AssertionError):
+            open_checked(head)
+        fonts = [good, head, stamped, glyf, DEJAVU]
+        code, reports, r = verify(*fonts)
+        self.assertEqual(code, 1)
+        self.assertEqual([o["valid"] for o in reports], [True, False, True, False, False])
+        why = {o["font"]: (o["failed_check"], o["message"]) for o in reports}
+        self.assertEqual(why[head], ("digest", head + ": the head table's checksum in the table "
+                                     "directory changed after signing"))
+        self.assertEqual(why[glyf], ("digest", glyf + ": the font changed after signing"))
+
+        keys = {"font", "status", "valid", "result", "message", "failed_check", "dsig_flags",
+                "signatures", "signature_number", "signer", "digest", "weak_digest",
+                "statement", "program_name", "info_url", "more_info_url", "layout",
+                "timestamp", "chain_checked", "signature_details"}
+        each_keys = keys - {"font", "dsig_flags", "signatures", "signature_number",
+                            "signature_details"} | {"number"}
+
+        def no_placeholder(value):
+            if isinstance(value, dict):
+                return all(no_placeholder(v) for v in value.values())
+            if isinstance(value, list):
+                return all(no_placeholder(v) for v in value)
+            return value != -1 and value != ""
+
+        for o in reports:
+            with self.subTest(o["font"]):
+                self.assertEqual(set(o), keys)
+                self.assertTrue(no_placeholder(o), o)
+                for one in [o] + o["signature_details"]:
+                    self.assertIs(one["valid"], one["status"] == "valid")
+                    self.assertEqual(one["failed_check"] is None, one["status"] != "invalid")
+                    self.assertEqual(one["info_url"], one["more_info_url"])
+                for one in o["signature_details"]:
+                    self.assertEqual(set(one), each_keys)
+        unsigned = reports[4]
+        self.assertEqual((unsigned["dsig_flags"], unsigned["signature_number"],
+                          unsigned["signer"], unsigned["timestamp"]), (None, None, None, None))
+        self.assertIsNone(reports[0]["timestamp"])
+        self.assertIsInstance(reports[2]["timestamp"]["time"], int)
+
+        cases = [  # fonts, extra arguments, the last line
+            (fonts, [], "5 fonts: 2 valid, 3 failed"),
+            (fonts, ["--allow-unsigned"], "5 fonts: 2 valid, 2 failed, 1 unsigned (allowed)"),
+            ([good, stamped], [], "2 fonts: 2 valid, 0 failed"),
+            ([good], [], None),
+        ]
+        for names, extra, last in cases:
+            with self.subTest(last=last):
+                r = cli("verify", *extra, *names)
+                self.assertEqual(r.returncode, 0 if last is None or ", 0 failed" in last else 1)
+                lines = r.stdout.splitlines()
+                if last:
+                    self.assertEqual(lines[-1], last)
+                    self.assertEqual(sum(line.endswith(": valid") for line in lines),
+                                     int(last.split(": ")[1].split()[0]))
+                else:
+                    self.assertFalse(lines[-1][:1].isdigit(), lines[-1])
 
     def test_fonts_signed_by_a_foundry_verify(self):
         """Installed fonts whose DSIG holds a real signature (make deps installs
