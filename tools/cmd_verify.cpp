@@ -461,10 +461,10 @@ std::string html_page(const std::vector<Verified>& all, const Counts& counts,
     page += counts.failed ? " failed" : " valid";
     page += "\">" + std::to_string(counts.fonts) + (counts.fonts == 1 ? " font: " : " fonts: ") +
             "<span class=\"count failed\">" + std::to_string(counts.failed) +
-            " failed</span><span class=\"count valid\">" + std::to_string(counts.valid) +
+            " failed</span>, <span class=\"count valid\">" + std::to_string(counts.valid) +
             " valid</span>";
     if (counts.unsignedAllowed) {
-        page += "<span class=\"count unsigned\">" + std::to_string(counts.unsignedAllowed) +
+        page += ", <span class=\"count unsigned\">" + std::to_string(counts.unsignedAllowed) +
                 " unsigned (allowed)</span>";
     }
     page += "</p>\n<p class=\"summary\">Made " +
