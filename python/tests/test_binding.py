@@ -2,7 +2,13 @@
 with tools nobody here wrote: the C compiler for the struct layouts, fontTools
 for the fonts, openssl for the signature and the test PKI."""
 import ctypes
+import datetime
+import errno
+import inspect
+import json
 import os
+import socket
+import warnings
 import re
 import sys
 import time
@@ -74,7 +80,7 @@ def pki(tmp_path_factory):
     d = str(tmp_path_factory.mktemp("pki"))
     ca_key, ca = make_ca(d)
     cert, key, pvk = make_signer(d, ca_key, ca, "publisher", password=PASSWORD)
-    return {"ca": ca, "cert": cert, "key": key, "pvk": pvk}
+    return {"ca": ca, "ca_key": ca_key, "cert": cert, "key": key, "pvk": pvk}
 
 
 def build_font():
@@ -120,7 +126,9 @@ def test_sign_a_font_built_in_process_then_verify(pki, tmp_path, monkeypatch):
         kinds = [dict((k.lower(), v) for k, v in r["headers"])["content-type"]
                  for r in tsa.requests]
         assert kinds[0] == "application/timestamp-query" and len(kinds) == 2, kinds
-    assert signed.timestamp_server == 1 and abs(signed.timestamp_time - time.time()) < 600
+    # Times are aware datetimes in UTC.
+    assert signed.timestamp_server == 1 and signed.timestamp_time.tzinfo is datetime.timezone.utc
+    assert abs(signed.timestamp_time.timestamp() - time.time()) < 600
     # The font saved for the library is gone again.
     assert os.listdir(tmp_path / "scratch") == []
 
@@ -198,3 +206,182 @@ def test_tampered_and_unsigned_fonts(pki, tmp_path):
     build_font().save(str(tmp_path / "plain.ttf"))
     result = fontseal.verify(tmp_path / "plain.ttf")
     assert not result.valid and result.unsigned and result.dsig_flags is None, result
+
+
+def test_hosts_initialise_structs_with_the_header_macros(tmp_path):
+    """C and C++ hosts built with -Wall -Wextra -Werror: the header's
+    initialisers set the size and zero the rest, where the plain {sizeof r}
+    does not build; the structs so made work with the library."""
+    fields = ("FONTSEAL_SIGN_REQUEST_INIT", "fontseal_sign_request"), \
+        ("FONTSEAL_VERIFY_REQUEST_INIT", "fontseal_verify_request"), \
+        ("FONTSEAL_REPORT_INIT", "fontseal_report"), \
+        ("FONTSEAL_VERIFY_REPORT_INIT", "fontseal_verify_report")
+    body = ['#include "fontseal/fontseal.h"', "#include <stdio.h>", "#include <string.h>",
+            "int main(int argc, char** argv) {", "(void)argc;"]
+    for macro, struct in fields:
+        name = struct[len("fontseal_"):]
+        body += ["%s %s = %s;" % (struct, name, macro),
+                 'printf("%s %%u %%d\\n", (unsigned)%s.size, '
+                 '(int)(memcmp((char*)&%s + 4, (char[%d]){0}, sizeof %s - 4) == 0));'
+                 % (struct, name, name, ctypes.sizeof(getattr(_native, struct)), name)]
+    body += ["verify_request.font_path = argv[1];",
+             "int32_t r = fontseal_verify(&verify_request, &verify_report);",
+             'printf("%d %d %s\\n", (int)r, (int)verify_report.dsig_flags, verify_report.message);',
+             "return 0; }"]
+    expected = ["%s %d 1" % (s, ctypes.sizeof(getattr(_native, s))) for _, s in fields]
+    library = os.environ["FONTSEAL_LIBRARY"]
+    plain = tmp_path / "plain.ttf"
+    build_font().save(str(plain))
+    compilers = [("cc", "c", "-std=c11"), ("gcc", "c", "-std=c99"), ("clang", "c", "-std=c11"),
+                 ("c++", "c++", "-std=c++17"), ("clang++", "c++", "-std=c++17")]
+    built = 0
+    for compiler, language, std in compilers:
+        if not run(["sh", "-c", "command -v " + compiler]).stdout:
+            continue
+        source = tmp_path / ("host." + ("c" if language == "c" else "cpp"))
+        # C++ has no compound literals: compare with a zeroed array instead.
+        text = "\n".join(body)
+        if language == "c++":
+            text = text.replace("(char[", "std::array<char, ").replace("]){0}", ">{}.data()")
+            text = "#include <array>\n" + text
+        source.write_text(text + "\n")
+        program = tmp_path / "host"
+        r = run([compiler, std, "-Wall", "-Wextra", "-Werror", "-pedantic", "-I",
+                 os.path.join(ROOT, "include"), str(source), library,
+                 "-Wl,-rpath," + os.path.dirname(library), "-o", str(program)])
+        assert r.returncode == 0, (compiler, r.stderr)
+        lines = run([str(program), str(plain)]).stdout.splitlines()
+        assert lines[:4] == expected, (compiler, lines)
+        assert lines[4].startswith("%d -1 %s: " % (fontseal.E_UNSIGNED, plain)), lines
+        # What hosts wrote before: a warning, so an error under -Werror.
+        source.write_text('#include "fontseal/fontseal.h"\n'
+                          "int main(void) { fontseal_report r = {sizeof r}; return (int)r.result; }\n")
+        r = run([compiler, std, "-Wall", "-Wextra", "-Werror", "-I",
+                 os.path.join(ROOT, "include"), "-c", str(source), "-o", str(tmp_path / "o.o")])
+        assert r.returncode != 0 and "missing" in r.stderr, (compiler, r.stderr)
+        built += 1
+    assert built >= 2
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def test_pythonic_contract(pki, tmp_path):
+    """What a Python caller may rely on: truth, warnings, exceptions of the
+    right kinds for the wrong inputs, and one vocabulary with the CLI."""
+    font = tmp_path / "in.ttf"
+    build_font().save(str(font))
+    out = tmp_path / "out.ttf"
+    signer = dict(key=pki["key"], cert=pki["cert"])
+    assert fontseal.sign(font, out, **signer) == fontseal.SignResult(None, None)
+    good = fontseal.verify(out)
+    assert good and good.valid and not fontseal.verify(font)
+
+    # Asked for a stamp and got none: a warning, or with require_timestamp a refusal.
+    dead = "http://127.0.0.1:%d/" % free_port()
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = fontseal.sign(font, out, timestamp=[(dead, fontseal.RFC3161)], **signer)
+    assert [w.category for w in caught] == [fontseal.TimestampWarning], caught
+    assert str(out) in str(caught[0].message) and caught[0].filename == __file__
+    assert result.timestamp_server is None and fontseal.verify(out).timestamp_kind is None
+    os.unlink(out)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(fontseal.Error) as refused:
+            fontseal.sign(font, out, timestamp=dead, require_timestamp=True, **signer)
+    assert refused.value.code == fontseal.E_TIMESTAMP and not out.exists()
+    fontseal.sign(font, out, **signer)
+
+    missing = tmp_path / "missing.pem"
+    cases = [  # call, exception, result code (None: not the library's)
+        (lambda: fontseal.sign(read(font), tmp_path / "x.ttf", **signer), TypeError, None),
+        (lambda: fontseal.sign(font, os.fsencode(tmp_path / "x.ttf"), **signer), TypeError, None),
+        (lambda: fontseal.verify(read(out)), TypeError, None),
+        (lambda: fontseal.sign(tmp_path / "none.ttf", tmp_path / "x.ttf", **signer),
+         fontseal.MissingFileError, fontseal.E_INPUT_OPEN),
+        (lambda: fontseal.sign(font, tmp_path / "x.ttf", key=missing, cert=pki["cert"]),
+         fontseal.MissingFileError, fontseal.E_KEY_OPEN),
+        (lambda: fontseal.sign(font, tmp_path / "x.ttf", key=pki["key"], cert=missing),
+         fontseal.MissingFileError, fontseal.E_CERT_OPEN),
+        (lambda: fontseal.verify(tmp_path / "none.ttf"), fontseal.MissingFileError,
+         fontseal.E_INPUT_OPEN),
+        (lambda: fontseal.verify(out, ca_file=missing), fontseal.MissingFileError,
+         fontseal.E_CA_FILE),
+        (lambda: fontseal.verify(out, ca_file=pki["key"]), fontseal.Error, fontseal.E_CA_FILE),
+        (lambda: fontseal.sign(font, str(tmp_path / "x.ttf") + "\0.bak", **signer), ValueError,
+         None),
+        (lambda: fontseal.verify(str(out) + "\0.bak"), ValueError, None),
+        (lambda: fontseal.sign(font, tmp_path / "x.ttf", program_name="a\0b", **signer),
+         ValueError, None),
+        (lambda: fontseal.verify(out, signature=2 ** 32 + 1), ValueError, None),
+        (lambda: fontseal.verify(out, signature=2 ** 31), ValueError, None),
+        (lambda: fontseal.verify(out, signature=-1), ValueError, None),
+        (lambda: fontseal.verify(out, signature=1.0), TypeError, None),
+        (lambda: fontseal.verify(out, signature=True), TypeError, None),
+    ]
+    for call, kind, code in cases:
+        with pytest.raises(kind) as caught:
+            call()
+        e = caught.value
+        assert type(e) is kind, e
+        if code is not None:
+            assert e.code == code, (e.code, e.message)
+        if kind is fontseal.MissingFileError:
+            assert isinstance(e, FileNotFoundError) and isinstance(e, fontseal.Error)
+            assert e.errno == errno.ENOENT and e.filename and str(e) == e.message
+        assert not (tmp_path / "x.ttf").exists()
+    assert fontseal.verify(out, signature=1).valid
+
+    # Every byte of a password counts: a NUL inside does not cut it short,
+    # in every key form that takes one.
+    d = tmp_path / "keys"
+    os.mkdir(d)
+    _, key, pvk = make_signer(str(d), pki["ca_key"], pki["ca"], "nul", password="test123")
+    forms = {"pvk": pvk, "pem": str(d / "enc.pem"), "p12": str(d / "k.p12")}
+    run(["openssl", "pkcs8", "-topk8", "-in", key, "-out", forms["pem"], "-passout",
+         "pass:test123"])
+    run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", str(d / "nul.pem"), "-out",
+         forms["p12"], "-passout", "pass:test123"])
+    for form, path in forms.items():
+        cert = None if form == "p12" else str(d / "nul.pem")
+        fontseal.sign(font, out, key=path, cert=cert, password="test123")
+        for password in ("test123\0zzz", b"test123\0"):
+            with pytest.raises(fontseal.Error) as caught:
+                fontseal.sign(font, out, key=path, cert=cert, password=password)
+            assert caught.value.code == fontseal.E_KEY_PASSWORD, (form, caught.value.message)
+
+    # The API and nothing else; every parameter annotated; the library's version.
+    assert set(dir(fontseal)) == set(fontseal.__all__) | {"__version__"}
+    assert all(hasattr(fontseal, name) for name in dir(fontseal))
+    assert not {"ctypes", "os", "dataclasses", "Optional", "tempfile"} & set(dir(fontseal))
+    for function in (fontseal.sign, fontseal.verify, fontseal.release_tokens):
+        signature = inspect.signature(function)
+        assert signature.return_annotation is not inspect.Signature.empty, function
+        for parameter in signature.parameters.values():
+            assert parameter.annotation is not inspect.Parameter.empty, (function, parameter)
+    project = re.search(r"project\(fontseal VERSION (\S+)", read(
+        os.path.join(ROOT, "CMakeLists.txt")).decode()).group(1)
+    assert fontseal.__version__ == project
+    assert re.search(r'^version = "%s"$' % re.escape(project),
+                     read(os.path.join(ROOT, "python", "pyproject.toml")).decode(), re.M)
+
+    # One vocabulary: the names of the CLI's JSON report; the earlier ones
+    # stay for a release.
+    fontseal.sign(font, out, program_name="P", info_url="https://example.test/", **signer)
+    data = bytearray(read(out))
+    data[-200] ^= 1  # inside the DSIG table's signature: the signer's signature fails
+    write(tmp_path / "bad.ttf", bytes(data))
+    for path in (out, tmp_path / "bad.ttf"):
+        result = fontseal.verify(path)
+        [report] = json.loads(run([os.path.join(os.environ.get("FONTSEAL_BINARY_DIR", ""),
+                                                "fontseal"), "verify", "--json",
+                                   str(path)]).stdout)
+        for name in ("valid", "failed_check", "info_url", "digest", "weak_digest", "layout",
+                     "statement", "program_name", "message", "chain_checked", "dsig_flags"):
+            assert getattr(result, name) == report[name], (name, path)
+        assert result.check == result.failed_check and report["more_info_url"] == result.info_url
+    assert not result and result.failed_check
