@@ -27,7 +27,7 @@ const char kVerifyUsage[] =
     "font digest it carries (the font laid out without DSIG, its data either in\n"
     "fontseal's table order or in the file's own order, its table directory as\n"
     "signed), the signer's signature and any time stamp on it. Several fonts end\n"
-    "with a count: \"25 fonts: 22 valid, 3 failed\".\n"
+    "with a count, \"25 fonts: 22 valid, 3 failed\" (not with --json).\n"
     "\n"
     "  --ca-file FILE     PEM root certificates, and any intermediate CA\n"
     "                     certificates under them: also check the signer's chain,\n"

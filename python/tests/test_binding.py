@@ -255,7 +255,8 @@ def test_hosts_initialise_structs_with_the_header_macros(tmp_path):
         assert lines[4].startswith("%d -1 %s: " % (fontseal.E_UNSIGNED, plain)), lines
         # What hosts wrote before: a warning, so an error under -Werror.
         source.write_text('#include "fontseal/fontseal.h"\n'
-                          "int main(void) { fontseal_report r = {sizeof r}; return (int)r.result; }\n")
+                          "int main(void) { fontseal_report r = {sizeof r};\n"
+                          "return (int)r.result; }\n")
         r = run([compiler, std, "-Wall", "-Wextra", "-Werror", "-I",
                  os.path.join(ROOT, "include"), "-c", str(source), "-o", str(tmp_path / "o.o")])
         assert r.returncode != 0 and "missing" in r.stderr, (compiler, r.stderr)
