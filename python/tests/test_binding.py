@@ -210,135 +210,88 @@ def test_tampered_and_unsigned_fonts(pki, tmp_path):
 
 def test_hosts_initialise_structs_with_the_header_macros(tmp_path):
     """C and C++ hosts built with -Wall -Wextra -Werror: the header's
-    initialisers set the size and zero the rest, where the plain {sizeof r}
-    does not build; the structs so made work with the library."""
-    fields = ("FONTSEAL_SIGN_REQUEST_INIT", "fontseal_sign_request"), \
-        ("FONTSEAL_VERIFY_REQUEST_INIT", "fontseal_verify_request"), \
-        ("FONTSEAL_REPORT_INIT", "fontseal_report"), \
-        ("FONTSEAL_VERIFY_REPORT_INIT", "fontseal_verify_report")
-    body = ['#include "fontseal/fontseal.h"', "#include <stdio.h>", "#include <string.h>",
-            "int main(int argc, char** argv) {", "(void)argc;"]
-    for macro, struct in fields:
-        name = struct[len("fontseal_"):]
-        body += ["%s %s = %s;" % (struct, name, macro),
-                 'printf("%s %%u %%d\\n", (unsigned)%s.size, '
-                 '(int)(memcmp((char*)&%s + 4, (char[%d]){0}, sizeof %s - 4) == 0));'
-                 % (struct, name, name, ctypes.sizeof(getattr(_native, struct)), name)]
-    body += ["verify_request.font_path = argv[1];",
-             "int32_t r = fontseal_verify(&verify_request, &verify_report);",
-             'printf("%d %d %s\\n", (int)r, (int)verify_report.dsig_flags, verify_report.message);',
-             "return 0; }"]
-    expected = ["%s %d 1" % (s, ctypes.sizeof(getattr(_native, s))) for _, s in fields]
-    library = os.environ["FONTSEAL_LIBRARY"]
+    initialisers give structs the library takes, where {sizeof r} warns."""
+    macros = [("FONTSEAL_VERIFY_REQUEST_INIT", "fontseal_verify_request", "q"),
+              ("FONTSEAL_VERIFY_REPORT_INIT", "fontseal_verify_report", "v"),
+              ("FONTSEAL_SIGN_REQUEST_INIT", "fontseal_sign_request", "s"),
+              ("FONTSEAL_REPORT_INIT", "fontseal_report", "r")]
+    host = ['#include "fontseal/fontseal.h"', "#include <stdio.h>",
+            "int main(int argc, char** argv) { (void)argc;"]
+    host += ["%s %s = %s;" % (struct, var, macro) for macro, struct, var in macros]
+    host += ["q.font_path = argv[1];", "int32_t result = fontseal_verify(&q, &v);",
+             'printf("%d %d %u %u %d\\n", (int)result, (int)v.dsig_flags,',
+             "(unsigned)s.size, (unsigned)r.size, (int)(s.digest + r.result + s.pin_length));",
+             "return 0; }", ""]
     plain = tmp_path / "plain.ttf"
     build_font().save(str(plain))
-    compilers = [("cc", "c", "-std=c11"), ("gcc", "c", "-std=c99"), ("clang", "c", "-std=c11"),
-                 ("c++", "c++", "-std=c++17"), ("clang++", "c++", "-std=c++17")]
-    built = 0
-    for compiler, language, std in compilers:
-        if not run(["sh", "-c", "command -v " + compiler]).stdout:
-            continue
-        source = tmp_path / ("host." + ("c" if language == "c" else "cpp"))
-        # C++ has no compound literals: compare with a zeroed array instead.
-        text = "\n".join(body)
-        if language == "c++":
-            text = text.replace("(char[", "std::array<char, ").replace("]){0}", ">{}.data()")
-            text = "#include <array>\n" + text
-        source.write_text(text + "\n")
-        program = tmp_path / "host"
-        r = run([compiler, std, "-Wall", "-Wextra", "-Werror", "-pedantic", "-I",
-                 os.path.join(ROOT, "include"), str(source), library,
-                 "-Wl,-rpath," + os.path.dirname(library), "-o", str(program)])
+    expected = "%d -1 %d %d 0" % (fontseal.E_UNSIGNED, ctypes.sizeof(_native.fontseal_sign_request),
+                                  ctypes.sizeof(_native.fontseal_report))
+    library = os.environ["FONTSEAL_LIBRARY"]
+    for compiler, suffix, std in (("cc", "c", "-std=c11"), ("c++", "cpp", "-std=c++17")):
+        source, program = tmp_path / ("host." + suffix), tmp_path / "host"
+        strict = [compiler, std, "-Wall", "-Wextra", "-Werror", "-pedantic", "-I",
+                  os.path.join(ROOT, "include")]
+        source.write_text("\n".join(host))
+        r = run(strict + [str(source), library, "-Wl,-rpath," + os.path.dirname(library),
+                          "-o", str(program)])
         assert r.returncode == 0, (compiler, r.stderr)
-        lines = run([str(program), str(plain)]).stdout.splitlines()
-        assert lines[:4] == expected, (compiler, lines)
-        assert lines[4].startswith("%d -1 %s: " % (fontseal.E_UNSIGNED, plain)), lines
-        # What hosts wrote before: a warning, so an error under -Werror.
+        assert run([str(program), str(plain)]).stdout.strip() == expected, compiler
         source.write_text('#include "fontseal/fontseal.h"\n'
-                          "int main(void) { fontseal_report r = {sizeof r};\n"
-                          "return (int)r.result; }\n")
-        r = run([compiler, std, "-Wall", "-Wextra", "-Werror", "-I",
-                 os.path.join(ROOT, "include"), "-c", str(source), "-o", str(tmp_path / "o.o")])
-        assert r.returncode != 0 and "missing" in r.stderr, (compiler, r.stderr)
-        built += 1
-    assert built >= 2
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+                          "int main(void) { fontseal_report r = {sizeof r}; return r.result; }\n")
+        r = run(strict + ["-c", str(source), "-o", str(tmp_path / "old.o")])
+        assert r.returncode != 0 and "missing-field-initializers" in r.stderr, compiler
 
 
 def test_pythonic_contract(pki, tmp_path):
     """What a Python caller may rely on: truth, warnings, exceptions of the
     right kinds for the wrong inputs, and one vocabulary with the CLI."""
-    font = tmp_path / "in.ttf"
+    font, out, other = tmp_path / "in.ttf", tmp_path / "out.ttf", tmp_path / "x.ttf"
     build_font().save(str(font))
-    out = tmp_path / "out.ttf"
     signer = dict(key=pki["key"], cert=pki["cert"])
     assert fontseal.sign(font, out, **signer) == fontseal.SignResult(None, None)
-    good = fontseal.verify(out)
-    assert good and good.valid and not fontseal.verify(font)
+    assert fontseal.verify(out) and not fontseal.verify(font)
 
     # Asked for a stamp and got none: a warning, or with require_timestamp a refusal.
-    dead = "http://127.0.0.1:%d/" % free_port()
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        dead = "http://127.0.0.1:%d/" % s.getsockname()[1]  # nobody listens
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        result = fontseal.sign(font, out, timestamp=[(dead, fontseal.RFC3161)], **signer)
+        assert fontseal.sign(font, out, timestamp=dead, **signer).timestamp_server is None
     assert [w.category for w in caught] == [fontseal.TimestampWarning], caught
     assert str(out) in str(caught[0].message) and caught[0].filename == __file__
-    assert result.timestamp_server is None and fontseal.verify(out).timestamp_kind is None
-    os.unlink(out)
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        with pytest.raises(fontseal.Error) as refused:
-            fontseal.sign(font, out, timestamp=dead, require_timestamp=True, **signer)
-    assert refused.value.code == fontseal.E_TIMESTAMP and not out.exists()
-    fontseal.sign(font, out, **signer)
+    with pytest.raises(fontseal.Error) as refused:
+        fontseal.sign(font, other, timestamp=dead, require_timestamp=True, **signer)
+    assert refused.value.code == fontseal.E_TIMESTAMP
 
     missing = tmp_path / "missing.pem"
-    cases = [  # call, exception, result code (None: not the library's)
-        (lambda: fontseal.sign(read(font), tmp_path / "x.ttf", **signer), TypeError, None),
-        (lambda: fontseal.sign(font, os.fsencode(tmp_path / "x.ttf"), **signer), TypeError, None),
-        (lambda: fontseal.verify(read(out)), TypeError, None),
-        (lambda: fontseal.sign(tmp_path / "none.ttf", tmp_path / "x.ttf", **signer),
-         fontseal.MissingFileError, fontseal.E_INPUT_OPEN),
-        (lambda: fontseal.sign(font, tmp_path / "x.ttf", key=missing, cert=pki["cert"]),
-         fontseal.MissingFileError, fontseal.E_KEY_OPEN),
-        (lambda: fontseal.sign(font, tmp_path / "x.ttf", key=pki["key"], cert=missing),
-         fontseal.MissingFileError, fontseal.E_CERT_OPEN),
-        (lambda: fontseal.verify(tmp_path / "none.ttf"), fontseal.MissingFileError,
+    cases = [  # call, exception, result code
+        (lambda: fontseal.sign(read(font), other, **signer), TypeError, None),
+        (lambda: fontseal.verify(os.fsencode(out)), TypeError, None),
+        (lambda: fontseal.sign(missing, other, **signer), fontseal.MissingFileError,
          fontseal.E_INPUT_OPEN),
+        (lambda: fontseal.sign(font, other, key=missing, cert=pki["cert"]),
+         fontseal.MissingFileError, fontseal.E_KEY_OPEN),
         (lambda: fontseal.verify(out, ca_file=missing), fontseal.MissingFileError,
          fontseal.E_CA_FILE),
         (lambda: fontseal.verify(out, ca_file=pki["key"]), fontseal.Error, fontseal.E_CA_FILE),
-        (lambda: fontseal.sign(font, str(tmp_path / "x.ttf") + "\0.bak", **signer), ValueError,
-         None),
-        (lambda: fontseal.verify(str(out) + "\0.bak"), ValueError, None),
-        (lambda: fontseal.sign(font, tmp_path / "x.ttf", program_name="a\0b", **signer),
-         ValueError, None),
+        (lambda: fontseal.sign(font, str(other) + "\0.bak", **signer), ValueError, None),
+        (lambda: fontseal.sign(font, other, program_name="a\0b", **signer), ValueError, None),
         (lambda: fontseal.verify(out, signature=2 ** 32 + 1), ValueError, None),
-        (lambda: fontseal.verify(out, signature=2 ** 31), ValueError, None),
         (lambda: fontseal.verify(out, signature=-1), ValueError, None),
-        (lambda: fontseal.verify(out, signature=1.0), TypeError, None),
         (lambda: fontseal.verify(out, signature=True), TypeError, None),
     ]
     for call, kind, code in cases:
         with pytest.raises(kind) as caught:
             call()
         e = caught.value
-        assert type(e) is kind, e
-        if code is not None:
-            assert e.code == code, (e.code, e.message)
+        assert type(e) is kind and getattr(e, "code", None) == code, e
         if kind is fontseal.MissingFileError:
             assert isinstance(e, FileNotFoundError) and isinstance(e, fontseal.Error)
-            assert e.errno == errno.ENOENT and e.filename and str(e) == e.message
-        assert not (tmp_path / "x.ttf").exists()
-    assert fontseal.verify(out, signature=1).valid
+            assert e.errno == errno.ENOENT and e.filename == str(missing) and str(e) == e.message
+    assert not other.exists()
 
-    # Every byte of a password counts: a NUL inside does not cut it short,
-    # in every key form that takes one.
+    # Every byte of a password counts: a NUL inside does not cut it short.
     d = tmp_path / "keys"
     os.mkdir(d)
     _, key, pvk = make_signer(str(d), pki["ca_key"], pki["ca"], "nul", password="test123")
@@ -349,40 +302,39 @@ def test_pythonic_contract(pki, tmp_path):
          forms["p12"], "-passout", "pass:test123"])
     for form, path in forms.items():
         cert = None if form == "p12" else str(d / "nul.pem")
-        fontseal.sign(font, out, key=path, cert=cert, password="test123")
-        for password in ("test123\0zzz", b"test123\0"):
-            with pytest.raises(fontseal.Error) as caught:
-                fontseal.sign(font, out, key=path, cert=cert, password=password)
-            assert caught.value.code == fontseal.E_KEY_PASSWORD, (form, caught.value.message)
+        fontseal.sign(font, other, key=path, cert=cert, password="test123")
+        with pytest.raises(fontseal.Error) as caught:
+            fontseal.sign(font, other, key=path, cert=cert, password="test123\0zzz")
+        assert caught.value.code == fontseal.E_KEY_PASSWORD, form
 
-    # The API and nothing else; every parameter annotated; the library's version.
+    # The API alone; every parameter annotated; the version of the library,
+    # set by project() in CMakeLists.txt.
     assert set(dir(fontseal)) == set(fontseal.__all__) | {"__version__"}
     assert all(hasattr(fontseal, name) for name in dir(fontseal))
-    assert not {"ctypes", "os", "dataclasses", "Optional", "tempfile"} & set(dir(fontseal))
     for function in (fontseal.sign, fontseal.verify, fontseal.release_tokens):
         signature = inspect.signature(function)
-        assert signature.return_annotation is not inspect.Signature.empty, function
-        for parameter in signature.parameters.values():
-            assert parameter.annotation is not inspect.Parameter.empty, (function, parameter)
-    project = re.search(r"project\(fontseal VERSION (\S+)", read(
-        os.path.join(ROOT, "CMakeLists.txt")).decode()).group(1)
-    assert fontseal.__version__ == project
-    assert re.search(r'^version = "%s"$' % re.escape(project),
-                     read(os.path.join(ROOT, "python", "pyproject.toml")).decode(), re.M)
+        assert signature.return_annotation is not inspect.Signature.empty
+        assert all(p.annotation is not p.empty for p in signature.parameters.values()), function
+    assert "project(fontseal VERSION %s " % fontseal.__version__ in read(
+        os.path.join(ROOT, "CMakeLists.txt")).decode()
 
-    # One vocabulary: the names of the CLI's JSON report; the earlier ones
-    # stay for a release.
-    fontseal.sign(font, out, program_name="P", info_url="https://example.test/", **signer)
+    # The names and values of the CLI's JSON report; aware times; the
+    # earlier name still answers.
+    with TsaServer(str(tmp_path / "tsa")) as tsa:
+        fontseal.sign(font, out, program_name="P", info_url="https://example.test/",
+                      timestamp=[(tsa.url("/"), fontseal.RFC3161)], **signer)
     data = bytearray(read(out))
-    data[-200] ^= 1  # inside the DSIG table's signature: the signer's signature fails
+    data[-200] ^= 1  # in the time-stamp token, the DSIG table being last
     write(tmp_path / "bad.ttf", bytes(data))
+    cli = os.path.join(os.environ.get("FONTSEAL_BINARY_DIR", ""), "fontseal")
+    out_result = fontseal.verify(out)
     for path in (out, tmp_path / "bad.ttf"):
         result = fontseal.verify(path)
-        [report] = json.loads(run([os.path.join(os.environ.get("FONTSEAL_BINARY_DIR", ""),
-                                                "fontseal"), "verify", "--json",
-                                   str(path)]).stdout)
-        for name in ("valid", "failed_check", "info_url", "digest", "weak_digest", "layout",
-                     "statement", "program_name", "message", "chain_checked", "dsig_flags"):
+        [report] = json.loads(run([cli, "verify", "--json", str(path)]).stdout)
+        for name in ("valid", "failed_check", "info_url", "weak_digest", "layout", "message"):
             assert getattr(result, name) == report[name], (name, path)
-        assert result.check == result.failed_check and report["more_info_url"] == result.info_url
-    assert not result and result.failed_check
+        seconds = report["timestamp"]["time"]
+        assert result.timestamp_time == (seconds and datetime.datetime.fromtimestamp(
+            seconds, datetime.timezone.utc))
+        assert result.check == result.failed_check
+    assert not result and result.failed_check == "timestamp" and out_result.timestamp_time
