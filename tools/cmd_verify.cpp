@@ -661,12 +661,20 @@ Command verify_command() {
     return {"verify", "check the signatures of signed fonts", kVerifyUsage,
             [](CLI::App& app) -> std::function<int()> {
                 auto args = std::make_shared<VerifyArgs>();
-                app.add_option("--ca-file", args->caFile);
+                CLI::Option* caFile = app.add_option("--ca-file", args->caFile);
                 app.add_flag("--json", args->json);
-                app.add_option("--html", args->html);
+                CLI::Option* html = app.add_option("--html", args->html);
                 app.add_flag("--allow-unsigned", args->allowUnsigned);
                 app.add_option("fonts", args->fonts);
-                return [args]() { return run(*args); };
+                return [args, caFile, html]() {
+                    // An empty name (an unset variable in a script) would
+                    // otherwise quietly skip the chain or the page.
+                    for (const CLI::Option* named : {caFile, html}) {
+                        if (named->count() > 0 && named->as<std::string>().empty())
+                            return usage_error("verify", named->get_name() + " needs a file name");
+                    }
+                    return run(*args);
+                };
             }};
 }
 

@@ -633,6 +633,9 @@ class VerifyTest(TempDirTest):
             (self.path("empty.pem"), "it is empty"),
             (key["leaf"], "it holds no certificate"),
         ]
+        r = cli("verify", "--ca-file", "", leaf_only)  # an unset variable in a script
+        self.assertEqual((r.returncode, r.stdout), (2, ""), r.stderr)
+        self.assertIn("--ca-file needs a file name", r.stderr)
         for (roots, why), args in itertools.product(unusable, (["--json"], [])):
             with self.subTest(roots=os.path.basename(roots), args=args):
                 r = cli("verify", *args, "--ca-file", roots, leaf_only, DEJAVU, timeout=30)
