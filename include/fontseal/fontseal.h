@@ -109,14 +109,15 @@ FONTSEAL_API void release_win_csp(fontseal_csp* csp);
  *     fontseal_sign_request request = FONTSEAL_SIGN_REQUEST_INIT;
  *     fontseal_report report = FONTSEAL_REPORT_INIT; */
 #ifdef __cplusplus
-#define FONTSEAL_SIZED_INIT_(type) \
-    ([]() {                        \
-        type sized_{};             \
+#define FONTSEAL_SIZED_INIT_(type)   \
+    ([]() {                          \
+        type sized_{};               \
         sized_.size = sizeof sized_; \
-        return sized_;             \
+        return sized_;               \
     }())
 #else
-#define FONTSEAL_SIZED_INIT_(type) {.size = sizeof(type)}
+#define FONTSEAL_SIZED_INIT_(type) \
+    { .size = sizeof(type) }
 #endif
 #define FONTSEAL_REPORT_INIT FONTSEAL_SIZED_INIT_(fontseal_report)
 #define FONTSEAL_SIGN_REQUEST_INIT FONTSEAL_SIZED_INIT_(fontseal_sign_request)
