@@ -406,7 +406,11 @@ def _library_version() -> str:
 def __getattr__(name: str) -> _Any:
     # Asked for, not computed on import: importing loads no library.
     if name == "__version__":
-        return _library_version()
+        try:
+            return _library_version()
+        except OSError as e:
+            # getattr(fontseal, "__version__", None) must not raise otherwise.
+            raise AttributeError("fontseal.__version__: %s" % e) from e
     raise AttributeError("module 'fontseal' has no attribute %r" % name)
 
 
