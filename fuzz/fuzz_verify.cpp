@@ -133,6 +133,9 @@ int32_t verify(const char* font, const char* roots, int32_t number, Report& repo
         FUZZ_CHECK(r.message[0] != 0 && r.check[0] == 0);
     }
     if (result == FONTSEAL_E_UNSIGNED) FUZZ_CHECK(r.signature_count == 0);
+    // Roots that hold no certificate: no verdict, the font not even read.
+    if (result == FONTSEAL_E_CA_FILE)
+        FUZZ_CHECK(roots && r.message[0] && r.signature_count == 0 && r.dsig_flags == -1);
     return result;
 }
 

@@ -25,29 +25,40 @@ const char kVerifyUsage[] =
     "                       FONT...\n"
     "\n"
     "Check each FONT's signature: the DSIG table, the PKCS#7 SignedData in it, the\n"
-    "font digest it carries (the font laid out without DSIG, its data either in the\n"
-    "recommended order or in the file's own order), the signer's signature and any\n"
-    "time stamp on it.\n"
+    "font digest it carries (the font laid out without DSIG, its data either in\n"
+    "fontseal's table order or in the file's own order, its table directory as\n"
+    "signed), the signer's signature and any time stamp on it. Several fonts end\n"
+    "with a count, \"25 fonts: 22 valid, 3 failed\" (not with --json).\n"
     "\n"
-    "  --ca-file FILE     PEM root certificates: also check the signer's chain, at\n"
-    "                     the time stamp's time when there is one, else now (a\n"
+    "  --ca-file FILE     PEM root certificates, and any intermediate CA\n"
+    "                     certificates under them: also check the signer's chain,\n"
+    "                     at the time stamp's time when there is one, else now (a\n"
     "                     certificate that has expired since holds only when the\n"
-    "                     time stamp's signer chains to these roots too);\n"
-    "                     without it the chain is not checked\n"
-    "  --json             print one JSON object per font, as a JSON array\n"
+    "                     time stamp's signer chains to these roots too); without\n"
+    "                     it the chain is not checked. A FILE that cannot be read\n"
+    "                     or holds no certificate is a usage error\n"
+    "  --json             print one JSON object per font, as a JSON array (null\n"
+    "                     where there is no value)\n"
     "  --html REPORT      also write REPORT, a self-contained HTML page with a row\n"
-    "                     per font: verdict, signer, digest, time stamp, layout\n"
+    "                     per font, failed fonts first. REPORT must be a new file\n"
+    "                     or a page fontseal wrote before: never a font, a\n"
+    "                     directory, a device or a FIFO\n"
     "  --allow-unsigned   an unsigned font does not count as a failure\n"
     "\n"
     "A font with several signatures verifies only when every one of them does; each\n"
-    "signature's verdict and details are shown on their own.\n"
+    "signature's verdict and details are shown on their own. An MD5 or SHA-1\n"
+    "signature is valid, with a note that its digest is weak.\n"
     "\n"
     "Exit status: 0 every font verifies, 1 any does not (an unsigned font counts as\n"
     "not verified unless --allow-unsigned) or REPORT cannot be written, 2 a usage\n"
-    "error.\n";
+    "error (an unusable --ca-file or REPORT among them).\n";
 
 // Signatures shown one by one, at most.
 constexpr int32_t kMaxShownSignatures = 16;
+
+// What every page we write carries, so that a later run knows the file at
+// REPORT as one of ours and may replace it.
+const char kGeneratorTag[] = "<meta name=\"generator\" content=\"fontseal verify\">";
 
 struct VerifyArgs {
     std::string caFile;
@@ -73,50 +84,81 @@ const char* status_of(const fontseal_verify_report& r) {
     return "invalid";
 }
 
+// Digests a collision can be made for: still checked, and valid when they
+// match, but no longer a safe choice for a signature.
+bool weak_digest(const fontseal_verify_report& r) {
+    return std::strcmp(r.digest, "MD5") == 0 || std::strcmp(r.digest, "SHA-1") == 0;
+}
+
+const char kWeakNote[] =
+    "weak digest: collisions can be made for it; sign again with SHA-256 or stronger";
+
+// The table order the digest matched, in words.
+const char* order_words(const fontseal_verify_report& r) {
+    if (std::strcmp(r.layout, "writer") == 0) return "fontseal's";
+    if (std::strcmp(r.layout, "file") == 0) return "the file's own";
+    return r.layout;
+}
+
+nlohmann::json text_or_null(const char* text) {
+    return text[0] ? nlohmann::json(text) : nlohmann::json(nullptr);
+}
+
 // What one signature says: its signer, digest, descriptions and time stamp.
+// Every key is there for every font; null where there is no value.
 void add_details(nlohmann::json& j, const fontseal_verify_report& r) {
-    if (r.signer_subject[0]) {
-        j["signer"] = {{"subject", r.signer_subject},
-                       {"issuer", r.signer_issuer},
-                       {"serial", r.signer_serial}};
-    }
-    if (r.digest[0]) j["digest"] = r.digest;
-    if (r.statement[0]) j["statement"] = r.statement;
-    if (r.program_name[0]) j["program_name"] = r.program_name;
-    if (r.more_info_url[0]) j["more_info_url"] = r.more_info_url;
-    if (r.layout[0]) j["layout"] = r.layout;
+    j["signer"] = r.signer_subject[0] ? nlohmann::json{{"subject", r.signer_subject},
+                                                       {"issuer", r.signer_issuer},
+                                                       {"serial", r.signer_serial}}
+                                      : nlohmann::json(nullptr);
+    j["digest"] = text_or_null(r.digest);
+    j["weak_digest"] = r.digest[0] ? nlohmann::json(weak_digest(r)) : nlohmann::json(nullptr);
+    j["statement"] = text_or_null(r.statement);
+    j["program_name"] = text_or_null(r.program_name);
+    j["info_url"] = text_or_null(r.more_info_url);
+    // The earlier name, kept for one release.
+    j["more_info_url"] = j["info_url"];
+    j["layout"] = text_or_null(r.layout);
     if (r.timestamp_kind[0]) {
-        j["timestamp"] = {{"kind", r.timestamp_kind},
-                          {"time", r.timestamp_time},
-                          {"utc", utc_text(r.timestamp_time)},
-                          {"signer", r.timestamp_signer}};
+        j["timestamp"] = {
+            {"kind", r.timestamp_kind},
+            {"time", r.timestamp_time ? nlohmann::json(r.timestamp_time) : nlohmann::json(nullptr)},
+            {"utc", r.timestamp_time ? nlohmann::json(utc_text(r.timestamp_time))
+                                     : nlohmann::json(nullptr)},
+            {"signer", text_or_null(r.timestamp_signer)}};
+    } else {
+        j["timestamp"] = nullptr;
     }
     j["chain_checked"] = r.chain_checked != 0;
+}
+
+void add_verdict(nlohmann::json& j, const fontseal_verify_report& r) {
+    j["status"] = status_of(r);
+    j["valid"] = r.result == FONTSEAL_OK;
+    j["result"] = r.result;
+    j["message"] = text_or_null(r.message);
+    j["failed_check"] = text_or_null(r.check);
 }
 
 // `each`: every signature judged on its own, in table order.
 nlohmann::json as_json(const std::string& font, const fontseal_verify_report& r,
                        const std::vector<fontseal_verify_report>& each) {
-    nlohmann::json j{{"font", font}, {"status", status_of(r)}, {"result", r.result}};
-    if (r.message[0]) j["message"] = r.message;
-    if (r.check[0]) j["failed_check"] = r.check;
-    j["dsig_flags"] = r.dsig_flags;
+    nlohmann::json j{{"font", font}};
+    add_verdict(j, r);
+    j["dsig_flags"] = r.dsig_flags >= 0 ? nlohmann::json(r.dsig_flags) : nlohmann::json(nullptr);
     j["signatures"] = r.signature_count;
-    if (r.member_count > 0) j["members"] = r.member_count;
-    if (r.signature_number > 0) j["signature_number"] = r.signature_number;
+    j["members"] = r.member_count > 0 ? nlohmann::json(r.member_count) : nlohmann::json(nullptr);
+    j["signature_number"] =
+        r.signature_number > 0 ? nlohmann::json(r.signature_number) : nlohmann::json(nullptr);
     add_details(j, r);
-    if (!each.empty()) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const fontseal_verify_report& s : each) {
-            nlohmann::json one{
-                {"number", s.signature_number}, {"status", status_of(s)}, {"result", s.result}};
-            if (s.check[0]) one["failed_check"] = s.check;
-            if (s.message[0]) one["message"] = s.message;
-            add_details(one, s);
-            list.push_back(std::move(one));
-        }
-        j["signature_details"] = std::move(list);
+    nlohmann::json list = nlohmann::json::array();
+    for (const fontseal_verify_report& s : each) {
+        nlohmann::json one{{"number", s.signature_number}};
+        add_verdict(one, s);
+        add_details(one, s);
+        list.push_back(std::move(one));
     }
+    j["signature_details"] = std::move(list);
     return j;
 }
 
@@ -140,16 +182,16 @@ void print_details(const fontseal_verify_report& r, const char* indent) {
                     r.signer_issuer, indent, r.signer_serial);
     }
     if (r.digest[0]) {
-        std::printf("%sdigest: %s%s%s%s\n", indent, r.digest, r.layout[0] ? ", layout " : "",
-                    r.layout, r.layout[0] && r.layout[0] == 'f' ? " (data in file order)" : "");
+        std::printf("%sdigest: %s%s%s\n", indent, r.digest, r.layout[0] ? ", table order: " : "",
+                    order_words(r));
+        if (weak_digest(r)) std::printf("%snote: %s\n", indent, kWeakNote);
     }
     if (r.statement[0]) std::printf("%sstatement: %s\n", indent, r.statement);
-    if (r.program_name[0] || r.more_info_url[0]) {
-        std::printf("%sprogram: %s%s%s\n", indent, r.program_name,
-                    r.program_name[0] && r.more_info_url[0] ? " " : "", r.more_info_url);
-    }
+    if (r.program_name[0]) std::printf("%sprogram: %s\n", indent, r.program_name);
+    if (r.more_info_url[0]) std::printf("%smore info: %s\n", indent, r.more_info_url);
     if (r.timestamp_kind[0]) {
-        std::printf("%stime stamp: %s (%s) by %s\n", indent, utc_text(r.timestamp_time).c_str(),
+        std::printf("%stime stamp: %s (%s) by %s\n", indent,
+                    r.timestamp_time ? utc_text(r.timestamp_time).c_str() : "time not given",
                     r.timestamp_kind, r.timestamp_signer);
     }
     if (r.result == FONTSEAL_OK) {
@@ -188,6 +230,23 @@ struct Verified {
     std::string font;
     fontseal_verify_report report;
     bool failed;  // counts against the exit status
+};
+
+// The verdicts of a run, counted.
+struct Counts {
+    size_t fonts = 0, valid = 0, failed = 0, unsignedAllowed = 0;
+    void add(int32_t result, bool failedFont) {
+        ++fonts;
+        if (result == FONTSEAL_OK) ++valid;
+        if (failedFont) ++failed;
+        if (result == FONTSEAL_E_UNSIGNED && !failedFont) ++unsignedAllowed;
+    }
+    std::string text() const {
+        std::string line = std::to_string(fonts) + (fonts == 1 ? " font: " : " fonts: ") +
+                           std::to_string(valid) + " valid, " + std::to_string(failed) + " failed";
+        if (unsignedAllowed) line += ", " + std::to_string(unsignedAllowed) + " unsigned (allowed)";
+        return line;
+    }
 };
 
 // Text for an HTML page: invalid UTF-8 (a file name, or text taken from a
@@ -245,14 +304,90 @@ std::string html_text(const std::string& text) {
     return out;
 }
 
+// A file name that wraps only after a '/', never inside a name.
+std::string html_path(const std::string& path) {
+    std::string out;
+    size_t from = 0;
+    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', from)) {
+        out += html_text(path.substr(from, slash + 1 - from)) + "<wbr>";
+        from = slash + 1;
+    }
+    return out + html_text(path.substr(from));
+}
+
+// The values of `type` (such as "CN") in an RFC 2253 name as the library
+// writes it, unescaped; empty when it has none.
+std::string dn_value(const std::string& dn, const std::string& type) {
+    std::vector<std::pair<std::string, std::string>> parts;
+    std::string key, value;
+    bool inValue = false;
+    auto hex = [](char c) {
+        return c >= '0' && c <= '9'                     ? c - '0'
+               : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
+                                                        : -1;
+    };
+    for (size_t i = 0; i <= dn.size(); ++i) {
+        const char c = i < dn.size() ? dn[i] : ',';
+        if (c == '\\' && i + 1 < dn.size()) {
+            const int hi = hex(dn[i + 1]), lo = i + 2 < dn.size() ? hex(dn[i + 2]) : -1;
+            if (hi >= 0 && lo >= 0) {
+                value += static_cast<char>(hi * 16 + lo);
+                i += 2;
+            } else {
+                value += dn[++i];
+            }
+        } else if ((c == ',' || c == '+') && inValue) {
+            parts.emplace_back(key, value);
+            key.clear();
+            value.clear();
+            inValue = false;
+        } else if (c == '=' && !inValue) {
+            inValue = true;
+        } else if (inValue) {
+            value += c;
+        } else {
+            key += c;
+        }
+    }
+    for (const auto& part : parts) {
+        if (part.first == type) return part.second;
+    }
+    return "";
+}
+
+// The signer as a person reads it, its common name and organisation, with
+// the whole distinguished name on hover.
+std::string html_signer(const std::string& dn) {
+    const std::string cn = dn_value(dn, "CN"), o = dn_value(dn, "O");
+    std::string name = cn.empty() ? o : o.empty() || o == cn ? cn : cn + ", " + o;
+    if (name.empty()) name = dn;
+    return "<span class=\"dn\" title=\"" + html_text(dn) + "\">" + html_text(name) + "</span>";
+}
+
+// The checks a font can fail, in words.
+const char* check_words(const std::string& check) {
+    if (check == "table") return "DSIG table";
+    if (check == "signed-data") return "signature data";
+    if (check == "digest") return "font digest";
+    if (check == "signature") return "signer's signature";
+    if (check == "timestamp") return "time stamp";
+    if (check == "chain") return "certificate chain";
+    return nullptr;
+}
+
 const char kHtmlStyle[] =
     "body{font-family:sans-serif;margin:1.5em;color:#111;background:#fff}"
     "h1{font-size:1.3em}"
+    "p.banner{font-size:1.15em;padding:.5em .7em;border:1px solid #ccc;background:#f6f6f6}"
+    "p.banner.failed{border-color:#b00;background:#fff2f2}"
+    ".count{font-weight:bold;margin-right:1em}"
+    ".count.failed{color:#b00}.count.valid{color:#070}"
     "table{border-collapse:collapse;width:100%}"
     "th,td{border:1px solid #ccc;padding:.3em .5em;text-align:left;vertical-align:top}"
     "th{background:#eee}"
-    "td.font{font-family:monospace;word-break:break-all}"
+    "td.font{font-family:monospace;word-break:normal;overflow-wrap:normal;hyphens:none}"
     "small{color:#555}"
+    ".dn{border-bottom:1px dotted #777}"
     "tr.valid td.verdict{color:#070;font-weight:bold}"
     "tr.failed{background:#fff2f2}"
     "tr.failed td.verdict,tr.failed td.why,.check{color:#b00;font-weight:bold}";
@@ -260,7 +395,7 @@ const char kHtmlStyle[] =
 std::string html_row(const Verified& v) {
     const fontseal_verify_report& r = v.report;
     std::string row = "<tr class=\"" + std::string(status_of(r)) + (v.failed ? " failed" : "") +
-                      "\"><td class=\"font\">" + html_text(v.font) + "</td><td class=\"verdict\">" +
+                      "\"><td class=\"font\">" + html_path(v.font) + "</td><td class=\"verdict\">" +
                       status_of(r);
     if (r.member_count > 0)
         row += "<br><small>collection of " + std::to_string(r.member_count) + " fonts</small>";
@@ -269,46 +404,65 @@ std::string html_row(const Verified& v) {
                                : "<br><small>chain not checked</small>";
     row += "</td><td class=\"signer\">";
     if (r.signer_subject[0]) {
-        row += html_text(r.signer_subject) + "<br><small>issuer: " + html_text(r.signer_issuer) +
-               "<br>serial: " + html_text(r.signer_serial) + "</small>";
+        row += html_signer(r.signer_subject) + "<br><small>issued by " +
+               html_signer(r.signer_issuer) + "<br>serial: " + html_text(r.signer_serial) +
+               "</small>";
     }
     row += "</td><td class=\"digest\">" + html_text(r.digest);
+    if (r.digest[0] && weak_digest(r)) row += "<br><small>weak digest</small>";
     if (r.statement[0]) row += "<br><small>" + html_text(r.statement) + "</small>";
     row += "</td><td class=\"timestamp\">";
     if (r.timestamp_kind[0]) {
-        row += html_text(utc_text(r.timestamp_time)) + "<br><small>" + html_text(r.timestamp_kind) +
-               ", by " + html_text(r.timestamp_signer) + "</small>";
+        row += (r.timestamp_time ? html_text(utc_text(r.timestamp_time)) : "time not given") +
+               "<br><small>" + html_text(r.timestamp_kind) + ", by " +
+               html_signer(r.timestamp_signer) + "</small>";
+    } else {
+        row += "none";
     }
-    row += "</td><td class=\"layout\">" + html_text(r.layout) + "</td><td class=\"why\">";
-    if (r.check[0]) row += "<span class=\"check\">" + html_text(r.check) + "</span> check failed: ";
+    row += "</td><td class=\"order\">" + html_text(order_words(r)) + "</td><td class=\"why\">";
+    if (r.check[0]) {
+        const char* words = check_words(r.check);
+        row += "<span class=\"check\">" + html_text(words ? words : r.check) +
+               "</span> check failed: ";
+    }
     row += html_text(reason(v.font, r)) + "</td></tr>\n";
     return row;
 }
 
 // One page holding everything it shows: no scripts, no style sheets or fonts
 // from elsewhere, and a policy that would refuse them were any to appear.
-std::string html_page(const std::vector<Verified>& all, const VerifyArgs& args) {
-    size_t valid = 0, failed = 0;
-    for (const Verified& v : all) {
-        if (v.report.result == FONTSEAL_OK) ++valid;
-        if (v.failed) ++failed;
-    }
+// Failed fonts come first, each group in the order the fonts were given.
+std::string html_page(const std::vector<Verified>& all, const Counts& counts,
+                      const VerifyArgs& args) {
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-        "style-src 'unsafe-inline'\">\n"
-        "<title>fontseal verify report</title>\n<style>";
+        "style-src 'unsafe-inline'\">\n";
+    page += kGeneratorTag;
+    page += "\n<title>fontseal verify report</title>\n<style>";
     page += kHtmlStyle;
-    page += "</style></head>\n<body>\n<h1>fontseal verify report</h1>\n<p class=\"summary\">";
-    page += std::to_string(all.size()) + " font(s): " + std::to_string(valid) + " valid, " +
-            std::to_string(failed) + " failed. Made " +
+    page += "</style></head>\n<body>\n<h1>fontseal verify report</h1>\n<p class=\"banner";
+    page += counts.failed ? " failed" : " valid";
+    page += "\">" + std::to_string(counts.fonts) + (counts.fonts == 1 ? " font: " : " fonts: ") +
+            "<span class=\"count failed\">" + std::to_string(counts.failed) +
+            " failed</span>, <span class=\"count valid\">" + std::to_string(counts.valid) +
+            " valid</span>";
+    if (counts.unsignedAllowed) {
+        page += ", <span class=\"count unsigned\">" + std::to_string(counts.unsignedAllowed) +
+                " unsigned (allowed)</span>";
+    }
+    page += "</p>\n<p class=\"summary\">Made " +
             html_text(utc_text(static_cast<int64_t>(std::time(nullptr)))) + "; chains " +
             (args.caFile.empty() ? std::string("not checked (no --ca-file)")
                                  : "checked against " + html_text(args.caFile)) +
             ".</p>\n<table>\n<thead><tr><th>Font</th><th>Verdict</th><th>Signer</th>"
-            "<th>Digest</th><th>Time stamp</th><th>Layout</th><th>Failed check</th></tr></thead>\n"
-            "<tbody>\n";
-    for (const Verified& v : all) page += html_row(v);
+            "<th>Digest</th><th>Time stamp</th><th>Table order</th><th>Failed check</th></tr>"
+            "</thead>\n<tbody>\n";
+    for (const bool failedGroup : {true, false}) {
+        for (const Verified& v : all) {
+            if (v.failed == failedGroup) page += html_row(v);
+        }
+    }
     page += "</tbody>\n</table>\n</body></html>\n";
     return page;
 }
@@ -319,6 +473,40 @@ struct FileDescriptor {
         if (fd >= 0) ::close(fd);
     }
 };
+
+// Why `path` may not take the report, or empty when it may: it must not
+// be one of the fonts, and it must not exist unless it is a regular file
+// holding a page an earlier run wrote. A glob such as `--html *.ttf` would
+// otherwise name a font as the report and lose it; a device or a FIFO would
+// be replaced by a regular file.
+std::string report_refusal(const std::string& path, const std::vector<std::string>& fonts) {
+    struct stat report;
+    if (::lstat(path.c_str(), &report) != 0) {
+        if (errno == ENOENT) {
+            for (const std::string& font : fonts) {
+                if (font == path) return "it is one of the fonts to verify";
+            }
+            return "";
+        }
+        return std::strerror(errno);
+    }
+    if (S_ISDIR(report.st_mode)) return "it is a directory";
+    if (S_ISLNK(report.st_mode)) return "it is a symbolic link";
+    if (!S_ISREG(report.st_mode)) return "it is not a regular file (a device, FIFO or socket)";
+    for (const std::string& font : fonts) {
+        struct stat st;
+        if (font == path || (::stat(font.c_str(), &st) == 0 && st.st_dev == report.st_dev &&
+                             st.st_ino == report.st_ino))
+            return "it is one of the fonts to verify";
+    }
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC)};
+    char head[2048];
+    ssize_t n = file.fd < 0 ? -1 : ::read(file.fd, head, sizeof head);
+    if (n < 0) return std::strerror(errno);
+    if (std::string(head, static_cast<size_t>(n)).find(kGeneratorTag) == std::string::npos)
+        return "it exists and is not a report fontseal wrote";
+    return "";
+}
 
 // Writes `content` to `path` through a temporary file beside it, renamed into
 // place only once complete: a reader never sees half a page, and a failed
@@ -381,32 +569,36 @@ bool write_atomically(const std::string& path, const std::string& content, std::
 // Verifies `font` as a whole (`signatureNumber` 0) or one of its signatures.
 int32_t verify_one(const std::string& font, const std::string& caFile, int32_t signatureNumber,
                    fontseal_verify_report& report) {
-    fontseal_verify_request request{};
-    request.size = sizeof request;
+    fontseal_verify_request request = FONTSEAL_VERIFY_REQUEST_INIT;
     request.font_path = font.c_str();
     request.ca_file = caFile.empty() ? nullptr : caFile.c_str();
     request.signature_number = signatureNumber;
-    report = fontseal_verify_report{};
-    report.size = sizeof report;
+    report = FONTSEAL_VERIFY_REPORT_INIT;
     return fontseal_verify(&request, &report);
 }
 
 int run(const VerifyArgs& args) {
     if (args.fonts.empty()) return usage_error("verify", "expected at least one FONT");
-    if (!args.caFile.empty()) {
-        std::FILE* roots = std::fopen(args.caFile.c_str(), "rb");
-        if (!roots) return usage_error("verify", "cannot open --ca-file " + args.caFile);
-        std::fclose(roots);
+    if (!args.html.empty()) {
+        const std::string why = report_refusal(args.html, args.fonts);
+        if (!why.empty()) {
+            return usage_error("verify", "--html " + printable(args.html) + ": " + why +
+                                             "; nothing replaced (name a new file, e.g. "
+                                             "--html report.html, before the fonts)");
+        }
     }
     nlohmann::json all = nlohmann::json::array();
     std::vector<Verified> verified;
-    bool allGood = true;
+    Counts counts;
     for (const std::string& font : args.fonts) {
         fontseal_verify_report report;
         const int32_t result = verify_one(font, args.caFile, 0, report);
+        // The roots are read before any font: unusable ones are the
+        // caller's mistake, the same for every font, and no verdict.
+        if (result == FONTSEAL_E_CA_FILE) return usage_error("verify", printable(report.message));
         const bool failed =
             result != FONTSEAL_OK && !(result == FONTSEAL_E_UNSIGNED && args.allowUnsigned);
-        if (failed) allGood = false;
+        counts.add(result, failed);
         if (!args.html.empty()) verified.push_back({font, report, failed});
         // The font's verdict needs every signature to hold; each one's own
         // verdict and details are shown beside it.
@@ -414,8 +606,8 @@ int run(const VerifyArgs& args) {
         // (Not when the table itself failed: no signature was looked at.)
         // Each call reads the font again: a table of very many signatures
         // is judged whole, but only its first ones are shown.
-        const int32_t shown = std::min(report.signature_count, kMaxShownSignatures);
-        for (int32_t n = 1; report.signature_number > 0 && n <= shown; ++n) {
+        const int32_t shownCount = std::min(report.signature_count, kMaxShownSignatures);
+        for (int32_t n = 1; report.signature_number > 0 && n <= shownCount; ++n) {
             each.emplace_back();
             verify_one(font, args.caFile, n, each.back());
         }
@@ -429,16 +621,22 @@ int run(const VerifyArgs& args) {
     if (args.json) {
         std::printf("%s\n",
                     all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else if (counts.fonts > 1) {
+        std::printf("%s\n", counts.text().c_str());
     }
     if (!args.html.empty()) {
         std::fflush(stdout);
         std::string error;
-        if (!write_atomically(args.html, html_page(verified, args), error)) {
+        // Checked again: the file may have appeared while the fonts were read.
+        const std::string why = report_refusal(args.html, args.fonts);
+        if (!why.empty()) error = "--html " + printable(args.html) + ": " + why + "; nothing replaced";
+        if (!why.empty() ||
+            !write_atomically(args.html, html_page(verified, counts, args), error)) {
             std::fprintf(stderr, "fontseal verify: %s\n", error.c_str());
             return kExitFailed;
         }
     }
-    return allGood ? kExitOk : kExitFailed;
+    return counts.failed == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace
@@ -447,12 +645,20 @@ Command verify_command() {
     return {"verify", "check the signatures of signed fonts", kVerifyUsage,
             [](CLI::App& app) -> std::function<int()> {
                 auto args = std::make_shared<VerifyArgs>();
-                app.add_option("--ca-file", args->caFile);
+                CLI::Option* caFile = app.add_option("--ca-file", args->caFile);
                 app.add_flag("--json", args->json);
-                app.add_option("--html", args->html);
+                CLI::Option* html = app.add_option("--html", args->html);
                 app.add_flag("--allow-unsigned", args->allowUnsigned);
                 app.add_option("fonts", args->fonts);
-                return [args]() { return run(*args); };
+                return [args, caFile, html]() {
+                    // An empty name (an unset variable in a script) would
+                    // otherwise quietly skip the chain or the page.
+                    for (const CLI::Option* named : {caFile, html}) {
+                        if (named->count() > 0 && named->as<std::string>().empty())
+                            return usage_error("verify", named->get_name() + " needs a file name");
+                    }
+                    return run(*args);
+                };
             }};
 }
 

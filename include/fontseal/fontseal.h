@@ -111,6 +111,27 @@ FONTSEAL_API void release_win_csp(fontseal_csp* csp);
  * can be added at the end without breaking hosts; a field left zero means
  * its default. */
 
+/* Initialisers for the requests and reports below: the size set, every
+ * other field zero (its default), and no warning from compilers run with
+ * -Wall -Wextra, in C and in C++. For a declaration:
+ *     fontseal_sign_request request = FONTSEAL_SIGN_REQUEST_INIT;
+ *     fontseal_report report = FONTSEAL_REPORT_INIT; */
+#ifdef __cplusplus
+#define FONTSEAL_SIZED_INIT_(type)   \
+    ([]() {                          \
+        type sized_{};               \
+        sized_.size = sizeof sized_; \
+        return sized_;               \
+    }())
+#else
+#define FONTSEAL_SIZED_INIT_(type) \
+    { .size = sizeof(type) }
+#endif
+#define FONTSEAL_REPORT_INIT FONTSEAL_SIZED_INIT_(fontseal_report)
+#define FONTSEAL_SIGN_REQUEST_INIT FONTSEAL_SIZED_INIT_(fontseal_sign_request)
+#define FONTSEAL_VERIFY_REQUEST_INIT FONTSEAL_SIZED_INIT_(fontseal_verify_request)
+#define FONTSEAL_VERIFY_REPORT_INIT FONTSEAL_SIZED_INIT_(fontseal_verify_report)
+
 /* Further result codes of the fontseal_* entry points. */
 enum {
     FONTSEAL_E_KEY_TYPE = -12,    /* the key cannot sign fonts (only RSA keys can) */
@@ -283,10 +304,16 @@ enum {
     FONTSEAL_E_NOT_VERIFIED = -17 /* a check failed: the report's check and message say which */
 };
 
+/* Result of fontseal_verify when the request's ca_file cannot be used: it
+ * cannot be opened, is not a regular file, or holds no certificate. The
+ * font is not read; the message names the file and why. */
+enum { FONTSEAL_E_CA_FILE = -30 };
+
 typedef struct fontseal_verify_request {
     uint32_t size;         /* sizeof(fontseal_verify_request) */
     const char* font_path; /* required */
-    const char* ca_file;   /* PEM roots to check the signer's chain against; NULL: not checked */
+    const char* ca_file;   /* PEM roots to check the signer's chain against, and any
+                              intermediates under them; NULL: not checked */
     /* 0: judge the font, every signature in its DSIG table checked in turn
      * (the font verifies only when each one does). n > 0: check and judge
      * only the n-th signature, counted from 1; a number past

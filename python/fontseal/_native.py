@@ -31,6 +31,7 @@ E_UNSIGNED = -16
 E_NOT_VERIFIED = -17
 E_SIGNER = -18
 E_SIGNER_SIGNATURE = -19
+E_CA_FILE = -30
 E_CONTENT = -22
 E_SIGN = -23
 E_STORE_OPEN = -40
@@ -149,6 +150,7 @@ _CANDIDATES = ("libfontseal.so.1", "libfontseal.so")
 
 _lock = threading.Lock()
 _library = None
+_library_name = None
 
 
 def _candidates():
@@ -184,5 +186,20 @@ def library():
         lib.fontseal_verify.restype = ctypes.c_int32
         lib.fontseal_release_tokens.argtypes = []
         lib.fontseal_release_tokens.restype = None
-        _library = lib
+        global _library_name
+        _library, _library_name = lib, name
         return lib
+
+
+def library_path():
+    """The file the loaded library was read from."""
+    library()
+    if os.sep in _library_name:
+        return _library_name
+    # Found by the dynamic loader under its bare name: where it mapped it.
+    with open("/proc/self/maps") as maps:
+        for line in maps:
+            path = line.split(None, 5)[-1].strip()
+            if os.path.basename(path).startswith("libfontseal.so"):
+                return path
+    return _library_name

@@ -2,7 +2,13 @@
 with tools nobody here wrote: the C compiler for the struct layouts, fontTools
 for the fonts, openssl for the signature and the test PKI."""
 import ctypes
+import datetime
+import errno
+import inspect
+import json
 import os
+import socket
+import warnings
 import re
 import sys
 import time
@@ -74,7 +80,7 @@ def pki(tmp_path_factory):
     d = str(tmp_path_factory.mktemp("pki"))
     ca_key, ca = make_ca(d)
     cert, key, pvk = make_signer(d, ca_key, ca, "publisher", password=PASSWORD)
-    return {"ca": ca, "cert": cert, "key": key, "pvk": pvk}
+    return {"ca": ca, "ca_key": ca_key, "cert": cert, "key": key, "pvk": pvk}
 
 
 def build_font():
@@ -120,7 +126,9 @@ def test_sign_a_font_built_in_process_then_verify(pki, tmp_path, monkeypatch):
         kinds = [dict((k.lower(), v) for k, v in r["headers"])["content-type"]
                  for r in tsa.requests]
         assert kinds[0] == "application/timestamp-query" and len(kinds) == 2, kinds
-    assert signed.timestamp_server == 1 and abs(signed.timestamp_time - time.time()) < 600
+    # Times are aware datetimes in UTC.
+    assert signed.timestamp_server == 1 and signed.timestamp_time.tzinfo is datetime.timezone.utc
+    assert abs(signed.timestamp_time.timestamp() - time.time()) < 600
     # The font saved for the library is gone again.
     assert os.listdir(tmp_path / "scratch") == []
 
@@ -198,3 +206,135 @@ def test_tampered_and_unsigned_fonts(pki, tmp_path):
     build_font().save(str(tmp_path / "plain.ttf"))
     result = fontseal.verify(tmp_path / "plain.ttf")
     assert not result.valid and result.unsigned and result.dsig_flags is None, result
+
+
+def test_hosts_initialise_structs_with_the_header_macros(tmp_path):
+    """C and C++ hosts built with -Wall -Wextra -Werror: the header's
+    initialisers give structs the library takes, where {sizeof r} warns."""
+    macros = [("FONTSEAL_VERIFY_REQUEST_INIT", "fontseal_verify_request", "q"),
+              ("FONTSEAL_VERIFY_REPORT_INIT", "fontseal_verify_report", "v"),
+              ("FONTSEAL_SIGN_REQUEST_INIT", "fontseal_sign_request", "s"),
+              ("FONTSEAL_REPORT_INIT", "fontseal_report", "r")]
+    host = ['#include "fontseal/fontseal.h"', "#include <stdio.h>",
+            "int main(int argc, char** argv) { (void)argc;"]
+    host += ["%s %s = %s;" % (struct, var, macro) for macro, struct, var in macros]
+    host += ["q.font_path = argv[1];", "int32_t result = fontseal_verify(&q, &v);",
+             'printf("%d %d %u %u %d\\n", (int)result, (int)v.dsig_flags,',
+             "(unsigned)s.size, (unsigned)r.size, (int)(s.digest + r.result + s.pin_length));",
+             "return 0; }", ""]
+    plain = tmp_path / "plain.ttf"
+    build_font().save(str(plain))
+    expected = "%d -1 %d %d 0" % (fontseal.E_UNSIGNED, ctypes.sizeof(_native.fontseal_sign_request),
+                                  ctypes.sizeof(_native.fontseal_report))
+    library = os.environ["FONTSEAL_LIBRARY"]
+    for compiler, suffix, std in (("cc", "c", "-std=c11"), ("c++", "cpp", "-std=c++17")):
+        source, program = tmp_path / ("host." + suffix), tmp_path / "host"
+        strict = [compiler, std, "-Wall", "-Wextra", "-Werror", "-pedantic", "-I",
+                  os.path.join(ROOT, "include")]
+        source.write_text("\n".join(host))
+        r = run(strict + [str(source), library, "-Wl,-rpath," + os.path.dirname(library),
+                          "-o", str(program)])
+        assert r.returncode == 0, (compiler, r.stderr)
+        assert run([str(program), str(plain)]).stdout.strip() == expected, compiler
+        source.write_text('#include "fontseal/fontseal.h"\n'
+                          "int main(void) { fontseal_report r = {sizeof r}; return r.result; }\n")
+        r = run(strict + ["-c", str(source), "-o", str(tmp_path / "old.o")])
+        assert r.returncode != 0 and "missing-field-initializers" in r.stderr, compiler
+
+
+def test_pythonic_contract(pki, tmp_path):
+    """What a Python caller may rely on: truth, warnings, exceptions of the
+    right kinds for the wrong inputs, and one vocabulary with the CLI."""
+    font, out, other = tmp_path / "in.ttf", tmp_path / "out.ttf", tmp_path / "x.ttf"
+    build_font().save(str(font))
+    signer = dict(key=pki["key"], cert=pki["cert"])
+    assert fontseal.sign(font, out, **signer) == fontseal.SignResult(None, None)
+    assert fontseal.verify(out) and not fontseal.verify(font)
+
+    # Asked for a stamp and got none: a warning, or with require_timestamp a refusal.
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        dead = "http://127.0.0.1:%d/" % s.getsockname()[1]  # nobody listens
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        assert fontseal.sign(font, out, timestamp=dead, **signer).timestamp_server is None
+    assert [w.category for w in caught] == [fontseal.TimestampWarning], caught
+    assert str(out) in str(caught[0].message) and caught[0].filename == __file__
+    with pytest.raises(fontseal.Error) as refused:
+        fontseal.sign(font, other, timestamp=dead, require_timestamp=True, **signer)
+    assert refused.value.code == fontseal.E_TIMESTAMP
+
+    missing = tmp_path / "missing.pem"
+    cases = [  # call, exception, result code
+        (lambda: fontseal.sign(read(font), other, **signer), TypeError, None),
+        (lambda: fontseal.verify(os.fsencode(out)), TypeError, None),
+        (lambda: fontseal.sign(missing, other, **signer), fontseal.MissingFileError,
+         fontseal.E_INPUT_OPEN),
+        (lambda: fontseal.sign(font, other, key=missing, cert=pki["cert"]),
+         fontseal.MissingFileError, fontseal.E_KEY_OPEN),
+        (lambda: fontseal.verify(out, ca_file=missing), fontseal.MissingFileError,
+         fontseal.E_CA_FILE),
+        (lambda: fontseal.verify(out, ca_file=pki["key"]), fontseal.Error, fontseal.E_CA_FILE),
+        (lambda: fontseal.sign(font, str(other) + "\0.bak", **signer), ValueError, None),
+        (lambda: fontseal.sign(font, other, program_name="a\0b", **signer), ValueError, None),
+        (lambda: fontseal.verify(out, signature=2 ** 32 + 1), ValueError, None),
+        (lambda: fontseal.verify(out, signature=-1), ValueError, None),
+        (lambda: fontseal.verify(out, signature=True), TypeError, None),
+    ]
+    for call, kind, code in cases:
+        with pytest.raises(kind) as caught:
+            call()
+        e = caught.value
+        assert type(e) is kind and getattr(e, "code", None) == code, e
+        if kind is fontseal.MissingFileError:
+            assert isinstance(e, FileNotFoundError) and isinstance(e, fontseal.Error)
+            assert e.errno == errno.ENOENT and e.filename == str(missing) and str(e) == e.message
+    assert not other.exists()
+
+    # Every byte of a password counts: a NUL inside does not cut it short.
+    d = tmp_path / "keys"
+    os.mkdir(d)
+    _, key, pvk = make_signer(str(d), pki["ca_key"], pki["ca"], "nul", password="test123")
+    forms = {"pvk": pvk, "pem": str(d / "enc.pem"), "p12": str(d / "k.p12")}
+    run(["openssl", "pkcs8", "-topk8", "-in", key, "-out", forms["pem"], "-passout",
+         "pass:test123"])
+    run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", str(d / "nul.pem"), "-out",
+         forms["p12"], "-passout", "pass:test123"])
+    for form, path in forms.items():
+        cert = None if form == "p12" else str(d / "nul.pem")
+        fontseal.sign(font, other, key=path, cert=cert, password="test123")
+        with pytest.raises(fontseal.Error) as caught:
+            fontseal.sign(font, other, key=path, cert=cert, password="test123\0zzz")
+        assert caught.value.code == fontseal.E_KEY_PASSWORD, form
+
+    # The API alone; every parameter annotated; the version of the library,
+    # set by project() in CMakeLists.txt.
+    assert set(dir(fontseal)) == set(fontseal.__all__) | {"__version__"}
+    assert all(hasattr(fontseal, name) for name in dir(fontseal))
+    for function in (fontseal.sign, fontseal.verify, fontseal.release_tokens):
+        signature = inspect.signature(function)
+        assert signature.return_annotation is not inspect.Signature.empty
+        assert all(p.annotation is not p.empty for p in signature.parameters.values()), function
+    assert "project(fontseal VERSION %s " % fontseal.__version__ in read(
+        os.path.join(ROOT, "CMakeLists.txt")).decode()
+
+    # The names and values of the CLI's JSON report; aware times; the
+    # earlier name still answers.
+    with TsaServer(str(tmp_path / "tsa")) as tsa:
+        fontseal.sign(font, out, program_name="P", info_url="https://example.test/",
+                      timestamp=[(tsa.url("/"), fontseal.RFC3161)], **signer)
+    data = bytearray(read(out))
+    data[-200] ^= 1  # in the time-stamp token, the DSIG table being last
+    write(tmp_path / "bad.ttf", bytes(data))
+    cli = os.path.join(os.environ.get("FONTSEAL_BINARY_DIR", ""), "fontseal")
+    out_result = fontseal.verify(out)
+    for path in (out, tmp_path / "bad.ttf"):
+        result = fontseal.verify(path)
+        [report] = json.loads(run([cli, "verify", "--json", str(path)]).stdout)
+        for name in ("valid", "failed_check", "info_url", "weak_digest", "layout", "message"):
+            assert getattr(result, name) == report[name], (name, path)
+        seconds = report["timestamp"]["time"]
+        assert result.timestamp_time == (seconds and datetime.datetime.fromtimestamp(
+            seconds, datetime.timezone.utc))
+        assert result.check == result.failed_check
+    assert not result and result.failed_check == "timestamp" and out_result.timestamp_time

@@ -336,6 +336,10 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         }
         const char* password_text =
             r.password ? reinterpret_cast<const char*>(password.data()) : nullptr;
+        // The readers stop at a NUL: a password holding one would be tried
+        // cut short, and its first part might open a key the whole does not.
+        if (r.password && !store_thumbprint && std::memchr(r.password, 0, r.password_length))
+            return FONTSEAL_E_KEY_PASSWORD;
         if (store_thumbprint)
             return sign_with_store_entry(store_thumbprint, r.input_path, r.output_path, options,
                                          &detail, storeMessage);

@@ -288,6 +288,12 @@ KeyFileContents read_key(const char* path, const char* password, size_t password
     text.push_back(0);
     KeyFileContents contents;
     int loaded = 0;
+    // The readers stop at a NUL: a password holding one would be tried cut
+    // short, and its first part might open a key the whole does not.
+    if (password && std::memchr(password, 0, password_length)) {
+        const int32_t code = result_for(Stage::kKeyRead, kErrKeyPassword);
+        fail_with(code, explain_result(code, {"", "", "", path}));
+    }
     try {
         loaded = load_key_file(path, password ? reinterpret_cast<const char*>(text.data()) : nullptr,
                                contents);

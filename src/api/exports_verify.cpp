@@ -89,6 +89,8 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
                     return FONTSEAL_E_UNSIGNED;
                 case FontVerdict::kNoSuchSignature:
                     return FONTSEAL_E_REQUEST;
+                case FontVerdict::kRootsUnusable:
+                    return FONTSEAL_E_CA_FILE;
                 default:
                     return FONTSEAL_E_NOT_VERIFIED;
             }
@@ -101,6 +103,11 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
         out.number(report->dsig_flags, found.flags);
         out.number(report->signature_count, found.signatureCount);
         out.number(report->member_count, found.memberCount);
+        return result;
+    }
+    if (found.verdict == FontVerdict::kRootsUnusable) {
+        out.text(report->message, "cannot use the roots file " + std::string(caFile) + ": " +
+                                      found.reason + " (code " + std::to_string(result) + ")");
         return result;
     }
     if (result == FONTSEAL_E_UNSIGNED || result == FONTSEAL_E_NOT_VERIFIED) {

@@ -71,6 +71,8 @@ const Explanation kExplanations[] = {
     {FONTSEAL_E_UNSIGNED, FONTSEAL_E_UNSIGNED, Subject::kInput, "", " carries no signature"},
     {FONTSEAL_E_NOT_VERIFIED, FONTSEAL_E_NOT_VERIFIED, Subject::kInput, "",
      " does not verify: a check of its signature failed"},
+    {FONTSEAL_E_CA_FILE, FONTSEAL_E_CA_FILE, Subject::kCert, "cannot use the roots file ",
+     " (it cannot be read, is not a regular file, or holds no certificate)"},
     {FONTSEAL_E_CONTENT, FONTSEAL_E_CONTENT, Subject::kInput,
      "cannot build the content to be signed for ", ""},
     {FONTSEAL_E_SIGN, FONTSEAL_E_SIGN, Subject::kInput, "signing failed for ", ""},

@@ -1,17 +1,23 @@
 #include "verify/font_verify.h"
 
+#include <fcntl.h>
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 #include <openssl/rsa.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -21,6 +27,7 @@
 
 #include "base/ossl_ptr.h"
 #include "font/ot_collection_passes.h"
+#include "font/big_endian.h"
 #include "font/ot_passes.h"
 #include "verify/collection_layout_check.h"
 #include "x509/key_purpose_list.h"
@@ -40,6 +47,7 @@ using TstInfoPtr = OsslPtr<TS_TST_INFO, TS_TST_INFO_free>;
 using StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
 using StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
 using BioPtr = OsslPtr<BIO, BIO_free_all>;
+using X509Ptr = OsslPtr<X509, X509_free>;
 
 const char kOidSignedData[] = "1.2.840.113549.1.7.2";
 const char kOidIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
@@ -339,40 +347,97 @@ private:
     MdCtxPtr ctx_;
 };
 
+// Where the signed image takes head's checksum from. The writer rebuilds
+// head and sums it anew; the directory of the signed font holds the value
+// the signer wrote. That value is signed like every other table's, so the
+// image is checked with it: a checksum changed after signing then fails.
+enum class HeadChecksum {
+    kAsStored,    // the signed font's directory entry
+    kRecomputed,  // summed from the rebuilt table: only to explain a failure
+};
+
 // The font's digests, each taken once however many signatures ask for it:
 // a table of many copies of one signature costs no more font reading than
 // one signature does.
 class FontDigests {
 public:
-    // Sends the signed image in the given data order to a sink.
+    // Sends a collection's signed bytes, as its file lies, to a sink.
     using Emit = std::function<void(OTChunkSink&, OTLayoutOrder)>;
-    explicit FontDigests(OTFont& font)
-        : emit_([&font](OTChunkSink& sink, OTLayoutOrder order) {
-              emit_signed_image(font, sink, order);
-          }) {}
+    explicit FontDigests(OTFont& font) : font_(&font) {
+        // Read before any layout: laying head out replaces its checksum.
+        const int32_t head = font.findTable("head");
+        if (head >= 0 && font.table(head).rebuildsImage()) {
+            hasHead_ = true;
+            storedHead_ = font.table(head).checksum();
+        }
+    }
     // A collection is hashed as its file lies: one image, whatever the order.
     FontDigests(Emit emit, bool oneOrder) : emit_(std::move(emit)), oneOrder_(oneOrder) {}
-    std::vector<uint8_t> get(const EVP_MD* md, OTLayoutOrder order) {
+    std::vector<uint8_t> get(const EVP_MD* md, OTLayoutOrder order,
+                             HeadChecksum head = HeadChecksum::kAsStored) {
         if (oneOrder_) order = OTLayoutOrder::kFile;
         const int nid = EVP_MD_get_type(md);
         for (const Entry& e : taken_) {
-            if (e.nid == nid && e.order == order) return e.digest;
+            if (e.nid == nid && e.order == order && e.head == head) return e.digest;
         }
+        static const uint8_t kFlags[2] = {0x00, 0x01};
         DigestSink sink(md);
-        emit_(sink, order);
-        taken_.push_back({nid, order, sink.finish()});
+        if (font_) {
+            OTLayout layout = font_->layout(order);
+            if (head == HeadChecksum::kAsStored) headDiffers_ = keep_stored_head(layout);
+            font_->emit(layout, sink);
+            sink.put(kFlags, sizeof kFlags);
+        } else {
+            emit_(sink, order);
+        }
+        taken_.push_back({nid, order, head, sink.finish()});
         return taken_.back().digest;
     }
     bool oneOrder() const { return oneOrder_; }
+    // Whether the directory's head checksum is not the one the rebuilt
+    // table sums to (known once a digest has been taken).
+    bool headDiffers() const { return headDiffers_; }
 
 private:
+    // Puts the stored head checksum into the laid-out directory and moves
+    // checkSumAdjustment with it, as a writer summing the directory's
+    // values would have. True when it differs from the rebuilt one.
+    bool keep_stored_head(OTLayout& layout) {
+        if (!hasHead_) return false;
+        uint8_t* record = nullptr;
+        for (size_t at = 12; at + 16 <= layout.directory.size(); at += 16) {
+            if (std::memcmp(layout.directory.data() + at, "head", 4) == 0)
+                record = layout.directory.data() + at;
+        }
+        if (!record || loadBE32(record + 4) == storedHead_) return false;
+        const uint32_t delta = storedHead_ - loadBE32(record + 4);
+        storeBE32(record + 4, storedHead_);
+        // The adjustment sums the records' checksums and the directory's
+        // bytes, which hold the same checksum once more.
+        const int32_t at = font_->checksumAdjustmentPosition();
+        for (const OTLayoutPiece& piece : layout.pieces) {
+            if (piece.image < 0 || at < 0 || static_cast<uint64_t>(at) < piece.offset ||
+                static_cast<uint64_t>(at) + 4 > piece.offset + piece.length)
+                continue;
+            uint8_t* adjustment = layout.images[static_cast<size_t>(piece.image)].data() +
+                                  (static_cast<uint64_t>(at) - piece.offset);
+            storeBE32(adjustment, loadBE32(adjustment) - 2 * delta);
+        }
+        return true;
+    }
+
     struct Entry {
         int nid;
         OTLayoutOrder order;
+        HeadChecksum head;
         std::vector<uint8_t> digest;
     };
+    OTFont* font_ = nullptr;  // a single font; else emit_ gives a collection's bytes
     Emit emit_;
     bool oneOrder_ = false;
+    bool hasHead_ = false;
+    uint32_t storedHead_ = 0;
+    bool headDiffers_ = false;
     std::vector<Entry> taken_;
 };
 
@@ -454,6 +519,75 @@ void read_descriptions(const Tlv& authenticated, FontVerification& out) {
     }
 }
 
+// A roots file larger than this is not read: a system's whole bundle is a
+// few hundred KiB.
+constexpr off_t kMaxRootsFile = 16 << 20;
+
+// The certificates of the roots file at `path` (PEM, every certificate in
+// it; or one DER certificate): roots and, to complete chains, the
+// intermediates under them. Opened without waiting, so that a FIFO or a
+// device cannot hold the call; only a regular file is read. Empty, with
+// `why` set, when none can be taken from it.
+std::vector<X509Ptr> read_roots(const char* path, std::string& why) {
+    std::vector<X509Ptr> certs;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return certs;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+        return certs;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        why = "it is a directory";
+        return certs;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = "it is not a regular file";
+        return certs;
+    }
+    if (st.st_size > kMaxRootsFile) {
+        why = "it is larger than 16 MiB";
+        return certs;
+    }
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, &bytes[got], bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            why = std::strerror(errno);
+            return certs;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    while (bio) {
+        X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+        if (!cert) break;
+        certs.emplace_back(cert);
+    }
+    if (certs.empty() && !bytes.empty()) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        X509* cert = d2i_X509(nullptr, &p, static_cast<long>(bytes.size()));
+        if (cert) certs.emplace_back(cert);
+    }
+    ERR_clear_error();
+    if (certs.empty()) why = bytes.empty() ? "it is empty" : "it holds no certificate";
+    return certs;
+}
+
 // The certificates of SignedData values, borrowed, joined into one list.
 class CertList {
 public:
@@ -478,8 +612,13 @@ private:
 // `when` (seconds since 1970; 0 now); empty when it does.
 std::string chain_fault(X509* cert, STACK_OF(X509) * certs, const char* caFile, int64_t when) {
     StorePtr store(X509_STORE_new());
-    if (!store || X509_STORE_load_file(store.get(), caFile) != 1) {
-        failed("chain", std::string("the roots in ") + caFile + " cannot be read");
+    std::string why;
+    std::vector<X509Ptr> roots = read_roots(caFile, why);
+    if (!store || roots.empty()) {
+        failed("chain", std::string("the roots in ") + caFile + " cannot be read: " + why);
+    }
+    for (const X509Ptr& root : roots) {
+        if (X509_STORE_add_cert(store.get(), root.get()) != 1) failed("chain", "out of memory");
     }
     StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!ctx || X509_STORE_CTX_init(ctx.get(), store.get(), cert, certs) != 1) {
@@ -624,6 +763,10 @@ void verify_signature(const DsigSignature& record, FontDigests& font, const char
         out.layout = "writer";
     } else if (font.get(md, OTLayoutOrder::kFile) == stored) {
         out.layout = "file";
+    } else if (font.headDiffers() &&
+               (font.get(md, OTLayoutOrder::kWriter, HeadChecksum::kRecomputed) == stored ||
+                font.get(md, OTLayoutOrder::kFile, HeadChecksum::kRecomputed) == stored)) {
+        failed("digest", "the head table's checksum in the table directory changed after signing");
     } else {
         failed("digest", "the font changed after signing");
     }
@@ -725,6 +868,16 @@ FontVerification verify_collection(const char* path, const char* caFile, int32_t
 FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber) {
     if (is_font_collection(path)) return verify_collection(path, caFile, signatureNumber);
     FontVerification out;
+    // Roots that cannot be used would fail every font for the same reason:
+    // the request is at fault, not the font, which is not even read.
+    if (caFile) {
+        std::string why;
+        if (read_roots(caFile, why).empty()) {
+            out.verdict = FontVerdict::kRootsUnusable;
+            out.reason = why;
+            return out;
+        }
+    }
     OTSourceFont source = open_font(path);
     try {
         if (source.dsigState == OTDsigState::kAbsent) {

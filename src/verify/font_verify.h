@@ -12,6 +12,7 @@ enum class FontVerdict {
     kUnsigned,         // no DSIG, or a DSIG without signatures
     kInvalid,          // a check failed: `check` names it
     kNoSuchSignature,  // the signature asked for is not in the DSIG table
+    kRootsUnusable,    // the roots file cannot be read or holds no certificate
 };
 
 struct FontVerification {

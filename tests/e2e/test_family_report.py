@@ -1,12 +1,14 @@
 """What a person watching a family run sees: the progress and ETA of `fontseal
 sign --out-dir` on a terminal (and nothing of it when piped), and the page of
 `fontseal verify --html`, read back with Python's own HTML parser."""
+import html as htmllib
 import html.parser
 import json
 import os
 import pty
 import re
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -70,6 +72,11 @@ def on_terminal(args, stdout_too):
     return p.wait(), seen.decode().replace("\r\n", "\n"), piped
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 class ProgressTest(TempDirTest):
     def test_eta_on_a_terminal_only(self):
         fam, out = self.path("fam"), self.path("out")
@@ -123,26 +130,34 @@ class ProgressTest(TempDirTest):
 
 
 class RowParser(html.parser.HTMLParser):
-    """The rows of the page's table body: (class, [cell text]) each, and
+    """The rows of the page's table body: (class, [cell text]) each, the
+    title attributes (hover texts) met in each row, the banner's text, and
     every tag and attribute met."""
 
     def __init__(self):
         super().__init__(convert_charrefs=True)
-        self.rows, self.tags, self.attributes = [], [], set()
+        self.rows, self.titles, self.tags, self.attributes = [], [], [], set()
         self.in_body = False
         self.cell = None
+        self.banner = None
 
     def handle_starttag(self, tag, attrs):
         self.tags.append(tag)
         self.attributes.update(name for name, _ in attrs)
+        attrs = dict(attrs)
+        if tag == "p" and "banner" in attrs.get("class", "").split():
+            self.banner = ""
         if tag == "tbody":
             self.in_body = True
         elif tag == "tr" and self.in_body:
-            self.rows.append((dict(attrs).get("class", ""), []))
+            self.rows.append((attrs.get("class", ""), []))
+            self.titles.append([])
         elif tag == "td" and self.in_body:
             self.cell = ""
         elif tag == "br" and self.cell is not None:
             self.cell += "\n"
+        if "title" in attrs and self.cell is not None:
+            self.titles[-1].append(attrs["title"])
 
     def handle_endtag(self, tag):
         if tag == "tbody":
@@ -150,10 +165,14 @@ class RowParser(html.parser.HTMLParser):
         elif tag == "td" and self.cell is not None:
             self.rows[-1][1].append(self.cell)
             self.cell = None
+        elif tag == "p" and self.banner is not None and not self.banner.endswith("\0"):
+            self.banner += "\0"
 
     def handle_data(self, data):
         if self.cell is not None:
             self.cell += data
+        if self.banner is not None and not self.banner.endswith("\0"):
+            self.banner += data
 
 
 class HtmlReportTest(TempDirTest):
@@ -193,45 +212,120 @@ class HtmlReportTest(TempDirTest):
         # Nothing from elsewhere, nothing to run, nothing a subject or a name made.
         self.assertLessEqual(set(parser.tags), {
             "html", "head", "meta", "title", "style", "body", "h1", "p", "table", "thead",
-            "tbody", "tr", "th", "td", "br", "small", "span"})
+            "tbody", "tr", "th", "td", "br", "small", "span", "wbr"})
         self.assertFalse(parser.attributes & {"src", "href", "style"} or
                          any(a.startswith("on") for a in parser.attributes))
         self.assertNotIn("url(", page)
         self.assertNotIn("@import", page)
 
-        self.assertEqual([cells[0] for _, cells in parser.rows], fonts)
-        for (klass, cells), font in zip(parser.rows, fonts):
-            o = found[font]
+        # A banner counts the verdicts; failed fonts come first, each group
+        # in the order the fonts were given.
+        self.assertEqual(parser.banner, "4 fonts: 2 failed, 2 valid\0")
+        failed = [f for f in fonts if not found[f]["valid"]]
+        self.assertEqual([cells[0] for _, cells in parser.rows],
+                         failed + [f for f in fonts if f not in failed])
+        self.assertEqual(failed, [tampered, unsigned])
+        # A file name wraps only after a slash, never inside a name.
+        for font in fonts:
+            escaped = htmllib.escape(font).replace("&#x27;", "&#39;")
+            self.assertIn('<td class="font">' + escaped.replace("/", "/<wbr>") + "</td>", page)
+        self.assertNotRegex(page, r"break-all|break-word|anywhere")
+        # Jargon in words: the checks and the table order.
+        words = {"digest": "font digest", None: None}
+        orders = {"writer": "fontseal's", None: ""}
+        for (klass, cells), titles in zip(parser.rows, parser.titles):
+            o = found[cells[0]]
             self.assertEqual(len(cells), 7, cells)
-            _, verdict, signer, digest, stamp, layout, why = cells
+            _, verdict, signer, digest, stamp, order, why = cells
             self.assertEqual(verdict.split("\n")[0], o["status"])
-            self.assertEqual("failed" in klass.split(), o["status"] != "valid", (klass, font))
-            if "signer" in o:
-                self.assertEqual(signer.split("\n")[0], o["signer"]["subject"])
+            self.assertEqual("failed" in klass.split(), not o["valid"], klass)
+            if o["signer"]:
+                # Its common name and organisation; the whole name on hover.
+                cn, org = (re.search(r"(?:^|,)%s=((?:\\.|[^,\\])*)" % k,
+                                     o["signer"]["subject"]).group(1) for k in ("CN", "O"))
+                unescape = lambda v: re.sub(r"\\(.)", r"\1", v)  # noqa: E731
+                self.assertEqual(signer.split("\n")[0], unescape(cn) + ", " + unescape(org))
+                self.assertEqual(titles[:2], [o["signer"]["subject"], o["signer"]["issuer"]])
                 self.assertIn(o["signer"]["serial"], signer)
-            self.assertEqual(digest.split("\n")[0], o.get("digest", ""))
-            self.assertEqual(layout, o.get("layout", ""))
-            if "timestamp" in o:
+            else:
+                self.assertEqual((signer, titles), ("", []))
+            self.assertEqual(digest.split("\n")[0], o["digest"] or "")
+            self.assertEqual(order, orders[o["layout"]])
+            if o["timestamp"]:
                 self.assertEqual(stamp.split("\n")[0], o["timestamp"]["utc"])
                 self.assertIn("rfc3161", stamp)
             else:
-                self.assertEqual(stamp, "")
-            if "failed_check" in o:
-                self.assertEqual(why, o["failed_check"] + " check failed: " +
-                                 o["message"][len(font) + 2:])
+                self.assertEqual(stamp, "none")
+            if o["failed_check"]:
+                self.assertEqual(why, words[o["failed_check"]] + " check failed: " +
+                                 o["message"][len(cells[0]) + 2:])
             else:
                 self.assertNotIn("check failed", why)
         self.assertTrue(found[good]["timestamp"]["utc"])
         self.assertEqual(found[tampered]["failed_check"], "digest")
         self.assertIn(HOSTILE, found[hostile]["signer"]["subject"].replace("\\", ""))
-        self.assertEqual(parser.rows[2][1][2].replace("\\", "").split("\n")[0],
-                         "O=Fontseal Test,CN=Publisher " + HOSTILE)
+        hostile_row = [cells for _, cells in parser.rows if cells[0] == hostile][0]
+        self.assertEqual(hostile_row[2].split("\n")[0], "Publisher " + HOSTILE + ", Fontseal Test")
 
         # A page that cannot be written fails the run, even when every font verifies.
         r = cli("verify", "--html", self.path("no/such/dir/r.html"), good)
         self.assertEqual(r.returncode, 1)
         self.assertIn("no/such/dir", r.stderr)
         self.assertEqual(cli("verify", "--html", report, good).returncode, 0)
+
+    def test_report_never_replaces_what_it_should_not(self):
+        """REPORT is a new file or a page an earlier run wrote: never a font
+        (a glob's first name), a foreign file, a device, a FIFO, a directory
+        or a link. Refused before any font is read, exit 2, nothing touched."""
+        a, b = self.path("A.ttf"), self.path("B.ttf")
+        r = cli("sign", "--cert", FIX.cert, "--key", FIX.key, DEJAVU, a)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        shutil.copy(a, b)
+        foreign, fifo, device, folder, link, ours, new = (self.path(n) for n in (
+            "index.html", "report.fifo", "null", "folder", "link.html", "ours.html",
+            "new.html"))
+        with open(foreign, "w") as f:
+            f.write("<!DOCTYPE html><html><head><title>the team's page</title></head></html>\n")
+        os.mkfifo(fifo)
+        os.mkdir(folder)
+        os.symlink(b, link)
+        self.assertEqual(cli("verify", "--html", ours, a).returncode, 0)
+        cases = [  # REPORT, fonts, exit, why
+            (a, [b], 2, "it exists and is not a report fontseal wrote"),  # --html *.ttf
+            (b, [b], 2, "it is one of the fonts to verify"),
+            (foreign, [a, b], 2, "it exists and is not a report fontseal wrote"),
+            (fifo, [a], 2, "it is not a regular file"),
+            (folder, [a], 2, "it is a directory"),
+            (link, [a], 2, "it is a symbolic link"),
+            (ours, [a, b], 0, None),
+            (new, [b], 0, None),
+        ]
+        if os.geteuid() == 0:
+            # A device node of our own, as /dev/null is.
+            os.mknod(device, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            cases.append((device, [a], 2, "it is not a regular file"))
+        for report, fonts, exit_code, why in cases:
+            with self.subTest(report=os.path.basename(report)):
+                before = {p: os.lstat(p) for p in (a, b, report) if os.path.lexists(p)}
+                kept = {p: read_bytes(p) for p in (a, b, foreign)}
+                r = cli("verify", "--html", report, *fonts, timeout=30)
+                self.assertEqual(r.returncode, exit_code, r.stderr)
+                self.assertEqual({p: read_bytes(p) for p in kept}, kept)
+                for p in (a, b):
+                    self.assertEqual(os.lstat(p).st_ino, before[p].st_ino)
+                if why:
+                    self.assertEqual(r.stdout, "")
+                    self.assertIn("--html %s: %s" % (report, why), r.stderr)
+                    self.assertEqual(stat.S_IFMT(os.lstat(report).st_mode),
+                                     stat.S_IFMT(before[report].st_mode))
+                else:
+                    with open(report, encoding="utf-8") as f:
+                        page = f.read()
+                    self.assertIn('<meta name="generator" content="fontseal verify">', page)
+                    self.assertEqual(page.count("<tr class="), len(fonts))
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(
+            ["A.ttf", "B.ttf", "index.html", "report.fifo", "folder", "link.html", "ours.html",
+             "new.html"] + (["null"] if os.geteuid() == 0 else [])))
 
     def tamper(self, path):
         """One byte of glyph outlines changed, the checksums mended by fontTools:
