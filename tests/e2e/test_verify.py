@@ -559,7 +559,7 @@ class VerifyTest(TempDirTest):
         keys = {"font", "status", "valid", "result", "message", "failed_check", "dsig_flags",
                 "signatures", "signature_number", "signer", "digest", "weak_digest",
                 "statement", "program_name", "info_url", "more_info_url", "layout",
-                "timestamp", "chain_checked", "signature_details"}
+                "timestamp", "chain_checked", "members", "signature_details"}
         flat = json.dumps(reports)
         self.assertNotRegex(flat, r': (-1|"")[,}]')
         self.assertEqual([set(o) for o in reports], [keys, keys])
@@ -568,7 +568,7 @@ class VerifyTest(TempDirTest):
         self.assertEqual([reports[1][k] for k in ("dsig_flags", "signer", "signature_number")],
                          [None, None, None])
         self.assertEqual(set(reports[0]["signature_details"][0]),
-                         keys - {"font", "dsig_flags", "signatures", "signature_number",
+                         keys - {"font", "dsig_flags", "signatures", "signature_number", "members",
                                  "signature_details"} | {"number"})
         # Several fonts end with a count; one does not.
         cases = [([signed, DEJAVU, placeholder], [], "3 fonts: 1 valid, 2 failed"),
