@@ -5,7 +5,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEB_PACKAGES = g++ make cmake pkg-config libssl-dev libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev \
 	googletest libgtest-dev openssl osslsigncode python3 python3-fonttools python3-pytest \
 	python3-cryptography fonts-dejavu-core fonts-lmodern fonts-open-sans valgrind time strace \
-	clang libclang-rt-14-dev libp11-kit-dev p11-kit-modules softhsm2 opensc dpkg-dev file man-db groff-base
+	clang libclang-rt-14-dev libp11-kit-dev p11-kit-modules softhsm2 opensc dpkg-dev file man-db groff-base \
+	debhelper dh-python pybuild-plugin-pyproject python3-all python3-setuptools python3-pip python3-venv
 
 .PHONY: deps configure build test clean
 
@@ -69,10 +70,11 @@ install: deps configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED_TARGETS)
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
-# The Debian package of the same files under /usr: $(BUILD_DIR)/package/*.deb.
-package: deps configure
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED_TARGETS)
-	cd $(BUILD_DIR) && cpack -G DEB
+# The Debian packages of debian/ (libfontseal1, libfontseal-dev, fontseal,
+# python3-fontseal): dpkg-buildpackage in a scratch copy of the tree, the
+# .debs left in $(BUILD_DIR)/package/.
+package: deps
+	scripts/package.sh $(BUILD_DIR)/package $(JOBS)
 
 bench: deps build
 	@BUILD_DIR=$(BUILD_DIR) bench/run

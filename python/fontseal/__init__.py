@@ -28,7 +28,7 @@ from ._native import (E_CERT_OPEN, E_CONTENT, E_FONT_DIRECTORY, E_INPUT_OPEN,  #
 
 __all__ = ["Error", "SignResult", "VerifyResult", "sign", "verify", "release_tokens",
            "RFC3161", "COUNTER_SIGNATURE"]
-__version__ = "0.1.0"
+__version__ = "1.0.0"
 
 # Time-stamp protocols for sign(timestamp=[(url, protocol), ...]).
 COUNTER_SIGNATURE = "counter-signature"
