@@ -4,7 +4,7 @@
 #
 #   scripts/package.sh OUT_DIR [JOBS]
 #
-# leaves the .debs (and the -dbgsym .ddebs, .buildinfo and .changes) in
+# leaves the .debs (with the .buildinfo and .changes that name them) in
 # OUT_DIR. The copy holds the files git knows of, committed or not (plus new
 # files not ignored); outside a git checkout, everything but build*/.
 set -eu
@@ -26,9 +26,12 @@ else
 fi
 
 # The system's tools only: a Python or compiler of the user's PATH (pyenv,
-# /usr/local) has no business in a Debian package.
+# /usr/local) has no business in a Debian package. No -dbgsym packages
+# unless DEB_BUILD_OPTIONS asks otherwise, so that OUT_DIR/*.deb are the four
+# to install.
 (cd "$src" && PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-   DEB_BUILD_OPTIONS="parallel=$jobs ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -us -uc -b)
+   DEB_BUILD_OPTIONS="parallel=$jobs ${DEB_BUILD_OPTIONS:-noautodbgsym}" \
+   dpkg-buildpackage -us -uc -b)
 
 mkdir -p "$out"
 rm -f "$out"/*.deb "$out"/*.ddeb "$out"/*.changes "$out"/*.buildinfo

@@ -110,8 +110,8 @@ def check_spdx_script(faults):
                 if text != content:
                     faults.append("spdx.py changed %s, which is no source file" % name)
                 continue
-            if text.count(SPDX) != 1:
-                faults.append("spdx.py: %s holds the line %d times" % (name, text.count(SPDX)))
+            if text.count(SPDX) != 1 or line not in text.splitlines()[:3]:
+                faults.append("spdx.py: %s does not open with '%s' once" % (name, line))
             if content.startswith("#!") and not text.startswith(content.splitlines()[0]):
                 faults.append("spdx.py moved the shebang of %s" % name)
             if "coding" in content and "coding" not in text.splitlines()[1]:
