@@ -59,13 +59,16 @@ class PackageTest(unittest.TestCase):
         ensure_check_tools()
         cls._tmp = tempfile.TemporaryDirectory(prefix="fontseal-package-")
         cls.dir = cls._tmp.name
-        cls.out = os.path.join(cls.dir, "out")
-        started = time.monotonic()
-        r = run([os.path.join(SOURCE, "scripts", "package.sh"), cls.out, "2"])
-        cls.seconds = time.monotonic() - started
-        if r.returncode != 0:
-            raise AssertionError("scripts/package.sh failed:\n" + r.stdout[-6000:] + r.stderr)
-        print("\ndpkg-buildpackage in a scratch copy, -j2: %.0f s" % cls.seconds, file=sys.stderr)
+        # FONTSEAL_PACKAGE_DIR: packages already built (make package) to judge.
+        cls.out = os.environ.get("FONTSEAL_PACKAGE_DIR") or os.path.join(cls.dir, "out")
+        if not os.environ.get("FONTSEAL_PACKAGE_DIR"):
+            started = time.monotonic()
+            r = run([os.path.join(SOURCE, "scripts", "package.sh"), cls.out, "2"])
+            if r.returncode != 0:
+                raise AssertionError("scripts/package.sh failed:\n" + r.stdout[-6000:] +
+                                     r.stderr)
+            print("\ndpkg-buildpackage in a scratch copy, -j2: %.0f s" %
+                  (time.monotonic() - started), file=sys.stderr)
         cls.debs = {os.path.basename(d).split("_")[0]: d
                     for d in glob.glob(os.path.join(cls.out, "*.deb"))}
         cls.version = check([os.path.join(BUILD, "fontseal"), "--version"]).split()[1]
@@ -109,7 +112,7 @@ class PackageTest(unittest.TestCase):
             self.assertEqual(os.path.basename(deb), "%s_%s_%s.deb" % (name, v, arch))
             self.assertEqual(field(deb, "Version"), v)
             listing = check(["dpkg-deb", "-c", deb])
-            paths = re.findall(r" \./(\S+)$", listing, re.M)
+            paths = re.findall(r" \./(\S+?)(?: -> \S+)?$", listing, re.M)
             for line in listing.splitlines():
                 self.assertRegex(line, r" root/root ", name)
             for path in files:
@@ -177,7 +180,8 @@ class PackageTest(unittest.TestCase):
             ("Control flow integrity", "no, not found!", False),
         }
         for binary in binaries:
-            report = check(["hardening-check", binary])
+            # Its exit status is 1 whenever a check fails, CFI included.
+            report = run(["hardening-check", binary]).stdout
             checks = dict(re.findall(r"(?m)^ (.+?): (.+)$", report))
             self.assertEqual(len(checks), 7, report)
             shared = binary.endswith(library)
