@@ -20,7 +20,7 @@ deps:
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-# The library, the CLI and the manual pages: what demo, install and package
+# The library, the CLI and the manual pages: what demo and install
 # need, without the sanitizer builds and test binaries that `build` adds.
 INSTALLED_TARGETS = libfontseal fontseal_cli man
 
