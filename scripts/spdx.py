@@ -54,13 +54,18 @@ def read_text(path):
         return None
 
 
-def has_tag(text):
-    return TAG in "\n".join(text.splitlines()[:3])
+def tag_line(comment):
+    opener, closer = comment
+    return "%s %s %s%s" % (opener, TAG, LICENSE, " " + closer if closer else "")
+
+
+def has_tag(text, comment):
+    # The line itself, not a mention of it (this script's own docstring).
+    return tag_line(comment) in text.splitlines()[:3]
 
 
 def with_tag(text, comment):
-    opener, closer = comment
-    tag = "%s %s %s%s" % (opener, TAG, LICENSE, " " + closer if closer else "")
+    tag = tag_line(comment)
     newline = "\r\n" if "\r\n" in text[:200] else "\n"
     lines = text.splitlines(keepends=True)
     at = 0
@@ -95,7 +100,7 @@ def main():
     root = os.path.abspath(args.root)
     missing = []
     for rel, text, comment in sources(root):
-        if has_tag(text):
+        if has_tag(text, comment):
             continue
         missing.append(rel)
         if not args.check:
