@@ -6,7 +6,8 @@ DEB_PACKAGES = g++ make cmake pkg-config libssl-dev libcurl4-openssl-dev libcli1
 	googletest libgtest-dev openssl osslsigncode python3 python3-fonttools python3-pytest \
 	python3-cryptography fonts-dejavu-core fonts-lmodern fonts-open-sans valgrind time strace \
 	clang libclang-rt-14-dev libp11-kit-dev p11-kit p11-kit-modules softhsm2 opensc dpkg-dev file man-db groff-base \
-	fonts-wqy-microhei fonts-noto-cjk python3-freetype
+	fonts-wqy-microhei fonts-noto-cjk python3-freetype \
+	debhelper dh-python pybuild-plugin-pyproject python3-all python3-setuptools python3-pip python3-venv
 
 .PHONY: deps configure build test clean
 
@@ -20,7 +21,7 @@ deps:
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-# The library, the CLI and the manual pages: what demo, install and package
+# The library, the CLI and the manual pages: what demo and install
 # need, without the sanitizer builds and test binaries that `build` adds.
 INSTALLED_TARGETS = libfontseal fontseal_cli man
 
@@ -70,10 +71,11 @@ install: deps configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED_TARGETS)
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
-# The Debian package of the same files under /usr: $(BUILD_DIR)/package/*.deb.
-package: deps configure
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED_TARGETS)
-	cd $(BUILD_DIR) && cpack -G DEB
+# The Debian packages of debian/ (libfontseal1, libfontseal-dev, fontseal,
+# python3-fontseal): dpkg-buildpackage in a scratch copy of the tree, the
+# .debs left in $(BUILD_DIR)/package/.
+package: deps
+	scripts/package.sh $(BUILD_DIR)/package $(JOBS)
 
 bench: deps build
 	@BUILD_DIR=$(BUILD_DIR) bench/run

@@ -1,16 +1,16 @@
-# Installing fontseal like any Linux library and tool, and the Debian package.
+# Installing fontseal like any Linux library and tool (the Debian packages of
+# debian/ install through these rules too, under /usr).
 #
 #   cmake --build build --target fontseal_cli man
 #   cmake --install build --prefix /opt/fontseal     (or: make install PREFIX=...)
-#   make package                                     (build/fontseal_1.0.0_amd64.deb)
 #
 # One build directory serves every prefix: the prefix is only known when
 # `cmake --install` runs, so what depends on it, the library's directory, the
 # CLI's run path and fontseal.pc, is settled then (the install(CODE) blocks).
 include(GNUInstallDirs)
-# Installing and packaging need the library, the CLI and the pages, not the
-# sanitizer builds and tests that `all` holds: the Makefile's install and
-# package targets build those three first, and cpack builds nothing.
+# Installing needs the library, the CLI and the pages, not the sanitizer
+# builds and tests that `all` holds: the Makefile's install target builds
+# those three first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 # Debian keeps the libraries of /usr in the multiarch directory
@@ -41,15 +41,10 @@ foreach(page ${FONTSEAL_MAN_PAGES})
   string(REGEX REPLACE ".*\\." "" section ${page})
   install(FILES ${output}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
-# The package's change log, gzipped as Debian keeps it (no name or time in
-# the header, so the same sources give the same bytes).
-configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
-add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/doc/changelog.gz
-  COMMAND sh -c "gzip -9nc changelog > changelog.gz"
-  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/doc
-  DEPENDS ${PROJECT_BINARY_DIR}/doc/changelog VERBATIM)
-add_custom_target(man ALL DEPENDS ${FONTSEAL_MAN_OUTPUTS} ${PROJECT_BINARY_DIR}/doc/changelog.gz)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_BINARY_DIR}/doc/changelog.gz
+add_custom_target(man ALL DEPENDS ${FONTSEAL_MAN_OUTPUTS})
+# The licence and its notices go with the files (the Debian packages carry
+# debian/copyright instead).
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NOTICE
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # ---- The library, its headers, the CLI ----
@@ -83,7 +78,7 @@ install(CODE "
 ")
 
 # fontseal.pc names the prefix the files were installed under (for the
-# Debian package that is /usr, not the staging directory: CPACK_SET_DESTDIR).
+# Debian packages that is /usr, not their staging directory, DESTDIR).
 install(CODE "
   set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
   set(FONTSEAL_VERSION \"${PROJECT_VERSION}\")
@@ -94,45 +89,3 @@ install(CODE "
   configure_file(\"${PROJECT_SOURCE_DIR}/packaging/fontseal.pc.in\" \"\${pc}\" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${pc}\")
 ")
-
-# ---- The Debian package: make package, or cpack -G DEB in the build dir ----
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME fontseal)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "The fontseal developers")
-set(FONTSEAL_PACKAGE_MAINTAINER "The fontseal developers <fontseal@example.org>"
-  CACHE STRING "The Maintainer field of the Debian package")
-set(CPACK_PACKAGE_CONTACT "${FONTSEAL_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "digital signatures for TrueType and OpenType fonts")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "fontseal signs fonts with a PKCS#7 signature kept in the font's DSIG table,
-with a key file, a key on a PKCS#11 token or a key of the user's
-certificate store, optionally time-stamped, and checks such signatures.
-
-This package holds the fontseal command, the shared library libfontseal
-with its C headers and pkg-config file, and their manual pages.")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The run-time dependencies are those of the binaries (dpkg-shlibdeps); the
-# p11-kit proxy is only opened for token keys when no module is named.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "p11-kit-modules")
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-# The loader's cache is refreshed by dpkg's ldconfig trigger, so the package
-# needs no maintainer scripts. CPack writes a postinst and postrm calling
-# ldconfig unless it is given its own: naming files that do not exist stops
-# it (it notes them as "missing file") and leaves the package without any.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers
-  ${PROJECT_BINARY_DIR}/no-maintainer-scripts/postinst
-  ${PROJECT_BINARY_DIR}/no-maintainer-scripts/postrm)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# Installed under /usr through DESTDIR, so that fontseal.pc and the run-path
-# decision see /usr and not the staging directory.
-set(CPACK_SET_DESTDIR ON)
-set(CPACK_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
-include(CPack)

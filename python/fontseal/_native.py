@@ -6,7 +6,6 @@ request as far as its `size` says, so a field out of place would be read as
 another one rather than refused. tests/test_binding.py compiles the header
 and compares every offset, size and field name with the ones here."""
 import ctypes
-import ctypes.util
 import os
 import threading
 
@@ -145,8 +144,9 @@ class fontseal_verify_report(ctypes.Structure):
 MIRRORED = (fontseal_timestamp_server, fontseal_report, fontseal_sign_request,
             fontseal_verify_request, fontseal_verify_report)
 
-# The library's names, in the order they are tried after FONTSEAL_LIBRARY.
-_CANDIDATES = ("libfontseal.so.1", "libfontseal.so")
+# After FONTSEAL_LIBRARY, the library by its SONAME, through the loader's
+# own search: only that major version has the structs mirrored here.
+_CANDIDATES = ("libfontseal.so.1",)
 
 _lock = threading.Lock()
 _library = None
@@ -158,8 +158,7 @@ def _candidates():
     if explicit:
         # Named on purpose: no silent fall-back to another copy.
         return [explicit]
-    found = ctypes.util.find_library("fontseal")
-    return ([found] if found else []) + list(_CANDIDATES)
+    return list(_CANDIDATES)
 
 
 def library():
