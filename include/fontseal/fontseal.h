@@ -161,6 +161,12 @@ typedef struct fontseal_report {
     /* The time stamp's time in seconds since 1970-01-01 00:00 UTC; 0 without
      * one, or for a counter-signature that names no signing time. */
     int64_t timestamp_time;
+    /* Added with time-stamp reasons (a smaller size leaves it out): */
+    /* When fontseal_sign asked servers for a time stamp, got none and signed
+     * without one: each server and why it gave none ("URL: connection
+     * refused; URL: rejected (...)"), truncated to fit. Empty otherwise (a
+     * required stamp that none gave fails the call, and message says why). */
+    char timestamp_warning[512];
 } fontseal_report;
 
 typedef struct fontseal_sign_request {

@@ -83,8 +83,9 @@ int32_t runJob(const char* input_path, const char* output_path, SigningStep& sig
         signature.reset(stamped);
         signature_length = stamped_length;
     }
-    if (options.requireTimestamp && outcome.server < 0) fail(Stage::kTimestamp);
+    // The caller learns why there is no stamp even when that fails the job.
     if (options.outcome) *options.outcome = outcome;
+    if (options.requireTimestamp && outcome.server < 0) fail(Stage::kTimestamp);
     content.reset();
 
     // The same font, now with the new DSIG table.

@@ -10,7 +10,10 @@ Two protocols on one port, told apart by the request's Content-Type:
     signingTime, messageDigest), Content-Type application/octet-stream.
 
 Faults and options are chosen per request by path segments of the URL, so one
-server serves every case: /fault=NAME, /delay=SECONDS, /pad=BYTES. Faults:
+server serves every case: /fault=NAME, /delay=SECONDS, /pad=BYTES, the RFC 3161
+settings of TS_SETTINGS (/tsa_name=no/signer=itsa/...: OpenSSL's default TSA
+configuration unless changed), /only=rfc3161 (a counter-signature request is
+refused as an RFC 3161 server refuses it). Faults:
   status500        a 500 reply with an HTML body
   no-content-type  a good time stamp, but no Content-Type header
   not-base64       a body that is not base64 (RFC 3161: not DER either)
@@ -56,25 +59,48 @@ OVERSIZE = 4 * 1024 * 1024 + 1
 MAX_REQUEST = 1024 * 1024
 MAX_DELAY = 60.0
 
+# OpenSSL's own TSA section (openssl.cnf, tsa_config1), as a server set up
+# from the manual runs it; a request changes single settings by path segment
+# (see TS_SETTINGS).
+TS_DEFAULTS = {
+    "signer_digest": "sha256",
+    "accuracy": "secs:1, millisecs:500, microsecs:100",
+    "clock_precision_digits": "0",
+    "ordering": "yes",
+    "tsa_name": "yes",
+    "ess_cert_id_chain": "no",
+    "ess_cert_id_alg": "sha1",
+}
+
 TS_CONFIG = """
+oid_section = new_oids
+[new_oids]
+tsa_policy1 = 1.2.3.4.1
+tsa_policy2 = 1.2.3.4.5.6
+tsa_policy3 = 1.2.3.4.5.7
 [tsa]
-default_tsa = tsa_config
-[tsa_config]
+default_tsa = tsa_config1
+[tsa_config1]
 dir = {dir}
 serial = {dir}/tsaserial
 crypto_device = builtin
-signer_cert = {dir}/tsa.pem
-certs = {dir}/tsa-ca.pem
-signer_key = {dir}/tsa.key
-signer_digest = sha256
-default_policy = 1.3.6.1.4.1.4146.2.3
+signer_cert = {signer_cert}
+{certs}
+signer_key = {signer_key}
+default_policy = tsa_policy1
+other_policies = tsa_policy2, tsa_policy3
 digests = sha1, sha256, sha384, sha512
-accuracy = secs:1
-ordering = yes
-tsa_name = no
-ess_cert_id_chain = no
-ess_cert_id_alg = sha1
+{settings}
 """
+
+# Path segments that change the RFC 3161 reply, besides the settings of
+# TS_DEFAULTS (accuracy=none leaves accuracy out):
+#   signer=tsa|itsa   the time-stamping certificate: issued by the CA, or by
+#                     an intermediate of it (itsa)
+#   chain=yes|no      the issuers' certificates go into the token (certs)
+#   cert_req=yes|no   no: certReq is dropped from the query, so the token
+#                     carries no certificate (a server that ignores it)
+TS_SETTINGS = set(TS_DEFAULTS) | {"signer", "chain", "cert_req"}
 
 CERT_CONFIG = """
 [req]
@@ -91,6 +117,11 @@ subjectKeyIdentifier = hash
 basicConstraints = CA:FALSE
 keyUsage = digitalSignature, nonRepudiation
 extendedKeyUsage = critical,timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[intermediate]
+basicConstraints = critical,CA:TRUE,pathlen:0
+keyUsage = keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 [tls]
@@ -122,7 +153,10 @@ class TsaPki:
         self.cert, self.key = p("tsa.pem"), p("tsa.key")
         self.cert2, self.key2 = p("tsa2.pem"), p("tsa2.key")
         self.tls_cert, self.tls_key = p("tls.pem"), p("tls.key")
+        self.intermediate, self.intermediate_key = p("tsa-ica.pem"), p("tsa-ica.key")
+        self.icert, self.ikey = p("itsa.pem"), p("itsa.key")
         self.ts_config = p("ts.cnf")
+        self._configs = {}
         if os.path.exists(self.ts_config):
             return
         os.makedirs(directory, exist_ok=True)
@@ -134,19 +168,57 @@ class TsaPki:
         if ca_serial is not None:
             args += ["-set_serial", str(ca_serial)]
         _openssl(*args)
-        for name, ext, serial in (("tsa", "tsa", 1001), ("tsa2", "tsa", 1002),
-                                  ("tls", "tls", 1003)):
+        for name, ext, serial, issuer in (
+                ("tsa", "tsa", 1001, "tsa-ca"), ("tsa2", "tsa", 1002, "tsa-ca"),
+                ("tls", "tls", 1003, "tsa-ca"), ("tsa-ica", "intermediate", 1004, "tsa-ca"),
+                ("itsa", "tsa", 1005, "tsa-ica")):
             with open(conf, "w") as f:
                 f.write(CERT_CONFIG.format(cn="Fontseal Test " + name))
             _openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", p(name + ".key"),
                      "-out", p(name + ".csr"), "-config", conf)
-            _openssl("x509", "-req", "-in", p(name + ".csr"), "-CA", self.ca, "-CAkey",
-                     self.ca_key, "-set_serial", str(serial), "-out", p(name + ".pem"),
-                     "-days", "30", "-extfile", conf, "-extensions", ext)
+            _openssl("x509", "-req", "-in", p(name + ".csr"), "-CA", p(issuer + ".pem"),
+                     "-CAkey", p(issuer + ".key"), "-set_serial", str(serial),
+                     "-out", p(name + ".pem"), "-days", "30", "-extfile", conf,
+                     "-extensions", ext)
         with open(p("tsaserial"), "w") as f:
             f.write("01\n")
+        with open(p("itsa-chain.pem"), "wb") as f:
+            for pem in (self.intermediate, self.ca):
+                with open(pem, "rb") as g:
+                    f.write(g.read())
         with open(self.ts_config, "w") as f:
-            f.write(TS_CONFIG.format(dir=directory))
+            f.write(self.config_text({}))
+
+    def config_text(self, settings):
+        """The TSA section for `settings` (names of TS_SETTINGS), the rest as
+        OpenSSL's defaults."""
+        values = dict(TS_DEFAULTS)
+        values.update({k: v for k, v in settings.items() if k in TS_DEFAULTS})
+        if values.get("accuracy") == "none":
+            del values["accuracy"]
+        intermediate = settings.get("signer") == "itsa"
+        certs = ""
+        if settings.get("chain", "yes") == "yes":
+            certs = "certs = " + os.path.join(
+                self.dir, "itsa-chain.pem" if intermediate else "tsa-ca.pem")
+        return TS_CONFIG.format(
+            dir=self.dir, certs=certs,
+            signer_cert=self.icert if intermediate else self.cert,
+            signer_key=self.ikey if intermediate else self.key,
+            settings="\n".join("%s = %s" % kv for kv in sorted(values.items())))
+
+    def config_for(self, settings):
+        """A configuration file for `settings`, made once per combination."""
+        chosen = {k: v for k, v in settings.items() if k in TS_SETTINGS and k != "cert_req"}
+        if not chosen:
+            return self.ts_config
+        key = tuple(sorted(chosen.items()))
+        if key not in self._configs:
+            path = os.path.join(self.dir, "ts-%d.cnf" % len(self._configs))
+            with open(path, "w") as f:
+                f.write(self.config_text(chosen))
+            self._configs[key] = path
+        return self._configs[key]
 
 
 def _der_header(data, pos):
@@ -188,6 +260,20 @@ def counter_signature_data(request):
         return None
 
 
+# TimeStampResp { PKIStatusInfo { rejection, failInfo badDataFormat } }
+REJECTED_BAD_FORMAT = bytes.fromhex("3009300702010203020204")
+
+
+def _without_cert_req(query, fields):
+    """The query without its certReq BOOLEAN (a server that ignores it)."""
+    kept = [query[start:start + h + length] for tag, start, h, length in fields[1:]
+            if tag != 0x01]
+    body = b"".join([query[fields[0][1]:fields[0][1] + fields[0][2] + fields[0][3]]] + kept)
+    n = len(body)
+    size = b"" if n < 0x80 else n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([0x30, n if n < 0x80 else 0x80 | len(size)]) + size + body
+
+
 def _flip_last_content_byte(data, element):
     tag, start, h, length = element
     out = bytearray(data)
@@ -224,7 +310,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if self.headers.get("Content-Type", "").lower() == "application/timestamp-query":
-            return self._rfc3161(body, fault)
+            return self._rfc3161(body, fault, options)
+        if options.get("only") == "rfc3161":
+            # A server of the other protocol refuses the request as RFC 3161
+            # servers do: a TimeStampResp with status rejection, badDataFormat.
+            return self._reply(200, REJECTED_BAD_FORMAT, "application/timestamp-reply")
         return self._counter_signature(body, fault, options)
 
     def _record(self, body):
@@ -273,10 +363,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             text += b"\r\n" * ((pad - len(text)) // 2) + b"\n" * ((pad - len(text)) % 2)
         self._reply(200, text, None if fault == "no-content-type" else "application/octet-stream")
 
-    def _rfc3161(self, query, fault):
+    def _rfc3161(self, query, fault, options):
         owner = self.server.owner
         try:
             fields = _der_children(query, 0)
+            if options.get("cert_req") == "no":
+                query = _without_cert_req(query, fields)
+                fields = _der_children(query, 0)
             if fault == "wrong-imprint":
                 imprint = _der_children(query, fields[1][1])
                 query = _flip_last_content_byte(query, imprint[1])
@@ -287,7 +380,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (IndexError, ValueError):
             return self._reply(400, b"not a time-stamp query", "text/plain")
         try:
-            reply = owner.rfc3161_reply(query)
+            reply = owner.rfc3161_reply(query, options)
         except RuntimeError as e:
             return self._reply(400, str(e).encode(), "text/plain")
         if fault == "status500":
@@ -414,14 +507,15 @@ class TsaServer:
                 args += ["-signer", pki.cert2, "-inkey", pki.key2]
             return _openssl(*(args + ["-certfile", chain, "-in", src, "-outform", "DER"]))
 
-    def rfc3161_reply(self, query):
-        """DER of a TimeStampResp for the query, made by openssl ts."""
+    def rfc3161_reply(self, query, settings=None):
+        """DER of a TimeStampResp for the query, made by openssl ts with
+        OpenSSL's default TSA settings, changed by `settings` (TS_SETTINGS)."""
         with self._openssl_lock, tempfile.TemporaryDirectory(prefix="tsa-") as tmp:
             q = os.path.join(tmp, "query.tsq")
             with open(q, "wb") as f:
                 f.write(query)
-            return _openssl("ts", "-reply", "-config", self.pki.ts_config, "-queryfile", q,
-                            "-chain", self.pki.ca)
+            config = self.pki.config_for(dict(settings or {}))
+            return _openssl("ts", "-reply", "-config", config, "-queryfile", q)
 
 
 def main():
