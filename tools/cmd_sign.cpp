@@ -180,8 +180,11 @@ std::string timestamp_url_fault(const std::string& url) {
                            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' ||
                                   c == '-' || c == '.';
                        });
+    // "host:8080/ts" names a host and port, not a scheme.
+    const size_t digitsEnd = url.find_first_not_of("0123456789", colon + 1);
     const bool portAfterHost =
-        named && colon + 1 < url.size() && std::isdigit(static_cast<unsigned char>(url[colon + 1]));
+        named && digitsEnd != colon + 1 &&
+        (digitsEnd == std::string::npos || std::strchr("/\\?", url[digitsEnd]) != nullptr);
     if (!named || portAfterHost) return std::string("it has no scheme") + kWrite;
     for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (scheme != "http" && scheme != "https")

@@ -124,8 +124,11 @@ std::string timestamp_url_fault(const char* url) {
     static const char kWrite[] = ": write http://HOST/PATH or https://HOST/PATH";
     if (parts.text().empty()) return std::string("it is empty") + kWrite;
     // "host:8080/ts" reads as scheme "host" with an opaque part of digits.
-    const bool portAfterHost = parts.isOpaque() && !parts.opaque().empty() &&
-                               parts.opaque()[0] >= '0' && parts.opaque()[0] <= '9';
+    const std::string& opaque = parts.opaque();
+    const size_t digits = opaque.find_first_not_of("0123456789");
+    const bool portAfterHost = parts.isOpaque() && !opaque.empty() && digits != 0 &&
+                               (digits == std::string::npos || isSeparator(opaque[digits]) ||
+                                opaque[digits] == '?');
     if (!parts.hasScheme() || !isSchemeName(parts.scheme()) || portAfterHost)
         return std::string("it has no scheme") + kWrite;
     const std::string scheme = lowered(parts.scheme());

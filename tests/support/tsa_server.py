@@ -29,6 +29,10 @@ refused as an RFC 3161 server refuses it). Faults:
   bad-signature    the last byte of the reply's DER, which lies in the
                    signature of its (last) signer, flipped
   rejected         RFC 3161: a reply with status rejection and no token
+forge=PURPOSE answers (either protocol) with a stamp made by hand, signed by a
+certificate of the server's CA whose extended key usage is PURPOSE: none (no
+extension), codeSigning, timeStamping (critical), timeStamping-noncritical,
+older (1.3.6.1.4.1.311.10.3.2). Real TSA software refuses to run as most.
 pad=N pads a good counter-signature reply with line ends to exactly N bytes.
 
 In-process use:
@@ -42,6 +46,7 @@ its output, then serves until its standard input closes, SIGTERM, or
 """
 import argparse
 import base64
+import datetime
 import http.server
 import json
 import os
@@ -53,6 +58,8 @@ import sys
 import tempfile
 import threading
 import time
+
+import hand_stamps
 
 REQUEST_TYPE = bytes.fromhex("060A2B060104018237030201")  # OID 1.3.6.1.4.1.311.3.2.1
 OVERSIZE = 4 * 1024 * 1024 + 1
@@ -353,7 +360,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self._reply(400, b"not a time-stamp request", "text/plain")
         if fault == "wrong-imprint":
             data = bytes([data[0] ^ 0x01]) + data[1:] if data else b"\x01"
-        signed = owner.counter_sign(data, two_signers=(fault == "two-signers"))
+        if "forge" in options:
+            cert, key = owner.forged_stamper(options["forge"])
+            signed = hand_stamps.counter_signature_reply(
+                data, cert, key, datetime.datetime.now(datetime.timezone.utc),
+                [owner.ca_certificate()])
+        else:
+            signed = owner.counter_sign(data, two_signers=(fault == "two-signers"))
         if fault == "bad-signature":
             signed = signed[:-1] + bytes([signed[-1] ^ 0x01])
         text = b"\r\n".join(base64.b64encode(signed)[i:i + 64]
@@ -380,7 +393,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (IndexError, ValueError):
             return self._reply(400, b"not a time-stamp query", "text/plain")
         try:
-            reply = owner.rfc3161_reply(query, options)
+            if "forge" in options:
+                reply = owner.forged_rfc3161_reply(query, options["forge"])
+            else:
+                reply = owner.rfc3161_reply(query, options)
         except RuntimeError as e:
             return self._reply(400, str(e).encode(), "text/plain")
         if fault == "status500":
@@ -506,6 +522,52 @@ class TsaServer:
             if two_signers:
                 args += ["-signer", pki.cert2, "-inkey", pki.key2]
             return _openssl(*(args + ["-certfile", chain, "-in", src, "-outform", "DER"]))
+
+    FORGED_PURPOSES = {
+        "none": (None, False),
+        "codeSigning": ([hand_stamps.CODE_SIGNING], False),
+        "timeStamping": ([hand_stamps.TIME_STAMPING], True),
+        "timeStamping-noncritical": ([hand_stamps.TIME_STAMPING], False),
+        "older": ([hand_stamps.OLDER_TIME_STAMPING], False),
+    }
+
+    def ca_certificate(self):
+        from cryptography import x509
+        with open(self.pki.ca, "rb") as f:
+            return x509.load_pem_x509_certificate(f.read())
+
+    def forged_stamper(self, purpose):
+        """(certificate, key) of the CA with the extended key usage named."""
+        from cryptography.hazmat.primitives import serialization
+        with self._lock:
+            cache = self.__dict__.setdefault("_forged", {})
+            if purpose not in cache:
+                purposes, critical = self.FORGED_PURPOSES[purpose]
+                with open(self.pki.ca_key, "rb") as f:
+                    ca_key = serialization.load_pem_private_key(f.read(), None)
+                key = hand_stamps.new_key()
+                cert = hand_stamps.issue("Fontseal Test stamper " + purpose, key,
+                                         self.ca_certificate(), ca_key, purposes=purposes,
+                                         critical=critical)
+                cache[purpose] = (cert, key)
+            return cache[purpose]
+
+    def forged_rfc3161_reply(self, query, purpose):
+        """A granted TimeStampResp for the query, made by hand."""
+        fields = _der_children(query, 0)
+        imprint = _der_children(query, fields[1][1])
+        alg = _der_children(query, imprint[0][1])[0]
+        alg_oid = query[alg[1]:alg[1] + alg[2] + alg[3]]
+        name = [n for n, o in hand_stamps.HASHES.items() if hand_stamps.oid(o) == alg_oid][0]
+        tag, start, h, length = imprint[1]
+        digest = query[start + h:start + h + length]
+        nonces = [query[f[1] + f[2]:f[1] + f[2] + f[3]] for f in fields[2:] if f[0] == 0x02]
+        cert, key = self.forged_stamper(purpose)
+        token = hand_stamps.rfc3161_token(digest, name, cert, key,
+                                          datetime.datetime.now(datetime.timezone.utc),
+                                          nonces[0] if nonces else None,
+                                          [self.ca_certificate()])
+        return hand_stamps.rfc3161_reply(token)
 
     def rfc3161_reply(self, query, settings=None):
         """DER of a TimeStampResp for the query, made by openssl ts with
