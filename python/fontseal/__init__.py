@@ -53,6 +53,9 @@ class SignResult:
     # None without one.
     timestamp_server: Optional[int]
     timestamp_time: Optional[int]
+    # When servers were asked and none gave a stamp: each one and why
+    # ("URL: connection refused; ..."); None otherwise.
+    timestamp_warning: Optional[str] = None
 
 
 @dataclasses.dataclass(frozen=True)
@@ -232,7 +235,8 @@ def sign(input, output, *, key=None, cert=None, password=None, digest=None, stat
         raise Error(result, report.message.decode("utf-8", "replace"))
     return SignResult(
         timestamp_server=report.timestamp_server if report.timestamp_server >= 0 else None,
-        timestamp_time=report.timestamp_time or None)
+        timestamp_time=report.timestamp_time or None,
+        timestamp_warning=report.timestamp_warning.decode("utf-8", "replace") or None)
 
 
 def release_tokens():

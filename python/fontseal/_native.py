@@ -66,6 +66,7 @@ class fontseal_report(ctypes.Structure):
         ("message", ctypes.c_char * 512),
         ("timestamp_server", ctypes.c_int32),
         ("timestamp_time", ctypes.c_int64),
+        ("timestamp_warning", ctypes.c_char * 512),
     ]
 
 
