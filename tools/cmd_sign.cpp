@@ -175,11 +175,11 @@ std::string timestamp_url_fault(const std::string& url) {
     static const char kWrite[] = ": write http://HOST/PATH or https://HOST/PATH";
     const size_t colon = url.find(':');
     std::string scheme = colon == std::string::npos ? "" : url.substr(0, colon);
-    const bool named = !scheme.empty() && std::isalpha(static_cast<unsigned char>(scheme[0])) &&
-                       std::all_of(scheme.begin(), scheme.end(), [](char c) {
-                           return std::isalnum(static_cast<unsigned char>(c)) || c == '+' ||
-                                  c == '-' || c == '.';
-                       });
+    const bool named =
+        !scheme.empty() && std::isalpha(static_cast<unsigned char>(scheme[0])) &&
+        std::all_of(scheme.begin(), scheme.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+        });
     // "host:8080/ts" names a host and port, not a scheme.
     const size_t digitsEnd = url.find_first_not_of("0123456789", colon + 1);
     const bool portAfterHost =
@@ -207,8 +207,8 @@ int validate(const CLI::App& app, const SignArgs& args) {
     for (const fontseal_timestamp_server& server : args.timestampServers) {
         const std::string fault = timestamp_url_fault(server.url);
         if (!fault.empty())
-            return usage("time-stamp server " + std::string(server.url) + " cannot be used: " +
-                         fault);
+            return usage("time-stamp server " + std::string(server.url) +
+                         " cannot be used: " + fault);
     }
     if (args.requireTimestamp && args.timestampServers.empty())
         return usage(
@@ -301,12 +301,12 @@ std::string failure_line(int32_t result, const fontseal_report& report, const Si
 void warn_if_unstamped(const SignArgs& args, const std::string& input,
                        const fontseal_report& report) {
     if (args.timestampServers.empty() || report.timestamp_server >= 0) return;
-    std::fprintf(stderr,
-                 "fontseal sign: warning: %s was signed without a time stamp: no valid time "
-                 "stamp from %s\n",
-                 input.c_str(),
-                 report.timestamp_warning[0] ? report.timestamp_warning
-                                             : server_list(args).c_str());
+    std::fprintf(
+        stderr,
+        "fontseal sign: warning: %s was signed without a time stamp: no valid time "
+        "stamp from %s\n",
+        input.c_str(),
+        report.timestamp_warning[0] ? report.timestamp_warning : server_list(args).c_str());
     std::fflush(stderr);
 }
 

@@ -172,8 +172,8 @@ bool read_timestamp_fields(const fontseal_sign_request& r, TimestampRequest& out
         // A URL that can never be asked is refused before any font is read.
         const std::string fault = timestamp_url_fault(server.url);
         if (!fault.empty()) {
-            out.urlFault = "time-stamp server " + std::string(server.url) + " cannot be used: " +
-                           fault;
+            out.urlFault =
+                "time-stamp server " + std::string(server.url) + " cannot be used: " + fault;
             return false;
         }
         out.servers.push_back({server.url, protocol});
@@ -328,9 +328,8 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
     if (!stampsValid && !stamps.urlFault.empty())
         replace_message(report, stamps.urlFault + " (code " + std::to_string(result) + ")");
     if (result == FONTSEAL_E_TIMESTAMP && !outcome.failures.empty())
-        replace_message(report, "no valid time stamp for " + files.input + ": " +
-                                    outcome.failures + "; nothing was written (code " +
-                                    std::to_string(result) + ")");
+        replace_message(report, "no valid time stamp for " + files.input + ": " + outcome.failures +
+                                    "; nothing was written (code " + std::to_string(result) + ")");
     if (result == FONTSEAL_OK) {
         report_timestamp(report, outcome.server, outcome.time);
         if (outcome.server < 0 && !stamps.servers.empty())

@@ -2,8 +2,8 @@
 // PKCS#7 data, and its signer info is the time stamp.
 #include <openssl/bio.h>
 #include <openssl/err.h>
-#include <openssl/ts.h>
 #include <openssl/pkcs7.h>
+#include <openssl/ts.h>
 
 #include <cstring>
 #include <string>
@@ -12,6 +12,7 @@
 #include "base/error.h"
 #include "base/heap_bytes.h"
 #include "base/memory_stream.h"
+#include "base/ossl_ptr.h"
 #include "codec/mime_base64_reader.h"
 #include "der/der_header.h"
 #include "der/der_raw.h"
@@ -20,7 +21,6 @@
 #include "pkcs7/p7_attribute.h"
 #include "pkcs7/p7_read_signer_info.h"
 #include "pkcs7/p7_signed_data.h"
-#include "base/ossl_ptr.h"
 #include "timestamp/stamp_purpose.h"
 #include "timestamp/stamp_time.h"
 #include "timestamp/timestamp_request.h"
@@ -104,7 +104,8 @@ bool signature_holds(const uint8_t* reply, int length, const TimeStampSubject& s
         return false;
     }
     ERR_set_mark();
-    OsslPtr<STACK_OF(X509), free_cert_list> signers(PKCS7_get0_signers(signedData.get(), nullptr, 0));
+    OsslPtr<STACK_OF(X509), free_cert_list> signers(
+        PKCS7_get0_signers(signedData.get(), nullptr, 0));
     ERR_pop_to_mark();
     if (!signers || sk_X509_num(signers.get()) != 1) {
         fault = "the reply carries no certificate of its signer";
@@ -152,18 +153,19 @@ bool obtain_counter_signature(const TimeStampSubject& subject, const char* url,
         return false;
     }
     if (about.contentType.compare(0, 27, "application/timestamp-reply") == 0 ||
-        is_rfc3161_reply(reinterpret_cast<const uint8_t*>(request.reply()), request.replySize() - 1)) {
+        is_rfc3161_reply(reinterpret_cast<const uint8_t*>(request.reply()),
+                         request.replySize() - 1)) {
         fault = kOtherProtocol;
         return false;
     }
-    return read_counter_signature_reply(subject, reinterpret_cast<const uint8_t*>(request.reply()), request.replySize() - 1,
-                                        token, fault);
+    return read_counter_signature_reply(subject, reinterpret_cast<const uint8_t*>(request.reply()),
+                                        request.replySize() - 1, token, fault);
 }
 
 }  // namespace
 
-bool read_counter_signature_reply(const TimeStampSubject& subject, const uint8_t* text,
-                                  int length, TimeStampToken& token, std::string& fault) {
+bool read_counter_signature_reply(const TimeStampSubject& subject, const uint8_t* text, int length,
+                                  TimeStampToken& token, std::string& fault) {
     // The decoder reads up to a NUL.
     std::vector<uint8_t> terminated(text, text + (text && length > 0 ? length : 0));
     terminated.push_back(0);

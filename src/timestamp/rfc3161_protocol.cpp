@@ -60,8 +60,7 @@ const EVP_MD* imprint_digest(ImprintHash hash) {
 }
 
 // The TimeStampReq for the signature value, or null.
-TsReqPtr make_request(const TimeStampSubject& subject, const uint8_t* nonceBytes,
-                      int nonceLength) {
+TsReqPtr make_request(const TimeStampSubject& subject, const uint8_t* nonceBytes, int nonceLength) {
     const EVP_MD* md = imprint_digest(subject.imprintHash);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digestLength = 0;
@@ -116,9 +115,9 @@ bool token_element(const uint8_t* reply, int length, MemoryStream& token) {
 }
 
 const char* status_name(long status) {
-    static const char* const kNames[] = {"granted", "granted with modifications", "rejection",
-                                         "waiting", "revocation warning",
-                                         "revocation notification"};
+    static const char* const kNames[] = {
+        "granted", "granted with modifications", "rejection",
+        "waiting", "revocation warning",         "revocation notification"};
     return status >= 0 && status < 6 ? kNames[status] : "unknown status";
 }
 
@@ -264,8 +263,9 @@ bool token_signer_holds(PKCS7* token, TS_TST_INFO* info, X509*& signer, std::str
     CertStackPtr found(PKCS7_get0_signers(token, nullptr, 0));
     ERR_pop_to_mark();
     if (!found || sk_X509_num(found.get()) != 1) {
-        fault = "the token carries no certificate of its signer (the server did not honour "
-                "certReq)";
+        fault =
+            "the token carries no certificate of its signer (the server did not honour "
+            "certReq)";
         return false;
     }
     signer = sk_X509_value(found.get(), 0);
@@ -273,8 +273,7 @@ bool token_signer_holds(PKCS7* token, TS_TST_INFO* info, X509*& signer, std::str
     // whether that certificate is to be trusted is for whoever checks the
     // font, but a token that cannot verify at all is no time stamp.
     ERR_set_mark();
-    const bool sound =
-        PKCS7_verify(token, nullptr, nullptr, nullptr, nullptr, PKCS7_NOVERIFY) == 1;
+    const bool sound = PKCS7_verify(token, nullptr, nullptr, nullptr, nullptr, PKCS7_NOVERIFY) == 1;
     ERR_pop_to_mark();
     if (!sound) {
         fault = "token signature invalid";
@@ -287,15 +286,16 @@ bool token_signer_holds(PKCS7* token, TS_TST_INFO* info, X509*& signer, std::str
         return false;
     }
     if ((v1 && !names_signer(v1, false, signer)) || (v2 && !names_signer(v2, true, signer))) {
-        fault = "token signature invalid (its ESS signing-certificate attribute names another "
-                "certificate than " +
-                subject_text(signer) + ")";
+        fault =
+            "token signature invalid (its ESS signing-certificate attribute names another "
+            "certificate than " +
+            subject_text(signer) + ")";
         return false;
     }
     const GENERAL_NAME* tsa = TS_TST_INFO_get_tsa(info);
     if (tsa && !tsa_name_is_signer(tsa, signer)) {
-        fault = "the reply's TSA name is not its signer certificate's (" + subject_text(signer) +
-                ")";
+        fault =
+            "the reply's TSA name is not its signer certificate's (" + subject_text(signer) + ")";
         return false;
     }
     const std::string purpose = timestamp_purpose_fault(signer, StampKind::kRfc3161);
@@ -314,8 +314,8 @@ bool obtain_rfc3161(const TimeStampSubject& subject, const char* url,
         return false;
     }
     MemoryStream reply(0, MemoryStream::kDefaultGrowth);
-    const PostBody body{"application/timestamp-query", "application/timestamp-reply",
-                        query.data(), static_cast<int>(query.size())};
+    const PostBody body{"application/timestamp-query", "application/timestamp-reply", query.data(),
+                        static_cast<int>(query.size())};
     ServerReply about;
     if (!post_to_timestamp_server(url, body, transfer, reply, about, fault)) {
         // Some servers send their refusal with an error status: its words
@@ -323,8 +323,8 @@ bool obtain_rfc3161(const TimeStampSubject& subject, const char* url,
         std::string refused;
         TimeStampToken ignored;
         if (about.status >= 300 && reply.position() > 0 &&
-            !read_rfc3161_reply(subject, query.data(), static_cast<int>(query.size()),
-                                reply.data(), reply.position(), ignored, refused) &&
+            !read_rfc3161_reply(subject, query.data(), static_cast<int>(query.size()), reply.data(),
+                                reply.position(), ignored, refused) &&
             refused.compare(0, 9, "rejected ") == 0)
             fault = refused + " with " + fault;
         return false;
@@ -357,8 +357,7 @@ bool read_rfc3161_reply(const TimeStampSubject& subject, const uint8_t* query, i
         return false;
     }
     const unsigned char* p = reply;
-    TsRespPtr response(reply && replyLength > 0 ? d2i_TS_RESP(nullptr, &p, replyLength)
-                                                : nullptr);
+    TsRespPtr response(reply && replyLength > 0 ? d2i_TS_RESP(nullptr, &p, replyLength) : nullptr);
     if (!response || p != reply + replyLength) {
         fault = "not a time-stamp reply (no DER TimeStampResp)";
         return false;

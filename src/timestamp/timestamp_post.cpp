@@ -129,8 +129,8 @@ bool post_to_timestamp_server(const char* url, const PostBody& body, const Trans
         }
         if (got == 0) break;
         if (static_cast<int64_t>(reply.position() - start) + got > options.maxReplyBytes) {
-            fault = "not a time-stamp reply (longer than " +
-                    std::to_string(options.maxReplyBytes) + " bytes)";
+            fault = "not a time-stamp reply (longer than " + std::to_string(options.maxReplyBytes) +
+                    " bytes)";
             return false;
         }
         reply.write(chunk, static_cast<int>(got));

@@ -52,8 +52,7 @@ bool post_to_timestamp_server(const char* url, const PostBody& body, const Trans
 // reply. False, with the reply untouched and `fault` saying why, for any
 // failure on the way.
 bool post_timestamp_request(TimeStampRequest& request, const char* url,
-                            const TransferOptions& options, ServerReply& about,
-                            std::string& fault);
+                            const TransferOptions& options, ServerReply& about, std::string& fault);
 bool post_timestamp_request(TimeStampRequest& request, const char* url,
                             const TransferOptions& options = TransferOptions());
 

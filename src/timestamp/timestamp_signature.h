@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "pkcs7/p7_digest.h"
-
 #include "base/grow_array.h"
 #include "base/shared_ref.h"
 #include "der/der_value.h"
+#include "pkcs7/p7_digest.h"
 #include "timestamp/timestamp_post.h"
 
 namespace fontseal {
@@ -83,8 +82,8 @@ bool read_rfc3161_reply(const TimeStampSubject& subject, const uint8_t* query, i
 // signature value, whose signature holds, made by a certificate the reply
 // carries and that may time-stamp. True with `token` filled; false with
 // `fault` saying why.
-bool read_counter_signature_reply(const TimeStampSubject& subject, const uint8_t* text,
-                                  int length, TimeStampToken& token, std::string& fault);
+bool read_counter_signature_reply(const TimeStampSubject& subject, const uint8_t* text, int length,
+                                  TimeStampToken& token, std::string& fault);
 
 // One server of a fail-over list.
 struct TimestampServer {

@@ -126,9 +126,9 @@ std::string timestamp_url_fault(const char* url) {
     // "host:8080/ts" reads as scheme "host" with an opaque part of digits.
     const std::string& opaque = parts.opaque();
     const size_t digits = opaque.find_first_not_of("0123456789");
-    const bool portAfterHost = parts.isOpaque() && !opaque.empty() && digits != 0 &&
-                               (digits == std::string::npos || isSeparator(opaque[digits]) ||
-                                opaque[digits] == '?');
+    const bool portAfterHost =
+        parts.isOpaque() && !opaque.empty() && digits != 0 &&
+        (digits == std::string::npos || isSeparator(opaque[digits]) || opaque[digits] == '?');
     if (!parts.hasScheme() || !isSchemeName(parts.scheme()) || portAfterHost)
         return std::string("it has no scheme") + kWrite;
     const std::string scheme = lowered(parts.scheme());
