@@ -150,8 +150,11 @@ class TsaTest(Base):
             (RFC3161, url("/forge=timeStamping-noncritical"), purpose + ": its signer "
              "certificate lacks the time-stamping purpose (1.3.6.1.5.5.7.3.8) in a critical "
              "extended key usage (the extension is not critical)"),
+            (RFC3161, url("/forge=timeStamping/forge_tsa=other"),
+             "the reply's TSA name is not its signer certificate's"),
             # The purposes each protocol accepts, in stamps made the same way.
             (RFC3161, url("/forge=timeStamping"), None),
+            (RFC3161, url("/forge=timeStamping/forge_tsa=self"), None),
             (COUNTER, url("/forge=timeStamping"), None),
             (COUNTER, url("/forge=older"), None),
             (COUNTER, url("/forge=timeStamping-noncritical"), None),

@@ -115,14 +115,17 @@ def _sign(key, data, digest="sha256"):
     return key.sign(data, padding.PKCS1v15(), chosen)
 
 
-def rfc3161_token(imprint, imprint_hash, cert, key, when, nonce=None, certs=()):
+def rfc3161_token(imprint, imprint_hash, cert, key, when, nonce=None, certs=(), tsa=None):
     """A TimeStampToken for `imprint` (the digest bytes) at `when` (an aware
     datetime), signed by `key` with SHA-256 and naming `cert` in a
-    signingCertificateV2 attribute; `certs` (besides `cert`) go with it."""
+    signingCertificateV2 attribute; `certs` (besides `cert`) go with it.
+    `tsa`: an x509.Name for the TSTInfo's tsa field (a directoryName)."""
     fields = [integer(1), oid("1.2.3.4.1"), seq(algorithm(imprint_hash), tlv(0x04, imprint)),
               integer(int(when.timestamp())), generalized_time(when)]
     if nonce is not None:
         fields.append(tlv(0x02, nonce))
+    if tsa is not None:
+        fields.append(tlv(0xA0, tlv(0xA4, tsa.public_bytes())))
     tst_info = seq(*fields)
     ess = seq(seq(seq(tlv(0x04, hashlib.sha256(der(cert)).digest()))))
     attributes = [attribute("1.2.840.113549.1.9.3", oid("1.2.840.113549.1.9.16.1.4")),

@@ -33,6 +33,7 @@ forge=PURPOSE answers (either protocol) with a stamp made by hand, signed by a
 certificate of the server's CA whose extended key usage is PURPOSE: none (no
 extension), codeSigning, timeStamping (critical), timeStamping-noncritical,
 older (1.3.6.1.4.1.311.10.3.2). Real TSA software refuses to run as most.
+With forge_tsa=self (or other) the TSTInfo names the stamper (or its CA).
 pad=N pads a good counter-signature reply with line ends to exactly N bytes.
 
 In-process use:
@@ -394,7 +395,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self._reply(400, b"not a time-stamp query", "text/plain")
         try:
             if "forge" in options:
-                reply = owner.forged_rfc3161_reply(query, options["forge"])
+                reply = owner.forged_rfc3161_reply(query, options["forge"],
+                                                   options.get("forge_tsa"))
             else:
                 reply = owner.rfc3161_reply(query, options)
         except RuntimeError as e:
@@ -552,8 +554,9 @@ class TsaServer:
                 cache[purpose] = (cert, key)
             return cache[purpose]
 
-    def forged_rfc3161_reply(self, query, purpose):
-        """A granted TimeStampResp for the query, made by hand."""
+    def forged_rfc3161_reply(self, query, purpose, tsa=None):
+        """A granted TimeStampResp for the query, made by hand; `tsa` "self"
+        names the stamper in the TSTInfo, "other" someone else."""
         fields = _der_children(query, 0)
         imprint = _der_children(query, fields[1][1])
         alg = _der_children(query, imprint[0][1])[0]
@@ -563,10 +566,11 @@ class TsaServer:
         digest = query[start + h:start + h + length]
         nonces = [query[f[1] + f[2]:f[1] + f[2] + f[3]] for f in fields[2:] if f[0] == 0x02]
         cert, key = self.forged_stamper(purpose)
+        named = {None: None, "self": cert.subject, "other": self.ca_certificate().subject}[tsa]
         token = hand_stamps.rfc3161_token(digest, name, cert, key,
                                           datetime.datetime.now(datetime.timezone.utc),
                                           nonces[0] if nonces else None,
-                                          [self.ca_certificate()])
+                                          [self.ca_certificate()], named)
         return hand_stamps.rfc3161_reply(token)
 
     def rfc3161_reply(self, query, settings=None):
