@@ -173,7 +173,8 @@ bool read_counter_signature_reply(const TimeStampSubject& subject, const uint8_t
     const int count = decode_mime_base64(reinterpret_cast<char*>(terminated.data()), &decoded);
     HeapBytes bytes(decoded);
     if (count <= 0 || !bytes) {
-        fault = "not a time-stamp reply (not base64)";
+        fault = is_rfc3161_reply(text, length) ? kOtherProtocol
+                                               : "not a time-stamp reply (not base64)";
         return false;
     }
     MemoryStream stream(bytes.get(), count);
