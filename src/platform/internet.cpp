@@ -354,14 +354,17 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
 
 bool HttpSendRequestA(HINTERNET request, const char* headers, uint32_t headersLength,
                       const void* body, uint32_t bodyLength) {
-    if (!request || request->kind != HandleKind::kRequest || request->sent) return false;
+    if (!request || request->kind != HandleKind::kRequest || request->sent)
+        return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     request->sent = true;
     try {
-        if (!configure(*request, headers, headersLength, body, bodyLength)) return false;
+        if (!configure(*request, headers, headersLength, body, bodyLength))
+            return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     } catch (const std::bad_alloc&) {
-        return false;
+        return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     }
-    if (curl_multi_add_handle(request->multi, request->easy) != CURLM_OK) return false;
+    if (curl_multi_add_handle(request->multi, request->easy) != CURLM_OK)
+        return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     request->deadline = std::chrono::steady_clock::now() +
                         std::chrono::milliseconds(request->transferTimeoutMs) + kDeadlineMargin;
     run_until(*request, [request] { return request->headersDone; });
@@ -401,9 +404,10 @@ bool HttpQueryInfoA(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_
 }
 
 bool InternetReadFile(HINTERNET request, void* buffer, uint32_t toRead, uint32_t* read) {
-    if (!read) return false;
+    if (!read) return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     *read = 0;
-    if (!request || request->kind != HandleKind::kRequest || !request->headersDone) return false;
+    if (!request || request->kind != HandleKind::kRequest || !request->headersDone)
+        return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     if (toRead == 0) return true;
     run_until(*request, [request] { return request->buffered() > 0; });
     size_t available = request->buffered();
