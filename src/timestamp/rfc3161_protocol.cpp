@@ -269,7 +269,7 @@ bool token_signer_holds(PKCS7* token, TS_TST_INFO* info, X509*& signer, std::str
         return false;
     }
     signer = sk_X509_value(found.get(), 0);
-    // The certificate must be sound, made by the certificate it carries:
+    // The signature must be sound, made by the certificate the token carries:
     // whether that certificate is to be trusted is for whoever checks the
     // font, but a token that cannot verify at all is no time stamp.
     ERR_set_mark();
