@@ -43,7 +43,8 @@ clean:
 # gives each a short run; `make fuzz` runs each one for FUZZ_SECONDS.
 FUZZ_BUILD_DIR ?= $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = font der x509 pkcs7 cert_loader codec pvk verify
+FUZZ_TARGETS = font der x509 pkcs7 cert_loader codec pvk verify rfc3161_reply \
+  countersignature_reply url
 
 .PHONY: fuzz-build fuzz
 fuzz-build: deps

@@ -423,6 +423,68 @@ def verify_seeds(work, fonts):
     return seeds
 
 
+# What fuzz_rfc3161_reply and fuzz_countersignature_reply stamp.
+STAMPED = b"fontseal fuzz: the signature value that is time-stamped"
+NONCE = bytes.fromhex("0123456789ABCDEF")
+IMPRINT_HASHES = ["sha256", "sha384", "sha512", "sha1"]  # by the input's first byte
+
+
+def stamp_query(hash_name, cert_req=True):
+    """The TimeStampReq the signer makes for STAMPED with NONCE."""
+    algorithm = seq(oid(HASH_OIDS[hash_name]), NULL)
+    imprint = seq(algorithm, tlv(0x04, hashlib.new(hash_name, STAMPED).digest()))
+    return seq(b"\x02\x01\x01", imprint, tlv(0x02, NONCE),
+               b"\x01\x01\xff" if cert_req else b"")
+
+
+def stamp_seeds(work):
+    """Replies of the test TSA (OpenSSL's `ts -reply` in its default
+    configuration and the variations real authorities use, stamps made by
+    hand by certificates without the time-stamping purpose, refusals) for
+    the two reply fuzzers."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                    "support"))
+    import hand_stamps
+    from tsa_server import REJECTED_BAD_FORMAT, TsaServer
+    server = TsaServer(os.path.join(work, "stamp-tsa"))
+    rfc3161, counter = {}, {}
+    for choice, name in enumerate(IMPRINT_HASHES):
+        rfc3161["default-%s" % name] = bytes([choice]) + server.rfc3161_reply(stamp_query(name))
+    for label, settings in (
+            ("no-tsa-name", {"tsa_name": "no"}),
+            ("ess-v2-chain", {"ess_cert_id_alg": "sha256", "ess_cert_id_chain": "yes"}),
+            ("intermediate", {"signer": "itsa", "chain": "no", "ess_cert_id_chain": "yes"}),
+            ("sha512-signer", {"signer_digest": "sha512", "accuracy": "none",
+                               "ordering": "no"})):
+        rfc3161[label] = b"\x00" + server.rfc3161_reply(stamp_query("sha256"), settings)
+    rfc3161["no-cert-req"] = b"\x00" + server.rfc3161_reply(stamp_query("sha256", False))
+    for purpose in ("none", "codeSigning", "timeStamping"):
+        rfc3161["by-hand-" + purpose] = b"\x00" + server.forged_rfc3161_reply(
+            stamp_query("sha256"), purpose)
+    rfc3161["rejected"] = b"\x00" + REJECTED_BAD_FORMAT
+    rfc3161["rejected-text"] = b"\x00" + seq(seq(b"\x02\x01\x02", seq(tlv(0x0C, b"no\x1b[2J"))))
+
+    def text(der):
+        encoded = base64.b64encode(der)
+        return b"\r\n".join(encoded[i:i + 64] for i in range(0, len(encoded), 64)) + b"\r\n"
+
+    counter["openssl"] = text(server.counter_sign(STAMPED))
+    counter["two-signers"] = text(server.counter_sign(STAMPED, two_signers=True))
+    now = datetime.datetime.now(datetime.timezone.utc)
+    for purpose in ("none", "older", "timeStamping"):
+        cert, key = server.forged_stamper(purpose)
+        counter["by-hand-" + purpose] = text(hand_stamps.counter_signature_reply(
+            STAMPED, cert, key, now, [server.ca_certificate()]))
+    counter["rfc3161-reply"] = rfc3161["default-sha256"][1:]
+    return rfc3161, counter
+
+
+URL_SEEDS = ["http://tsa.example/ts", "https://TSA.example:8443/a/b?c=d#e",
+             "http://[::1]:8080/rfc3161", "127.0.0.1:8080/ts", "ftp://tsa.example/",
+             "http:///ts", "http://user@host/", "http:\\\\host\\path", "https:host",
+             "http://host:99999/"]
+
+
 def main(out):
     logging.disable(logging.WARNING)  # the subsetter's notes on dropped tables
     work = tempfile.mkdtemp(prefix="fontseal-seeds-")
@@ -513,9 +575,13 @@ def make(work):
     )]
 
     verify = verify_seeds(work, {"dejavu": path("dejavu.ttf"), "lm": path("lm.otf")})
+    rfc3161_replies, counter_replies = stamp_seeds(work)
 
     return {
         "verify": verify,
+        "rfc3161_reply": rfc3161_replies,
+        "countersignature_reply": counter_replies,
+        "url": {"url-%d" % i: u.encode() for i, u in enumerate(URL_SEEDS)},
         "font": {"dejavu.ttf": dejavu, "lm.otf": read(path("lm.otf")),
                  "signed.ttf": signed_font, "two-signatures.ttf": two_signatures,
                  "cff-like.otf": cff_like},

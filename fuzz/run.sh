@@ -25,7 +25,8 @@ for dir in "$build/seeds/$target" "$here/corpus/$target" "$here/regressions/$tar
 done
 
 case $target in
-    x509 | pkcs7) dict=der ;;
+    x509 | pkcs7 | rfc3161_reply) dict=der ;;
+    countersignature_reply) dict=codec ;;
     *) dict=$target ;;
 esac
 flags=(-timeout=10 -rss_limit_mb=2048 -print_final_stats=1)

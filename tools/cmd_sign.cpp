@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -258,6 +260,36 @@ bool valid_utf8(const std::string& text) {
     return true;
 }
 
+// Why a time-stamp URL cannot be asked, in the library's words (which
+// refuses the same URLs for every caller); empty when it can.
+std::string timestamp_url_fault(const std::string& url) {
+    static const char kWrite[] = ": write http://HOST/PATH or https://HOST/PATH";
+    const size_t colon = url.find(':');
+    std::string scheme = colon == std::string::npos ? "" : url.substr(0, colon);
+    const bool named =
+        !scheme.empty() && std::isalpha(static_cast<unsigned char>(scheme[0])) &&
+        std::all_of(scheme.begin(), scheme.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+        });
+    // "host:8080/ts" names a host and port, not a scheme.
+    const size_t digitsEnd = url.find_first_not_of("0123456789", colon + 1);
+    const bool portAfterHost =
+        named && digitsEnd != colon + 1 &&
+        (digitsEnd == std::string::npos || std::strchr("/\\?", url[digitsEnd]) != nullptr);
+    if (!named || portAfterHost) return std::string("it has no scheme") + kWrite;
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme != "http" && scheme != "https")
+        return "its scheme " + url.substr(0, colon) + ": is not http: or https:";
+    const std::string rest = url.substr(colon + 1);
+    const size_t hostEnd = rest.find_first_of("/\\?#", 2);
+    const std::string host =
+        rest.size() > 2 && (rest[0] == '/' || rest[0] == '\\') && rest[1] == rest[0]
+            ? rest.substr(2, hostEnd == std::string::npos ? std::string::npos : hostEnd - 2)
+            : "";
+    if (host.empty() || host[0] == ':') return std::string("it names no host") + kWrite;
+    return "";
+}
+
 // Checks what the parser cannot; returns -1 to go on, or an exit code.
 int validate(const CLI::App& app, SignArgs& args) {
     if (!look_up(kDigests, args.digestName, args.digest))
@@ -270,6 +302,12 @@ int validate(const CLI::App& app, SignArgs& args) {
     if (args.signerCommand.used() && args.cert.empty())
         return usage("--signer-command needs the signer's certificate: --cert FILE");
     if (!valid_utf8(args.programName)) return usage("--program-name is not valid UTF-8");
+    for (const fontseal_timestamp_server& server : args.timestampServers) {
+        const std::string fault = timestamp_url_fault(server.url);
+        if (!fault.empty())
+            return usage("time-stamp server " + std::string(server.url) +
+                         " cannot be used: " + fault);
+    }
     if (args.requireTimestamp && args.timestampServers.empty())
         return usage(
             "--require-timestamp needs a server: --timestamp URL or --timestamp-rfc3161 URL");
@@ -439,7 +477,10 @@ void warn_if_unstamped(const SignArgs& args, const std::string& input,
     std::fprintf(stderr,
                  "fontseal sign: warning: %s was signed without a time stamp: no valid time "
                  "stamp from %s\n",
-                 printable(input).c_str(), printable(server_list(args)).c_str());
+                 printable(input).c_str(),
+                 printable(report.timestamp_warning[0] ? report.timestamp_warning
+                                                       : server_list(args))
+                     .c_str());
     std::fflush(stderr);
 }
 

@@ -223,6 +223,12 @@ typedef struct fontseal_report {
      * each fault and what fontseal_verify will report; the font is signed
      * all the same. Empty otherwise. */
     char certificate_warning[512];
+    /* Added with time-stamp reasons (a smaller size leaves it out): */
+    /* When fontseal_sign asked servers for a time stamp, got none and signed
+     * without one: each server and why it gave none ("URL: connection
+     * refused; URL: rejected (...)"), truncated to fit. Empty otherwise (a
+     * required stamp that none gave fails the call, and message says why). */
+    char timestamp_warning[512];
 } fontseal_report;
 
 typedef struct fontseal_sign_request {

@@ -91,6 +91,9 @@ class SignResult:
     # signature carries, and that stamp's time (UTC); None without one.
     timestamp_server: _Optional[int]
     timestamp_time: _Optional[_datetime.datetime]
+    # When servers were asked and none gave a stamp: each one and why
+    # ("URL: connection refused; ..."); None otherwise.
+    timestamp_warning: _Optional[str] = None
 
 
 @_dataclasses.dataclass(frozen=True)
@@ -370,12 +373,13 @@ def sign(input: _Union[_PathArg, _Any], output: _PathArg, *, key: _Optional[_Pat
     stamped = report.timestamp_server >= 0
     if server_count and not stamped:
         # Why, when the library says (a field newer libraries fill).
-        why = getattr(report, "timestamp_warning", b"").decode("utf-8", "replace")
+        why = report.timestamp_warning.decode("utf-8", "replace")
         _warnings.warn("%s was signed without a time stamp: %s" % (
             _os.fsdecode(request.output_path),
             why or "no server gave a valid one"), TimestampWarning, stacklevel=2)
     return SignResult(timestamp_server=report.timestamp_server if stamped else None,
-                      timestamp_time=_utc(report.timestamp_time))
+                      timestamp_time=_utc(report.timestamp_time),
+                      timestamp_warning=report.timestamp_warning.decode("utf-8", "replace") or None)
 
 
 def release_tokens() -> None:

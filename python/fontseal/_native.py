@@ -69,6 +69,7 @@ class fontseal_report(ctypes.Structure):
         ("timestamp_server", ctypes.c_int32),
         ("timestamp_time", ctypes.c_int64),
         ("certificate_warning", ctypes.c_char * 512),
+        ("timestamp_warning", ctypes.c_char * 512),
     ]
 
 

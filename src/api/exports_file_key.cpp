@@ -30,6 +30,7 @@
 #include "platform/pin_source.h"
 #include "platform/pkcs11_module.h"
 #include "timestamp/timestamp_signature.h"
+#include "timestamp/url_parts.h"
 
 namespace fontseal {
 
@@ -136,6 +137,8 @@ struct TimestampRequest {
     std::string names;  // the URLs, for messages
     ImprintHash imprintHash = ImprintHash::kSha256;
     bool required = false;
+    // Why a server's URL cannot be used, naming it; empty when all can.
+    std::string urlFault;
 };
 
 template <class Field>
@@ -167,6 +170,13 @@ bool read_timestamp_fields(const fontseal_sign_request& r, TimestampRequest& out
                 return false;
         }
         if (!server.url || !*server.url) return false;
+        // A URL that can never be asked is refused before any font is read.
+        const std::string fault = timestamp_url_fault(server.url);
+        if (!fault.empty()) {
+            out.urlFault =
+                "time-stamp server " + std::string(server.url) + " cannot be used: " + fault;
+            return false;
+        }
         out.servers.push_back({server.url, protocol});
         if (i > 0) out.names += ", ";
         out.names += server.url;
@@ -349,7 +359,16 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
     fill_report(report, result, files, detail);
     if (!storeMessage.empty())
         replace_message(report, storeMessage + " (code " + std::to_string(result) + ")");
-    if (result == FONTSEAL_OK) report_timestamp(report, outcome.server, outcome.time);
+    if (!stampsValid && !stamps.urlFault.empty())
+        replace_message(report, stamps.urlFault + " (code " + std::to_string(result) + ")");
+    if (result == FONTSEAL_E_TIMESTAMP && !outcome.failures.empty())
+        replace_message(report, "no valid time stamp for " + files.input + ": " + outcome.failures +
+                                    "; nothing was written (code " + std::to_string(result) + ")");
+    if (result == FONTSEAL_OK) {
+        report_timestamp(report, outcome.server, outcome.time);
+        if (outcome.server < 0 && !stamps.servers.empty())
+            report_timestamp_warning(report, outcome.failures);
+    }
     report_certificate_warning(report, certificateWarning);
     return result;
 }

@@ -154,6 +154,7 @@ int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& file
         return code;
     report->result = code;
     report_timestamp(report, -1, 0);
+    report_timestamp_warning(report, "");
     if (!struct_covers(report->size, offsetof(fontseal_report, message), sizeof report->message))
         return code;
     std::string text = code == FONTSEAL_OK ? std::string() : describe_result(code, files, detail);
@@ -171,6 +172,15 @@ void report_timestamp(fontseal_report* report, int32_t server, int64_t time) {
     if (struct_covers(report->size, offsetof(fontseal_report, timestamp_time),
                       sizeof report->timestamp_time))
         report->timestamp_time = time;
+}
+
+void report_timestamp_warning(fontseal_report* report, const std::string& text) {
+    if (!report || !struct_covers(report->size, offsetof(fontseal_report, timestamp_warning),
+                                  sizeof report->timestamp_warning))
+        return;
+    const size_t n = std::min(text.size(), sizeof report->timestamp_warning - 1);
+    std::memcpy(report->timestamp_warning, text.data(), n);
+    report->timestamp_warning[n] = '\0';
 }
 
 }  // namespace fontseal

@@ -41,4 +41,7 @@ int32_t fill_report(fontseal_report* report, int32_t code, const CallFiles& file
 // `report` reaches.
 void report_timestamp(fontseal_report* report, int32_t server, int64_t time);
 
+// Stores why no server gave a time stamp, as far as `report` reaches.
+void report_timestamp_warning(fontseal_report* report, const std::string& text);
+
 }  // namespace fontseal

@@ -83,8 +83,9 @@ HeapBytes signAndStamp(SigningStep& signer, HeapBytes content, int content_lengt
         signature.reset(stamped);
         signature_length = stamped_length;
     }
-    if (options.requireTimestamp && outcome.server < 0) fail(Stage::kTimestamp);
+    // The caller learns why there is no stamp even when that fails the job.
     if (options.outcome) *options.outcome = outcome;
+    if (options.requireTimestamp && outcome.server < 0) fail(Stage::kTimestamp);
     return signature;
 }
 

@@ -24,6 +24,37 @@ constexpr int kPollMs = 1000;
 // transfer time-out, so that no fault of the transfer can hold them forever.
 constexpr std::chrono::milliseconds kDeadlineMargin{5000};
 
+thread_local uint32_t last_error = ERROR_INTERNET_NONE;
+
+bool fail_with(uint32_t reason) {
+    last_error = reason;
+    return false;
+}
+
+uint32_t reason_of(CURLcode code) {
+    switch (code) {
+        case CURLE_OPERATION_TIMEDOUT:
+            return ERROR_INTERNET_TIMEOUT;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return ERROR_INTERNET_NAME_NOT_RESOLVED;
+        case CURLE_COULDNT_CONNECT:
+            return ERROR_INTERNET_CANNOT_CONNECT;
+        case CURLE_URL_MALFORMAT:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return ERROR_INTERNET_INVALID_URL;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_ISSUER_ERROR:
+            return ERROR_INTERNET_SECURE_FAILURE;
+        default:
+            return ERROR_INTERNET_CONNECTION_RESET;
+    }
+}
+
 bool global_init() {
     static std::once_flag once;
     static CURLcode result = CURLE_FAILED_INIT;
@@ -276,7 +307,11 @@ HINTERNET InternetConnectA(HINTERNET root, const char* server, uint16_t port, co
     (void)context;
     if (!root || root->kind != HandleKind::kRoot || service != INTERNET_SERVICE_HTTP)
         return nullptr;
-    if (user || password || !plausible_host(server)) return nullptr;
+    if (user || password) return nullptr;
+    if (!plausible_host(server)) {
+        fail_with(ERROR_INTERNET_INVALID_URL);
+        return nullptr;
+    }
     auto* connection = new (std::nothrow) InternetHandle(HandleKind::kConnection);
     if (!connection) return nullptr;
     try {
@@ -319,28 +354,44 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
 
 bool HttpSendRequestA(HINTERNET request, const char* headers, uint32_t headersLength,
                       const void* body, uint32_t bodyLength) {
-    if (!request || request->kind != HandleKind::kRequest || request->sent) return false;
+    if (!request || request->kind != HandleKind::kRequest || request->sent)
+        return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     request->sent = true;
     try {
-        if (!configure(*request, headers, headersLength, body, bodyLength)) return false;
+        if (!configure(*request, headers, headersLength, body, bodyLength))
+            return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     } catch (const std::bad_alloc&) {
-        return false;
+        return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     }
-    if (curl_multi_add_handle(request->multi, request->easy) != CURLM_OK) return false;
+    if (curl_multi_add_handle(request->multi, request->easy) != CURLM_OK)
+        return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     request->deadline = std::chrono::steady_clock::now() +
                         std::chrono::milliseconds(request->transferTimeoutMs) + kDeadlineMargin;
     run_until(*request, [request] { return request->headersDone; });
-    return request->headersDone;
+    if (request->headersDone) return true;
+    return fail_with(request->finished && request->result != CURLE_OK
+                         ? reason_of(request->result)
+                         : ERROR_INTERNET_CONNECTION_RESET);
 }
 
 bool HttpQueryInfoA(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* length,
                     uint32_t* index) {
     if (!request || request->kind != HandleKind::kRequest || !request->headersDone) return false;
+    if (infoLevel == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
+        long status = 0;
+        if (!buffer || !length || *length < sizeof(uint32_t) ||
+            curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
+            return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
+        const uint32_t value = static_cast<uint32_t>(status);
+        std::memcpy(buffer, &value, sizeof value);
+        *length = sizeof value;
+        return true;
+    }
     if (infoLevel != HTTP_QUERY_CONTENT_TYPE || !length) return false;
     if (index && *index != 0) return false;
     char* type = nullptr;
     if (curl_easy_getinfo(request->easy, CURLINFO_CONTENT_TYPE, &type) != CURLE_OK || !type)
-        return false;
+        return fail_with(ERROR_HTTP_HEADER_NOT_FOUND);
     size_t needed = std::strlen(type) + 1;
     if (!buffer || needed > *length) {
         *length = static_cast<uint32_t>(needed);
@@ -353,13 +404,18 @@ bool HttpQueryInfoA(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_
 }
 
 bool InternetReadFile(HINTERNET request, void* buffer, uint32_t toRead, uint32_t* read) {
-    if (!read) return false;
+    if (!read) return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     *read = 0;
-    if (!request || request->kind != HandleKind::kRequest || !request->headersDone) return false;
+    if (!request || request->kind != HandleKind::kRequest || !request->headersDone)
+        return fail_with(ERROR_INTERNET_INTERNAL_ERROR);
     if (toRead == 0) return true;
     run_until(*request, [request] { return request->buffered() > 0; });
     size_t available = request->buffered();
-    if (available == 0) return request->finished && request->result == CURLE_OK;
+    if (available == 0) {
+        if (request->finished && request->result == CURLE_OK) return true;
+        return fail_with(request->finished ? reason_of(request->result)
+                                           : ERROR_INTERNET_CONNECTION_RESET);
+    }
     size_t count = available < toRead ? available : toRead;
     std::memcpy(buffer, request->pending.data() + request->pendingRead, count);
     request->pendingRead += count;
@@ -400,5 +456,7 @@ bool InternetCloseHandle(HINTERNET handle) {
     delete handle;
     return true;
 }
+
+uint32_t InternetLastError() { return last_error; }
 
 }  // namespace fontseal

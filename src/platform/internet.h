@@ -23,6 +23,21 @@ enum : uint32_t {
     INTERNET_FLAG_SECURE = 0x00800000,          // TLS, with the peer's certificate verified
     INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000,  // nothing is cached here anyway
     HTTP_QUERY_CONTENT_TYPE = 1,
+    HTTP_QUERY_STATUS_CODE = 19,
+    HTTP_QUERY_FLAG_NUMBER = 0x20000000,  // the value as a uint32_t, not text
+};
+
+// Why the last call of this thread failed, as InternetLastError reports it.
+enum : uint32_t {
+    ERROR_INTERNET_NONE = 0,
+    ERROR_INTERNET_TIMEOUT = 12002,
+    ERROR_INTERNET_INTERNAL_ERROR = 12004,
+    ERROR_INTERNET_INVALID_URL = 12005,
+    ERROR_INTERNET_NAME_NOT_RESOLVED = 12007,
+    ERROR_INTERNET_CANNOT_CONNECT = 12029,
+    ERROR_INTERNET_CONNECTION_RESET = 12031,
+    ERROR_HTTP_HEADER_NOT_FOUND = 12150,
+    ERROR_INTERNET_SECURE_FAILURE = 12175,
 };
 
 enum : uint16_t {
@@ -67,9 +82,11 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
 bool HttpSendRequestA(HINTERNET request, const char* headers, uint32_t headersLength,
                       const void* body, uint32_t bodyLength);
 
-// Only HTTP_QUERY_CONTENT_TYPE: copies the reply's Content-Type value and its
+// HTTP_QUERY_CONTENT_TYPE copies the reply's Content-Type value and its
 // NUL into `buffer` (*length in: its size; out: the characters copied, or the
 // size needed when it is too small). False when the reply has no such header.
+// HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER stores the reply's status
+// as a uint32_t (*length at least 4).
 bool HttpQueryInfoA(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* length,
                     uint32_t* index);
 
@@ -80,5 +97,10 @@ bool InternetReadFile(HINTERNET request, void* buffer, uint32_t toRead, uint32_t
 bool InternetSetOptionA(HINTERNET handle, uint32_t option, const void* value, uint32_t length);
 
 bool InternetCloseHandle(HINTERNET handle);
+
+// The ERROR_INTERNET_* reason of this thread's last failed call (what
+// GetLastError tells on the system these calls come from); a call that
+// succeeds leaves it as it was.
+uint32_t InternetLastError();
 
 }  // namespace fontseal

@@ -2,6 +2,7 @@
 // the whole reply body back.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "base/memory_stream.h"
 #include "platform/internet.h"
@@ -28,17 +29,30 @@ struct PostBody {
     int length;
 };
 
+// What a server sent back.
+struct ServerReply {
+    uint32_t status = 0;      // the HTTP status, 0 when none arrived
+    std::string contentType;  // empty when the reply named none
+};
+
 // Posts `body` to `url` with HTTP/1.0 (TLS for an https URL). True when a
-// reply with a Content-Type header was read whole, whatever its status: its
-// body is then appended to `reply`. False for any failure on the way, with
-// `reply` holding whatever part of a body had arrived.
+// reply with a 2xx status and a Content-Type header was read whole: its body
+// is then appended to `reply`. False for any failure on the way, with
+// `reply` holding whatever part of a body had arrived and `fault` saying
+// why for a person ("connection refused", "HTTP status 500", ...). A URL that
+// timestamp_url_fault refuses is never sent.
+bool post_to_timestamp_server(const char* url, const PostBody& body, const TransferOptions& options,
+                              MemoryStream& reply, ServerReply& about, std::string& fault);
 bool post_to_timestamp_server(const char* url, const PostBody& body, const TransferOptions& options,
                               MemoryStream& reply);
 
 // Posts the base64 request text of `request` to `url` with HTTP/1.0 (TLS for
-// an https URL). True when a reply with a Content-Type header was read whole,
-// whatever its status: the request then holds the body plus a NUL as its
-// reply. False, with the reply untouched, for any failure on the way.
+// an https URL). True when a reply with a 2xx status and a Content-Type
+// header was read whole: the request then holds the body plus a NUL as its
+// reply. False, with the reply untouched and `fault` saying why, for any
+// failure on the way.
+bool post_timestamp_request(TimeStampRequest& request, const char* url,
+                            const TransferOptions& options, ServerReply& about, std::string& fault);
 bool post_timestamp_request(TimeStampRequest& request, const char* url,
                             const TransferOptions& options = TransferOptions());
 

@@ -119,9 +119,16 @@ int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** 
         // Each attempt starts afresh: a failed one may have left part of a
         // token behind.
         TimeStampToken token;
-        if (!server.protocol->obtain(subject, server.url, transfer, token) || !token.attribute)
+        std::string fault;
+        if (!server.protocol->obtain(subject, server.url, transfer, token, fault) ||
+            !token.attribute) {
+            if (fault.empty()) fault = "no time stamp";
+            if (!outcome.failures.empty()) outcome.failures += "; ";
+            outcome.failures += std::string(server.url) + ": " + fault;
             continue;
+        }
         outcome.server = i;
+        outcome.failures.clear();
         outcome.time = token.time;
         outcome.hasTime = token.hasTime;
         mergeCertificates(signedData.certificates(), token.certificates);
@@ -137,6 +144,7 @@ int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** 
     if (length < 0) {
         // A time stamp that did not make it into a blob was never had.
         outcome = TimestampOutcome();
+        outcome.failures = "the signature could not be encoded again with its time stamp";
         return -1;
     }
     *out = block.release();

@@ -4,12 +4,13 @@
 // certificates that the blob lacks.
 #pragma once
 #include <cstdint>
-
-#include "pkcs7/p7_digest.h"
+#include <string>
+#include <vector>
 
 #include "base/grow_array.h"
 #include "base/shared_ref.h"
 #include "der/der_value.h"
+#include "pkcs7/p7_digest.h"
 #include "timestamp/timestamp_post.h"
 
 namespace fontseal {
@@ -42,9 +43,10 @@ struct TimeStampToken {
 struct TimestampProtocol {
     const char* name;
     // True with `token` filled when the server at `url` returned a usable time
-    // stamp for `subject`. Never raises for anything the server does.
+    // stamp for `subject`; otherwise false with `fault` saying why, for a
+    // person. Never raises for anything the server does.
     bool (*obtain)(const TimeStampSubject& subject, const char* url,
-                   const TransferOptions& transfer, TimeStampToken& token);
+                   const TransferOptions& transfer, TimeStampToken& token, std::string& fault);
 };
 
 // The server counter-signs the signature value: a base64 request of type
@@ -59,6 +61,30 @@ extern const TimestampProtocol kCounterSignatureProtocol;
 // certificates.
 extern const TimestampProtocol kRfc3161Protocol;
 
+// The two protocols' handling of what a server sent, apart from the
+// exchange (so that it can be driven without a server).
+//
+// The DER TimeStampReq for `subject`, with a random nonce, or with `nonce`
+// (big-endian bytes) when given. False when it cannot be made.
+bool make_rfc3161_query(const TimeStampSubject& subject, std::vector<uint8_t>& query,
+                        const uint8_t* nonce = nullptr, int nonceLength = 0);
+// Checks `reply` (a DER TimeStampResp) against `query`: status granted, a
+// token whose TSTInfo has the query's imprint and nonce, signed by the
+// certificate the token carries and names (ESS signing-certificate, v1 or
+// v2), whose TSA name, if any, is that certificate's, and which may
+// time-stamp. Whether that certificate is to be trusted is for whoever checks
+// the font. True with `token` filled; false with `fault` saying why.
+bool read_rfc3161_reply(const TimeStampSubject& subject, const uint8_t* query, int queryLength,
+                        const uint8_t* reply, int replyLength, TimeStampToken& token,
+                        std::string& fault);
+// Checks a counter-signature reply (`text`, `length` bytes of base64 of a
+// PKCS#7 SignedData): one signer, whose messageDigest is that of the
+// signature value, whose signature holds, made by a certificate the reply
+// carries and that may time-stamp. True with `token` filled; false with
+// `fault` saying why.
+bool read_counter_signature_reply(const TimeStampSubject& subject, const uint8_t* text, int length,
+                                  TimeStampToken& token, std::string& fault);
+
 // One server of a fail-over list.
 struct TimestampServer {
     const char* url;
@@ -71,6 +97,9 @@ struct TimestampOutcome {
     int server = -1;
     int64_t time = 0;
     bool hasTime = false;
+    // Without a time stamp: each server asked and why it gave none
+    // ("URL: connection refused; URL: ..."). Empty once one gave a stamp.
+    std::string failures;
 };
 
 // Reads the blob (a ContentInfo of type signedData with exactly one signer),

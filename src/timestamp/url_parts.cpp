@@ -6,6 +6,26 @@ namespace {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
+// A scheme is a letter and then letters, digits, '+', '-' or '.'; what else
+// stands before the first colon ("127.0.0.1:8080", "tsa.example:80") is a
+// host written without one.
+bool isSchemeName(const std::string& text) {
+    if (text.empty()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        if (!letter && (i == 0 || !other)) return false;
+    }
+    return true;
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 }  // namespace
 
 UrlParts::UrlParts(const char* url) : text_(url ? url : "") { parse(text_); }
@@ -97,6 +117,31 @@ bool split_host_port(const std::string& authority, std::string& name, uint16_t& 
     if (value == 0 || value > 65535) return false;
     port = static_cast<uint16_t>(value);
     return true;
+}
+
+std::string timestamp_url_fault(const char* url) {
+    const UrlParts parts(url);
+    static const char kWrite[] = ": write http://HOST/PATH or https://HOST/PATH";
+    if (parts.text().empty()) return std::string("it is empty") + kWrite;
+    // "host:8080/ts" reads as scheme "host" with an opaque part of digits.
+    const std::string& opaque = parts.opaque();
+    const size_t digits = opaque.find_first_not_of("0123456789");
+    const bool portAfterHost =
+        parts.isOpaque() && !opaque.empty() && digits != 0 &&
+        (digits == std::string::npos || isSeparator(opaque[digits]) || opaque[digits] == '?');
+    if (!parts.hasScheme() || !isSchemeName(parts.scheme()) || portAfterHost)
+        return std::string("it has no scheme") + kWrite;
+    const std::string scheme = lowered(parts.scheme());
+    if (scheme != "http" && scheme != "https")
+        return "its scheme " + parts.scheme() + ": is not http: or https:";
+    std::string name;
+    uint16_t port = 0;
+    if (parts.isOpaque() || !parts.hasAuthority() || parts.host().empty())
+        return std::string("it names no host") + kWrite;
+    if (!split_host_port(parts.host(), name, port))
+        return "its port is not a number from 1 to 65535";
+    if (name.empty() || name == "[]") return std::string("it names no host") + kWrite;
+    return "";
 }
 
 }  // namespace fontseal

@@ -62,4 +62,9 @@ private:
 // 65535.
 bool split_host_port(const std::string& authority, std::string& name, uint16_t& port);
 
+// Why `url` cannot name a time-stamp server, for a person ("it has no
+// scheme: write http://HOST/... or https://HOST/..."); empty when it can: an
+// http or https scheme (any case), a host, and a port from 1 to 65535 if any.
+std::string timestamp_url_fault(const char* url);
+
 }  // namespace fontseal

@@ -29,6 +29,7 @@
 #include "font/ot_collection_passes.h"
 #include "font/big_endian.h"
 #include "font/ot_passes.h"
+#include "timestamp/stamp_purpose.h"
 #include "verify/collection_layout_check.h"
 #include "x509/key_purpose_list.h"
 
@@ -635,6 +636,14 @@ struct Stamp {
     X509* signer = nullptr;  // the stamper's certificate
 };
 
+// A time stamp counts only when its signer may time-stamp: any other
+// certificate of a trusted CA could otherwise date a signature into an
+// expired certificate's lifetime.
+void require_stamping_purpose(X509* cert, StampKind kind) {
+    const std::string fault = timestamp_purpose_fault(cert, kind);
+    if (!fault.empty()) failed("timestamp", "the time stamp does not count: " + fault);
+}
+
 // Checks a time stamp over `encryptedDigest` among the signer's
 // unauthenticated attributes, if there is one.
 Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVerification& out) {
@@ -654,6 +663,7 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
             out.timestampTime = time_of(t.get());
         }
         out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
+        require_stamping_purpose(stamp.cert, StampKind::kCounterSignature);
         found.signer = stamp.cert;
         return found;
     }
@@ -680,6 +690,7 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
     }
     out.timestampTime = time_of(TS_TST_INFO_get_time(info.get()));
     out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
+    require_stamping_purpose(stamp.cert, StampKind::kRfc3161);
     found.signer = stamp.cert;
     found.token = std::move(token.p7);
     return found;

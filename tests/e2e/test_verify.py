@@ -35,6 +35,12 @@ class Fixture:
         self.cert, self.key, self.pvk = make_signer(d, self.ca_key, self.ca, "publisher")
         self.other_cert, self.other_key, _ = make_signer(d, self.ca_key, self.ca, "other")
         self.stranger_key, self.stranger = make_ca(d, "stranger")
+        # Stampers whose certificates may time-stamp: one of the CA, one of
+        # the stranger.
+        self.tsa_cert, self.tsa_key, _ = make_signer(d, self.ca_key, self.ca, "timestamper",
+                                                     eku="critical,timeStamping")
+        self.stranger_tsa, self.stranger_tsa_key, _ = make_signer(
+            d, self.stranger_key, self.stranger, "stranger-stamper", eku="critical,timeStamping")
         self.server = TsaServer(os.path.join(d, "tsa")).start()
         # Certificates made by the cryptography package from a CA of long
         # standing: the publisher's key in one that expired ten days ago, the
@@ -44,11 +50,13 @@ class Fixture:
         now = datetime.datetime.now(datetime.timezone.utc)
         self.old_ca = self.issue("old CA", self.ca_key, now - 90 * day, now + 90 * day)
         self.expired = self.issue("expired", self.key, now - 40 * day, now - 10 * day)
-        self.stamper = self.issue("stamper", self.other_key, now - 30 * day, now + 30 * day)
+        self.stamper = self.issue("stamper", self.other_key, now - 30 * day, now + 30 * day,
+                                  x509.ExtendedKeyUsageOID.TIME_STAMPING)
         self.roots = os.path.join(d, "roots.pem")
         write(self.roots, read(self.ca) + read(self.old_ca))
 
-    def issue(self, name, key_pem, not_before, not_after):
+    def issue(self, name, key_pem, not_before, not_after,
+              purpose=x509.ExtendedKeyUsageOID.CODE_SIGNING):
         """A code-signing certificate for `key_pem` from the old CA, or with
         name "old CA" that CA itself, signed by the CA's key."""
         from cryptography.hazmat.primitives import hashes, serialization
@@ -65,7 +73,8 @@ class Fixture:
                    .add_extension(x509.BasicConstraints(ca=is_ca, path_length=None), is_ca))
         if not is_ca:
             builder = builder.add_extension(
-                x509.ExtendedKeyUsage([x509.ExtendedKeyUsageOID.CODE_SIGNING]), False)
+                x509.ExtendedKeyUsage([purpose]),
+                purpose == x509.ExtendedKeyUsageOID.TIME_STAMPING)
         path = os.path.join(self.dir, name.replace(" ", "-") + ".pem")
         write(path, builder.sign(ca_key, hashes.SHA256()).public_bytes(serialization.Encoding.PEM))
         return path
@@ -446,9 +455,9 @@ class VerifyTest(TempDirTest):
     def test_counter_signatures_built_by_the_test_and_the_chain_at_their_time(self):
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
         now = int(time.time())
-        other = (FIX.other_key, FIX.other_cert)
+        other = (FIX.tsa_key, FIX.tsa_cert)
         stamper = (FIX.other_key, FIX.stamper)
-        stranger = (FIX.stranger_key, FIX.stranger)
+        stranger = (FIX.stranger_tsa_key, FIX.stranger_tsa)
         cases = [  # signer, stamper, bare RSA block, stamp time, (exit, failed check, reason)
             (FIX.cert, other, False, now, (0, None, None)),
             (FIX.cert, other, True, now, (0, None, None)),
@@ -477,8 +486,9 @@ class VerifyTest(TempDirTest):
                     self.assertIn(reason, report["message"])
                 if stamp:
                     self.assertEqual(report["timestamp"]["time"], when)
-                    self.assertIn("Publisher other" if stamp == other else
-                                  "Test stamper" if stamp == stamper else "Test CA",
+                    self.assertIn("Publisher timestamper" if stamp == other else
+                                  "Test stamper" if stamp == stamper else
+                                  "Publisher stranger-stamper",
                                   report["timestamp"]["signer"])
                 # Without roots nothing but the chain could fail.
                 code, _, r = verify(self.path("stamped.ttf"))
@@ -498,8 +508,8 @@ class VerifyTest(TempDirTest):
         image = layout_without_dsig(read(DEJAVU), sorted(tables(read(DEJAVU))))
         signed = image + b"\x00\x01"
         good = build_blob(signed, "sha256", FIX.key, [FIX.cert], FIX.cert)
-        stamped = build_blob(signed, "sha1", FIX.key, [FIX.cert, FIX.other_cert], FIX.cert,
-                             stamp=(FIX.other_key, FIX.other_cert, int(time.time()), False))
+        stamped = build_blob(signed, "sha1", FIX.key, [FIX.cert, FIX.tsa_cert], FIX.cert,
+                             stamp=(FIX.tsa_key, FIX.tsa_cert, int(time.time()), False))
         forged = build_blob(signed, "sha256", FIX.other_key, [FIX.cert], FIX.cert)
         cases = [  # blobs, (status, failed signature or 0) of each, failed check
             ([good, stamped], ["valid", "valid"], None),

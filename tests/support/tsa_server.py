@@ -10,7 +10,10 @@ Two protocols on one port, told apart by the request's Content-Type:
     signingTime, messageDigest), Content-Type application/octet-stream.
 
 Faults and options are chosen per request by path segments of the URL, so one
-server serves every case: /fault=NAME, /delay=SECONDS, /pad=BYTES. Faults:
+server serves every case: /fault=NAME, /delay=SECONDS, /pad=BYTES, the RFC 3161
+settings of TS_SETTINGS (/tsa_name=no/signer=itsa/...: OpenSSL's default TSA
+configuration unless changed), /only=rfc3161 (a counter-signature request is
+refused as an RFC 3161 server refuses it). Faults:
   status500        a 500 reply with an HTML body
   no-content-type  a good time stamp, but no Content-Type header
   not-base64       a body that is not base64 (RFC 3161: not DER either)
@@ -26,6 +29,11 @@ server serves every case: /fault=NAME, /delay=SECONDS, /pad=BYTES. Faults:
   bad-signature    the last byte of the reply's DER, which lies in the
                    signature of its (last) signer, flipped
   rejected         RFC 3161: a reply with status rejection and no token
+forge=PURPOSE answers (either protocol) with a stamp made by hand, signed by a
+certificate of the server's CA whose extended key usage is PURPOSE: none (no
+extension), codeSigning, timeStamping (critical), timeStamping-noncritical,
+older (1.3.6.1.4.1.311.10.3.2). Real TSA software refuses to run as most.
+With forge_tsa=self (or other) the TSTInfo names the stamper (or its CA).
 pad=N pads a good counter-signature reply with line ends to exactly N bytes.
 
 In-process use:
@@ -39,6 +47,7 @@ its output, then serves until its standard input closes, SIGTERM, or
 """
 import argparse
 import base64
+import datetime
 import http.server
 import json
 import os
@@ -51,30 +60,55 @@ import tempfile
 import threading
 import time
 
+import hand_stamps
+
 REQUEST_TYPE = bytes.fromhex("060A2B060104018237030201")  # OID 1.3.6.1.4.1.311.3.2.1
 OVERSIZE = 4 * 1024 * 1024 + 1
 MAX_REQUEST = 1024 * 1024
 MAX_DELAY = 60.0
 
+# OpenSSL's own TSA section (openssl.cnf, tsa_config1), as a server set up
+# from the manual runs it; a request changes single settings by path segment
+# (see TS_SETTINGS).
+TS_DEFAULTS = {
+    "signer_digest": "sha256",
+    "accuracy": "secs:1, millisecs:500, microsecs:100",
+    "clock_precision_digits": "0",
+    "ordering": "yes",
+    "tsa_name": "yes",
+    "ess_cert_id_chain": "no",
+    "ess_cert_id_alg": "sha1",
+}
+
 TS_CONFIG = """
+oid_section = new_oids
+[new_oids]
+tsa_policy1 = 1.2.3.4.1
+tsa_policy2 = 1.2.3.4.5.6
+tsa_policy3 = 1.2.3.4.5.7
 [tsa]
-default_tsa = tsa_config
-[tsa_config]
+default_tsa = tsa_config1
+[tsa_config1]
 dir = {dir}
 serial = {dir}/tsaserial
 crypto_device = builtin
-signer_cert = {dir}/tsa.pem
-certs = {dir}/tsa-ca.pem
-signer_key = {dir}/tsa.key
-signer_digest = sha256
-default_policy = 1.3.6.1.4.1.4146.2.3
+signer_cert = {signer_cert}
+{certs}
+signer_key = {signer_key}
+default_policy = tsa_policy1
+other_policies = tsa_policy2, tsa_policy3
 digests = sha1, sha256, sha384, sha512
-accuracy = secs:1
-ordering = yes
-tsa_name = no
-ess_cert_id_chain = no
-ess_cert_id_alg = sha1
+{settings}
 """
+
+# Path segments that change the RFC 3161 reply, besides the settings of
+# TS_DEFAULTS (accuracy=none leaves accuracy out):
+#   signer=tsa|itsa   the time-stamping certificate: issued by the CA, or by
+#                     an intermediate of it (itsa)
+#   chain=yes|no      the issuers' certificates go into the token (certs)
+#   cert_req=yes|no   no: certReq is dropped from the query, so the token
+#                     carries no certificate (a server that ignores it)
+TS_SETTINGS = set(TS_DEFAULTS) | {"signer", "chain", "cert_req"}
 
 CERT_CONFIG = """
 [req]
@@ -91,6 +125,11 @@ subjectKeyIdentifier = hash
 basicConstraints = CA:FALSE
 keyUsage = digitalSignature, nonRepudiation
 extendedKeyUsage = critical,timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[intermediate]
+basicConstraints = critical,CA:TRUE,pathlen:0
+keyUsage = keyCertSign, cRLSign
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 [tls]
@@ -122,7 +161,10 @@ class TsaPki:
         self.cert, self.key = p("tsa.pem"), p("tsa.key")
         self.cert2, self.key2 = p("tsa2.pem"), p("tsa2.key")
         self.tls_cert, self.tls_key = p("tls.pem"), p("tls.key")
+        self.intermediate, self.intermediate_key = p("tsa-ica.pem"), p("tsa-ica.key")
+        self.icert, self.ikey = p("itsa.pem"), p("itsa.key")
         self.ts_config = p("ts.cnf")
+        self._configs = {}
         if os.path.exists(self.ts_config):
             return
         os.makedirs(directory, exist_ok=True)
@@ -134,19 +176,57 @@ class TsaPki:
         if ca_serial is not None:
             args += ["-set_serial", str(ca_serial)]
         _openssl(*args)
-        for name, ext, serial in (("tsa", "tsa", 1001), ("tsa2", "tsa", 1002),
-                                  ("tls", "tls", 1003)):
+        for name, ext, serial, issuer in (
+                ("tsa", "tsa", 1001, "tsa-ca"), ("tsa2", "tsa", 1002, "tsa-ca"),
+                ("tls", "tls", 1003, "tsa-ca"), ("tsa-ica", "intermediate", 1004, "tsa-ca"),
+                ("itsa", "tsa", 1005, "tsa-ica")):
             with open(conf, "w") as f:
                 f.write(CERT_CONFIG.format(cn="Fontseal Test " + name))
             _openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", p(name + ".key"),
                      "-out", p(name + ".csr"), "-config", conf)
-            _openssl("x509", "-req", "-in", p(name + ".csr"), "-CA", self.ca, "-CAkey",
-                     self.ca_key, "-set_serial", str(serial), "-out", p(name + ".pem"),
-                     "-days", "30", "-extfile", conf, "-extensions", ext)
+            _openssl("x509", "-req", "-in", p(name + ".csr"), "-CA", p(issuer + ".pem"),
+                     "-CAkey", p(issuer + ".key"), "-set_serial", str(serial),
+                     "-out", p(name + ".pem"), "-days", "30", "-extfile", conf,
+                     "-extensions", ext)
         with open(p("tsaserial"), "w") as f:
             f.write("01\n")
+        with open(p("itsa-chain.pem"), "wb") as f:
+            for pem in (self.intermediate, self.ca):
+                with open(pem, "rb") as g:
+                    f.write(g.read())
         with open(self.ts_config, "w") as f:
-            f.write(TS_CONFIG.format(dir=directory))
+            f.write(self.config_text({}))
+
+    def config_text(self, settings):
+        """The TSA section for `settings` (names of TS_SETTINGS), the rest as
+        OpenSSL's defaults."""
+        values = dict(TS_DEFAULTS)
+        values.update({k: v for k, v in settings.items() if k in TS_DEFAULTS})
+        if values.get("accuracy") == "none":
+            del values["accuracy"]
+        intermediate = settings.get("signer") == "itsa"
+        certs = ""
+        if settings.get("chain", "yes") == "yes":
+            certs = "certs = " + os.path.join(
+                self.dir, "itsa-chain.pem" if intermediate else "tsa-ca.pem")
+        return TS_CONFIG.format(
+            dir=self.dir, certs=certs,
+            signer_cert=self.icert if intermediate else self.cert,
+            signer_key=self.ikey if intermediate else self.key,
+            settings="\n".join("%s = %s" % kv for kv in sorted(values.items())))
+
+    def config_for(self, settings):
+        """A configuration file for `settings`, made once per combination."""
+        chosen = {k: v for k, v in settings.items() if k in TS_SETTINGS and k != "cert_req"}
+        if not chosen:
+            return self.ts_config
+        key = tuple(sorted(chosen.items()))
+        if key not in self._configs:
+            path = os.path.join(self.dir, "ts-%d.cnf" % len(self._configs))
+            with open(path, "w") as f:
+                f.write(self.config_text(chosen))
+            self._configs[key] = path
+        return self._configs[key]
 
 
 def _der_header(data, pos):
@@ -188,6 +268,20 @@ def counter_signature_data(request):
         return None
 
 
+# TimeStampResp { PKIStatusInfo { rejection, failInfo badDataFormat } }
+REJECTED_BAD_FORMAT = bytes.fromhex("3009300702010203020204")
+
+
+def _without_cert_req(query, fields):
+    """The query without its certReq BOOLEAN (a server that ignores it)."""
+    kept = [query[start:start + h + length] for tag, start, h, length in fields[1:]
+            if tag != 0x01]
+    body = b"".join([query[fields[0][1]:fields[0][1] + fields[0][2] + fields[0][3]]] + kept)
+    n = len(body)
+    size = b"" if n < 0x80 else n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([0x30, n if n < 0x80 else 0x80 | len(size)]) + size + body
+
+
 def _flip_last_content_byte(data, element):
     tag, start, h, length = element
     out = bytearray(data)
@@ -224,7 +318,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if self.headers.get("Content-Type", "").lower() == "application/timestamp-query":
-            return self._rfc3161(body, fault)
+            return self._rfc3161(body, fault, options)
+        if options.get("only") == "rfc3161":
+            # A server of the other protocol refuses the request as RFC 3161
+            # servers do: a TimeStampResp with status rejection, badDataFormat.
+            return self._reply(200, REJECTED_BAD_FORMAT, "application/timestamp-reply")
         return self._counter_signature(body, fault, options)
 
     def _record(self, body):
@@ -263,7 +361,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self._reply(400, b"not a time-stamp request", "text/plain")
         if fault == "wrong-imprint":
             data = bytes([data[0] ^ 0x01]) + data[1:] if data else b"\x01"
-        signed = owner.counter_sign(data, two_signers=(fault == "two-signers"))
+        if "forge" in options:
+            cert, key = owner.forged_stamper(options["forge"])
+            signed = hand_stamps.counter_signature_reply(
+                data, cert, key, datetime.datetime.now(datetime.timezone.utc),
+                [owner.ca_certificate()])
+        else:
+            signed = owner.counter_sign(data, two_signers=(fault == "two-signers"))
         if fault == "bad-signature":
             signed = signed[:-1] + bytes([signed[-1] ^ 0x01])
         text = b"\r\n".join(base64.b64encode(signed)[i:i + 64]
@@ -273,10 +377,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             text += b"\r\n" * ((pad - len(text)) // 2) + b"\n" * ((pad - len(text)) % 2)
         self._reply(200, text, None if fault == "no-content-type" else "application/octet-stream")
 
-    def _rfc3161(self, query, fault):
+    def _rfc3161(self, query, fault, options):
         owner = self.server.owner
         try:
             fields = _der_children(query, 0)
+            if options.get("cert_req") == "no":
+                query = _without_cert_req(query, fields)
+                fields = _der_children(query, 0)
             if fault == "wrong-imprint":
                 imprint = _der_children(query, fields[1][1])
                 query = _flip_last_content_byte(query, imprint[1])
@@ -287,7 +394,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (IndexError, ValueError):
             return self._reply(400, b"not a time-stamp query", "text/plain")
         try:
-            reply = owner.rfc3161_reply(query)
+            if "forge" in options:
+                reply = owner.forged_rfc3161_reply(query, options["forge"],
+                                                   options.get("forge_tsa"))
+            else:
+                reply = owner.rfc3161_reply(query, options)
         except RuntimeError as e:
             return self._reply(400, str(e).encode(), "text/plain")
         if fault == "status500":
@@ -414,14 +525,63 @@ class TsaServer:
                 args += ["-signer", pki.cert2, "-inkey", pki.key2]
             return _openssl(*(args + ["-certfile", chain, "-in", src, "-outform", "DER"]))
 
-    def rfc3161_reply(self, query):
-        """DER of a TimeStampResp for the query, made by openssl ts."""
+    FORGED_PURPOSES = {
+        "none": (None, False),
+        "codeSigning": ([hand_stamps.CODE_SIGNING], False),
+        "timeStamping": ([hand_stamps.TIME_STAMPING], True),
+        "timeStamping-noncritical": ([hand_stamps.TIME_STAMPING], False),
+        "older": ([hand_stamps.OLDER_TIME_STAMPING], False),
+    }
+
+    def ca_certificate(self):
+        from cryptography import x509
+        with open(self.pki.ca, "rb") as f:
+            return x509.load_pem_x509_certificate(f.read())
+
+    def forged_stamper(self, purpose):
+        """(certificate, key) of the CA with the extended key usage named."""
+        from cryptography.hazmat.primitives import serialization
+        with self._lock:
+            cache = self.__dict__.setdefault("_forged", {})
+            if purpose not in cache:
+                purposes, critical = self.FORGED_PURPOSES[purpose]
+                with open(self.pki.ca_key, "rb") as f:
+                    ca_key = serialization.load_pem_private_key(f.read(), None)
+                key = hand_stamps.new_key()
+                cert = hand_stamps.issue("Fontseal Test stamper " + purpose, key,
+                                         self.ca_certificate(), ca_key, purposes=purposes,
+                                         critical=critical)
+                cache[purpose] = (cert, key)
+            return cache[purpose]
+
+    def forged_rfc3161_reply(self, query, purpose, tsa=None):
+        """A granted TimeStampResp for the query, made by hand; `tsa` "self"
+        names the stamper in the TSTInfo, "other" someone else."""
+        fields = _der_children(query, 0)
+        imprint = _der_children(query, fields[1][1])
+        alg = _der_children(query, imprint[0][1])[0]
+        alg_oid = query[alg[1]:alg[1] + alg[2] + alg[3]]
+        name = [n for n, o in hand_stamps.HASHES.items() if hand_stamps.oid(o) == alg_oid][0]
+        tag, start, h, length = imprint[1]
+        digest = query[start + h:start + h + length]
+        nonces = [query[f[1] + f[2]:f[1] + f[2] + f[3]] for f in fields[2:] if f[0] == 0x02]
+        cert, key = self.forged_stamper(purpose)
+        named = {None: None, "self": cert.subject, "other": self.ca_certificate().subject}[tsa]
+        token = hand_stamps.rfc3161_token(digest, name, cert, key,
+                                          datetime.datetime.now(datetime.timezone.utc),
+                                          nonces[0] if nonces else None,
+                                          [self.ca_certificate()], named)
+        return hand_stamps.rfc3161_reply(token)
+
+    def rfc3161_reply(self, query, settings=None):
+        """DER of a TimeStampResp for the query, made by openssl ts with
+        OpenSSL's default TSA settings, changed by `settings` (TS_SETTINGS)."""
         with self._openssl_lock, tempfile.TemporaryDirectory(prefix="tsa-") as tmp:
             q = os.path.join(tmp, "query.tsq")
             with open(q, "wb") as f:
                 f.write(query)
-            return _openssl("ts", "-reply", "-config", self.pki.ts_config, "-queryfile", q,
-                            "-chain", self.pki.ca)
+            config = self.pki.config_for(dict(settings or {}))
+            return _openssl("ts", "-reply", "-config", config, "-queryfile", q)
 
 
 def main():

@@ -58,10 +58,15 @@ struct World {
 };
 
 // Runs timestamp_signature and returns the new blob (empty for -1).
-Bytes stamp(const Bytes& blob, const std::string& url, const TransferOptions& transfer) {
+// `failures` receives why no stamp was had.
+Bytes stamp(const Bytes& blob, const std::string& url, const TransferOptions& transfer,
+            std::string* failures = nullptr) {
     uint8_t* out = nullptr;
-    int32_t n = timestamp_signature(blob.data(), static_cast<int32_t>(blob.size()), &out,
-                                    url.c_str(), kCounterSignatureProtocol, transfer);
+    const TimestampServer server{url.c_str(), &kCounterSignatureProtocol};
+    TimestampOutcome outcome;
+    int32_t n = timestamp_signature(blob.data(), static_cast<int32_t>(blob.size()), &out, &server,
+                                    1, ImprintHash::kSha256, transfer, outcome);
+    if (failures) *failures = outcome.failures;
     HeapBytes owned(out);
     if (n < 0) return Bytes();
     return Bytes(out, out + n);
@@ -142,10 +147,12 @@ TEST(TimestampSignatureTest, GivesUpWithinTheTimeOuts) {
         transfer.connectTimeoutMs = c.connectMs;
         transfer.transferTimeoutMs = c.transferMs;
         auto start = std::chrono::steady_clock::now();
-        Bytes result = stamp(blob, listener.url(), transfer);
+        std::string failures;
+        Bytes result = stamp(blob, listener.url(), transfer, &failures);
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_EQ(result, blob);  // the blob encoded again, unchanged
+        EXPECT_EQ(failures, listener.url() + ": timed out");
         EXPECT_GE(seconds, c.atLeast);
         EXPECT_LT(seconds, c.below);
     }
@@ -157,7 +164,9 @@ TEST(TimestampSignatureTest, HttpsTrustsOnlyVerifiedServers) {
     TransferOptions trusting;
     trusting.caFile = nullptr;
     // The system's authorities do not know the test CA.
-    EXPECT_EQ(stamp(world.blob, server.url("/ts"), trusting), world.blob);
+    std::string failures;
+    EXPECT_EQ(stamp(world.blob, server.url("/ts"), trusting, &failures), world.blob);
+    EXPECT_NE(failures.find(": TLS failed"), std::string::npos) << failures;
     // Plain HTTP to a TLS port is no exchange either.
     std::string plain = server.url("/ts");
     plain.replace(0, 5, "http");

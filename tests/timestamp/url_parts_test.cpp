@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,38 @@ TEST(UrlPartsTest, SplitsTheAuthorityIntoHostAndPort) {
         if (!c.ok) continue;
         EXPECT_EQ(name, c.name);
         EXPECT_EQ(port, c.port);
+    }
+}
+
+// Only URLs that can reach a server over http or https are asked; the
+// others would be posted as plain HTTP to whatever they name.
+TEST(UrlPartsTest, TimeStampUrlsNeedHttpOrHttpsAndAHost) {
+    const struct {
+        const char* url;
+        const char* fault;  // the start of the reason; "" for none
+    } cases[] = {
+        {"http://tsa.example/ts", ""},
+        {"HTTPS://tsa.example:8443", ""},
+        {"http://[::1]:8080/ts?x=1", ""},
+        {"http://127.0.0.1:80", ""},
+        {"tsa.example:8080/ts", "it has no scheme"},
+        {"127.0.0.1:8080", "it has no scheme"},
+        {"/ts", "it has no scheme"},
+        {"", "it is empty"},
+        {"ftp://tsa.example/ts", "its scheme ftp: is not"},
+        {"htps://tsa.example/ts", "its scheme htps: is not"},
+        {"file:///etc/passwd", "its scheme file: is not"},
+        {"http:///ts", "it names no host"},
+        {"http://:8080/ts", "it names no host"},
+        {"https:tsa.example", "it names no host"},
+        {"http://tsa.example:99999/", "its port is not"},
+        {"http://tsa.example:http/", "its port is not"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        const std::string fault = timestamp_url_fault(c.url);
+        EXPECT_EQ(fault.compare(0, std::strlen(c.fault), c.fault), 0) << fault;
+        EXPECT_EQ(fault.empty(), *c.fault == 0) << fault;
     }
 }
 
