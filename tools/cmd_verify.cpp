@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <iterator>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,8 +23,11 @@ namespace fontseal_cli {
 namespace {
 
 const char kVerifyUsage[] =
-    "Usage: fontseal verify [--ca-file FILE] [--json] [--html REPORT] [--allow-unsigned]\n"
-    "                       FONT...\n"
+    "Usage: fontseal verify [--ca-file FILE] [--ca-path DIR] [--system-roots]\n"
+    "                       [--untrusted FILE]... [--crl-file FILE]... [--online]\n"
+    "                       [--require-timestamp] [--require-chain]\n"
+    "                       [--require-revocation-check] [--min-digest NAME] [--at TIME]\n"
+    "                       [--json] [--html REPORT] [--allow-unsigned] FONT...\n"
     "\n"
     "Check each FONT's signature: the DSIG table, the PKCS#7 SignedData in it, the\n"
     "font digest it carries (the font laid out without DSIG, its data either in the\n"
@@ -32,7 +38,25 @@ const char kVerifyUsage[] =
     "                     the time stamp's time when there is one, else now (a\n"
     "                     certificate that has expired since holds only when the\n"
     "                     time stamp's signer chains to these roots too);\n"
-    "                     without it the chain is not checked\n"
+    "                     without roots the chain is not checked\n"
+    "  --ca-path DIR      roots in an OpenSSL hashed directory (c_rehash)\n"
+    "  --system-roots     the system's root list (/etc/ssl/certs/ca-certificates.crt):\n"
+    "                     roots trusted for TLS, not chosen for code signing\n"
+    "  --untrusted FILE   intermediates the signature does not carry (PEM, DER or\n"
+    "                     PKCS#7); may be repeated\n"
+    "  --crl-file FILE    CRLs (PEM or DER) to look the chain's certificates up in;\n"
+    "                     may be repeated\n"
+    "  --online           fetch missing intermediates (the certificate's issuer URL),\n"
+    "                     CRLs (its distribution points) and OCSP answers (its\n"
+    "                     responder); each fetch at most 10 s to connect, 30 s in\n"
+    "                     all, 1 MiB\n"
+    "  --require-timestamp        a signature without a time stamp fails\n"
+    "  --require-chain            fail unless the chain was checked and holds\n"
+    "  --require-revocation-check fail unless revocation was checked (an\n"
+    "                     unreachable responder then fails instead of \"unknown\")\n"
+    "  --min-digest NAME  the weakest font digest accepted (sha256: MD5 and SHA-1 fail)\n"
+    "  --at TIME          judge at TIME (YYYY-MM-DD[THH:MM[:SS]] UTC, or @SECONDS)\n"
+    "                     instead of now\n"
     "  --json             print one JSON object per font, as a JSON array\n"
     "  --html REPORT      also write REPORT, a self-contained HTML page with a row\n"
     "                     per font: verdict, signer, digest, time stamp, layout\n"
@@ -40,6 +64,14 @@ const char kVerifyUsage[] =
     "\n"
     "A font with several signatures verifies only when every one of them does; each\n"
     "signature's verdict and details are shown on their own.\n"
+    "\n"
+    "Revocation: a certificate revoked before the time stamp's time (without a time\n"
+    "stamp: before now) fails; one revoked after a valid time stamp's time still\n"
+    "verifies, unless for keyCompromise or cACompromise. A source that cannot answer\n"
+    "leaves revocation \"unknown\" and the verdict as it is.\n"
+    "\n"
+    "A WOFF 1.0 font is verified as the font it decodes to; WOFF2 cannot carry a\n"
+    "signature (its encoder rebuilds tables).\n"
     "\n"
     "Exit status: 0 every font verifies, 1 any does not (an unsigned font counts as\n"
     "not verified unless --allow-unsigned) or REPORT cannot be written, 2 a usage\n"
@@ -50,6 +82,13 @@ constexpr int32_t kMaxShownSignatures = 16;
 
 struct VerifyArgs {
     std::string caFile;
+    std::string caPath;
+    bool systemRoots = false;
+    std::vector<std::string> untrusted, crlFiles;
+    bool online = false, requireTimestamp = false, requireChain = false,
+         requireRevocationCheck = false;
+    std::string minDigest, at;
+    int64_t atTime = 0;
     bool json = false;
     std::string html;
     bool allowUnsigned = false;
@@ -72,6 +111,38 @@ const char* status_of(const fontseal_verify_report& r) {
     return "invalid";
 }
 
+// Every check's outcome, in the order they run: "pass", "fail", "not
+// checked" (not asked for, or not reached after an earlier failure) or
+// "unknown", each with why.
+nlohmann::json checks_of(const fontseal_verify_report& r) {
+    static const char* const kOrder[] = {"table",     "signed-data", "digest",    "signature",
+                                         "timestamp", "chain",       "revocation"};
+    nlohmann::json checks = nlohmann::json::object();
+    const bool judged = r.result == FONTSEAL_OK || (r.result == FONTSEAL_E_NOT_VERIFIED && r.check[0]);
+    bool failedBefore = !judged;
+    for (const char* name : kOrder) {
+        nlohmann::json one;
+        const std::string check = name;
+        if (failedBefore) {
+            one = {{"outcome", "not checked"},
+                   {"reason", judged ? "an earlier check failed" : "no signature was checked"}};
+        } else if (check == r.check) {
+            one = {{"outcome", "fail"}, {"reason", r.message}};
+            failedBefore = true;
+        } else if (check == "chain" && r.chain_status[0]) {
+            one = {{"outcome", r.chain_status}, {"reason", r.chain_reason}};
+        } else if (check == "revocation" && r.revocation_status[0]) {
+            one = {{"outcome", r.revocation_status}, {"reason", r.revocation_reason}};
+        } else if (check == "timestamp" && !r.timestamp_kind[0]) {
+            one = {{"outcome", "not checked"}, {"reason", "the signature has no time stamp"}};
+        } else {
+            one = {{"outcome", "pass"}, {"reason", ""}};
+        }
+        checks[name] = std::move(one);
+    }
+    return checks;
+}
+
 // What one signature says: its signer, digest, descriptions and time stamp.
 void add_details(nlohmann::json& j, const fontseal_verify_report& r) {
     if (r.signer_subject[0]) {
@@ -91,6 +162,7 @@ void add_details(nlohmann::json& j, const fontseal_verify_report& r) {
                           {"signer", r.timestamp_signer}};
     }
     j["chain_checked"] = r.chain_checked != 0;
+    j["checks"] = checks_of(r);
 }
 
 // `each`: every signature judged on its own, in table order.
@@ -102,6 +174,7 @@ nlohmann::json as_json(const std::string& font, const fontseal_verify_report& r,
     j["dsig_flags"] = r.dsig_flags;
     j["signatures"] = r.signature_count;
     if (r.member_count > 0) j["members"] = r.member_count;
+    if (r.container[0]) j["container"] = r.container;
     if (r.signature_number > 0) j["signature_number"] = r.signature_number;
     add_details(j, r);
     if (!each.empty()) {
@@ -152,9 +225,14 @@ void print_details(const fontseal_verify_report& r, const char* indent) {
                     r.timestamp_kind, r.timestamp_signer);
     }
     if (r.result == FONTSEAL_OK) {
-        std::printf(
-            "%schain: %s\n", indent,
-            r.chain_checked ? "checked against the given roots" : "not checked (no --ca-file)");
+        std::printf("%schain: %s\n", indent,
+                    r.chain_checked ? "checked against the given roots"
+                                    : "not checked (no roots: --ca-file, --ca-path or "
+                                      "--system-roots)");
+    }
+    if (r.revocation_status[0] && (r.result == FONTSEAL_OK || std::strcmp(r.check, "revocation") == 0)) {
+        std::printf("%srevocation: %s%s%s\n", indent, r.revocation_status,
+                    r.revocation_reason[0] ? ": " : "", r.revocation_reason);
     }
 }
 
@@ -162,6 +240,7 @@ void print_text(const std::string& font, const fontseal_verify_report& r,
                 const std::vector<fontseal_verify_report>& each) {
     std::printf("%s: %s\n", font.c_str(), status_of(r));
     if (r.member_count > 0) std::printf("  collection of %d fonts\n", r.member_count);
+    if (r.container[0]) std::printf("  wrapped in %s: its decoded font was verified\n", r.container);
     print_why(font, r, "  ");
     if (r.dsig_flags >= 0) {
         std::printf("  DSIG: %d signature(s), flags %d%s\n", r.signature_count, r.dsig_flags,
@@ -263,9 +342,14 @@ std::string html_row(const Verified& v) {
                       status_of(r);
     if (r.member_count > 0)
         row += "<br><small>collection of " + std::to_string(r.member_count) + " fonts</small>";
+    if (r.container[0]) row += "<br><small>" + html_text(r.container) + "</small>";
     if (r.result == FONTSEAL_OK)
         row += r.chain_checked ? "<br><small>chain checked</small>"
                                : "<br><small>chain not checked</small>";
+    if (r.revocation_status[0] && (r.result == FONTSEAL_OK || std::strcmp(r.check, "revocation") == 0)) {
+        row += "<br><small class=\"revocation\">revocation " + html_text(r.revocation_status) +
+               (r.revocation_reason[0] ? ": " + html_text(r.revocation_reason) : "") + "</small>";
+    }
     row += "</td><td class=\"signer\">";
     if (r.signer_subject[0]) {
         row += html_text(r.signer_subject) + "<br><small>issuer: " + html_text(r.signer_issuer) +
@@ -282,6 +366,13 @@ std::string html_row(const Verified& v) {
     if (r.check[0]) row += "<span class=\"check\">" + html_text(r.check) + "</span> check failed: ";
     row += html_text(reason(v.font, r)) + "</td></tr>\n";
     return row;
+}
+
+std::string roots_text(const VerifyArgs& args) {
+    std::string text = args.caFile;
+    if (!args.caPath.empty()) text += (text.empty() ? "" : ", ") + args.caPath;
+    if (args.systemRoots) text += (text.empty() ? "" : ", ") + std::string("the system's TLS roots");
+    return text;
 }
 
 // One page holding everything it shows: no scripts, no style sheets or fonts
@@ -302,8 +393,9 @@ std::string html_page(const std::vector<Verified>& all, const VerifyArgs& args) 
     page += std::to_string(all.size()) + " font(s): " + std::to_string(valid) + " valid, " +
             std::to_string(failed) + " failed. Made " +
             html_text(utc_text(static_cast<int64_t>(std::time(nullptr)))) + "; chains " +
-            (args.caFile.empty() ? std::string("not checked (no --ca-file)")
-                                 : "checked against " + html_text(args.caFile)) +
+            (args.caFile.empty() && args.caPath.empty() && !args.systemRoots
+                 ? std::string("not checked (no roots given)")
+                 : "checked against " + html_text(roots_text(args))) +
             ".</p>\n<table>\n<thead><tr><th>Font</th><th>Verdict</th><th>Signer</th>"
             "<th>Digest</th><th>Time stamp</th><th>Layout</th><th>Failed check</th></tr></thead>\n"
             "<tbody>\n";
@@ -378,31 +470,115 @@ bool write_atomically(const std::string& path, const std::string& content, std::
 }
 
 // Verifies `font` as a whole (`signatureNumber` 0) or one of its signatures.
-int32_t verify_one(const std::string& font, const std::string& caFile, int32_t signatureNumber,
+int32_t verify_one(const std::string& font, const VerifyArgs& args, int32_t signatureNumber,
                    fontseal_verify_report& report) {
     fontseal_verify_request request{};
     request.size = sizeof request;
     request.font_path = font.c_str();
-    request.ca_file = caFile.empty() ? nullptr : caFile.c_str();
+    request.ca_file = args.caFile.empty() ? nullptr : args.caFile.c_str();
     request.signature_number = signatureNumber;
+    request.ca_path = args.caPath.empty() ? nullptr : args.caPath.c_str();
+    request.system_roots = args.systemRoots;
+    std::vector<const char*> untrusted, crls;
+    for (const std::string& f : args.untrusted) untrusted.push_back(f.c_str());
+    for (const std::string& f : args.crlFiles) crls.push_back(f.c_str());
+    request.untrusted_files = untrusted.data();
+    request.untrusted_count = static_cast<int32_t>(untrusted.size());
+    request.crl_files = crls.data();
+    request.crl_count = static_cast<int32_t>(crls.size());
+    request.online = args.online;
+    request.require_timestamp = args.requireTimestamp;
+    request.require_chain = args.requireChain;
+    request.require_revocation_check = args.requireRevocationCheck;
+    request.min_digest = args.minDigest.empty() ? nullptr : args.minDigest.c_str();
+    request.at_time = args.atTime;
     report = fontseal_verify_report{};
     report.size = sizeof report;
     return fontseal_verify(&request, &report);
 }
 
-int run(const VerifyArgs& args) {
+// "YYYY-MM-DD", "YYYY-MM-DDTHH:MM[:SS][Z]" (UTC) or "@SECONDS"; 0 when not a time.
+int64_t parse_time(const std::string& text) {
+    if (!text.empty() && text[0] == '@') {
+        char* end = nullptr;
+        const long long n = std::strtoll(text.c_str() + 1, &end, 10);
+        return end && *end == '\0' && n > 0 ? static_cast<int64_t>(n) : 0;
+    }
+    std::tm parts{};
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, used = 0;
+    const int got = std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used);
+    if (got != 3) return 0;
+    size_t at = static_cast<size_t>(used);
+    if (at < text.size() && (text[at] == 'T' || text[at] == ' ')) {
+        int more = 0;
+        if (std::sscanf(text.c_str() + at + 1, "%2d:%2d%n", &h, &mi, &more) != 2) return 0;
+        at += 1 + static_cast<size_t>(more);
+        if (at < text.size() && text[at] == ':') {
+            if (std::sscanf(text.c_str() + at + 1, "%2d%n", &sec, &more) != 1) return 0;
+            at += 1 + static_cast<size_t>(more);
+        }
+    }
+    if (at < text.size() && text[at] == 'Z') ++at;
+    if (at != text.size() || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+        sec > 60) {
+        return 0;
+    }
+    parts.tm_year = y - 1900;
+    parts.tm_mon = mo - 1;
+    parts.tm_mday = d;
+    parts.tm_hour = h;
+    parts.tm_min = mi;
+    parts.tm_sec = sec;
+    const int64_t t = static_cast<int64_t>(timegm(&parts));
+    return t > 0 ? t : 0;
+}
+
+bool readable(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}
+
+int run(VerifyArgs& args) {
     if (args.fonts.empty()) return usage_error("verify", "expected at least one FONT");
-    if (!args.caFile.empty()) {
-        std::FILE* roots = std::fopen(args.caFile.c_str(), "rb");
-        if (!roots) return usage_error("verify", "cannot open --ca-file " + args.caFile);
-        std::fclose(roots);
+    if (!args.caFile.empty() && !readable(args.caFile)) {
+        return usage_error("verify", "cannot open --ca-file " + args.caFile);
+    }
+    struct stat dir;
+    if (!args.caPath.empty() && (::stat(args.caPath.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))) {
+        return usage_error("verify", "--ca-path " + args.caPath + " is not a directory");
+    }
+    for (const std::string& f : args.untrusted) {
+        if (!readable(f)) return usage_error("verify", "cannot open --untrusted " + f);
+    }
+    for (const std::string& f : args.crlFiles) {
+        if (!readable(f)) return usage_error("verify", "cannot open --crl-file " + f);
+    }
+    if (!args.minDigest.empty()) {
+        static const char* const kNames[] = {"md5", "sha1", "sha256", "sha384", "sha512"};
+        std::string key;
+        for (char c : args.minDigest) {
+            if (c != '-') key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (std::find(std::begin(kNames), std::end(kNames), key) == std::end(kNames)) {
+            return usage_error("verify", "--min-digest " + args.minDigest +
+                                             ": expected md5, sha1, sha256, sha384 or sha512");
+        }
+    }
+    if (!args.at.empty()) {
+        args.atTime = parse_time(args.at);
+        if (args.atTime == 0) {
+            return usage_error("verify", "--at " + args.at +
+                                             ": expected YYYY-MM-DD[THH:MM[:SS]] (UTC) or @SECONDS");
+        }
     }
     nlohmann::json all = nlohmann::json::array();
     std::vector<Verified> verified;
     bool allGood = true;
     for (const std::string& font : args.fonts) {
         fontseal_verify_report report;
-        const int32_t result = verify_one(font, args.caFile, 0, report);
+        const int32_t result = verify_one(font, args, 0, report);
         const bool failed =
             result != FONTSEAL_OK && !(result == FONTSEAL_E_UNSIGNED && args.allowUnsigned);
         if (failed) allGood = false;
@@ -416,7 +592,7 @@ int run(const VerifyArgs& args) {
         const int32_t shown = std::min(report.signature_count, kMaxShownSignatures);
         for (int32_t n = 1; report.signature_number > 0 && n <= shown; ++n) {
             each.emplace_back();
-            verify_one(font, args.caFile, n, each.back());
+            verify_one(font, args, n, each.back());
         }
         if (args.json) {
             all.push_back(as_json(font, report, each));
@@ -447,6 +623,16 @@ Command verify_command() {
             [](CLI::App& app) -> std::function<int()> {
                 auto args = std::make_shared<VerifyArgs>();
                 app.add_option("--ca-file", args->caFile);
+                app.add_option("--ca-path", args->caPath);
+                app.add_flag("--system-roots", args->systemRoots);
+                app.add_option("--untrusted", args->untrusted)->allow_extra_args(false);
+                app.add_option("--crl-file", args->crlFiles)->allow_extra_args(false);
+                app.add_flag("--online", args->online);
+                app.add_flag("--require-timestamp", args->requireTimestamp);
+                app.add_flag("--require-chain", args->requireChain);
+                app.add_flag("--require-revocation-check", args->requireRevocationCheck);
+                app.add_option("--min-digest", args->minDigest);
+                app.add_option("--at", args->at);
                 app.add_flag("--json", args->json);
                 app.add_option("--html", args->html);
                 app.add_flag("--allow-unsigned", args->allowUnsigned);

@@ -23,6 +23,7 @@
 #include "font/ot_collection_passes.h"
 #include "font/ot_passes.h"
 #include "verify/collection_layout_check.h"
+#include "verify/trust_chain.h"
 
 namespace fontseal {
 
@@ -473,20 +474,10 @@ private:
     STACK_OF(X509) * list_;
 };
 
-// Why `cert` does not chain to the roots in `caFile` through `certs` at
-// `when` (seconds since 1970; 0 now); empty when it does.
-std::string chain_fault(X509* cert, STACK_OF(X509) * certs, const char* caFile, int64_t when) {
-    StorePtr store(X509_STORE_new());
-    if (!store || X509_STORE_load_file(store.get(), caFile) != 1) {
-        failed("chain", std::string("the roots in ") + caFile + " cannot be read");
-    }
-    StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || X509_STORE_CTX_init(ctx.get(), store.get(), cert, certs) != 1) {
-        failed("chain", "the chain cannot be built");
-    }
-    if (when > 0) X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(when));
-    if (X509_verify_cert(ctx.get()) == 1) return "";
-    return X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get()));
+// Why `cert` does not chain to the roots through `certs` at `when`
+// (seconds since 1970; 0 the judging time); empty when it does.
+std::string chain_fault(X509* cert, STACK_OF(X509) * certs, TrustSession& trust, int64_t when) {
+    return trust.chainFault(cert, certs, when);
 }
 
 // A time stamp that was found to cover the signature.
@@ -550,15 +541,15 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
 // (it has expired since): then the stamp's own signer must chain to the
 // roots at that time, or a time stamp made by just anyone would revive any
 // expired certificate.
-void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, const char* caFile,
+void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSession& trust,
                  FontVerification& out) {
-    std::string fault = chain_fault(cert, certs, caFile, out.timestampTime);
+    std::string fault = chain_fault(cert, certs, trust, out.timestampTime);
     if (!fault.empty()) failed("chain", "the signer's chain does not hold: " + fault);
-    if (stamp.signer && out.timestampTime > 0 && !chain_fault(cert, certs, caFile, 0).empty()) {
+    if (stamp.signer && out.timestampTime > 0 && !chain_fault(cert, certs, trust, 0).empty()) {
         CertList both;
         both.add(certs);
         if (stamp.token) both.add(stamp.token->d.sign->cert);
-        fault = chain_fault(stamp.signer, both.get(), caFile, out.timestampTime);
+        fault = chain_fault(stamp.signer, both.get(), trust, out.timestampTime);
         if (!fault.empty()) {
             failed("chain",
                    "the signer's certificate holds only at the time stamp's time, and the time "
@@ -574,7 +565,51 @@ void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, const c
     out.chainChecked = 1;
 }
 
-void verify_signature(const DsigSignature& record, FontDigests& font, const char* caFile,
+// The outcome of a trust check, kept in the result; a failure ends the check.
+void trust_outcome(std::string& status, std::string& note, const char* check,
+                   const TrustOutcome& outcome) {
+    status = outcome.status;
+    note = outcome.reason;
+    if (outcome.status == "fail") failed(check, outcome.reason);
+}
+
+// The chain (when roots are given), revocation along it (when asked) and
+// what the policy requires of both.
+void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSession& trust,
+                 FontVerification& out) {
+    const TrustOptions& policy = trust.options();
+    if (!trust.loadFault().empty()) {
+        out.chainStatus = "unknown";
+        failed(trust.loadFaultCheck(), trust.loadFault());
+    }
+    if (!policy.hasRoots()) {
+        out.chainStatus = "not checked";
+        out.chainNote = "no roots were given";
+        out.revocationStatus = "not checked";
+        out.revocationNote = "revocation is checked only along a chain to given roots";
+        if (policy.requireChain) {
+            trust_outcome(out.chainStatus, out.chainNote, "chain",
+                          {"fail", "a chain to trusted roots is required and no roots were given"});
+        }
+        if (policy.requireRevocationCheck) {
+            trust_outcome(out.revocationStatus, out.revocationNote, "revocation",
+                          {"fail", "a revocation check is required and no roots were given"});
+        }
+        return;
+    }
+    out.chainStatus = "fail";
+    check_chain(cert, certs, stamp, trust, out);
+    out.chainStatus = "pass";
+    out.chainNote = out.timestampTime > 0 ? "holds at the time stamp's time" : "holds";
+    TrustOutcome revoked = trust.revocation(cert, certs, out.timestampTime, out.timestampTime);
+    if (policy.requireRevocationCheck && revoked.status != "pass" && revoked.status != "fail") {
+        revoked = {"fail", "a revocation check is required and none could be made: " +
+                               revoked.reason};
+    }
+    trust_outcome(out.revocationStatus, out.revocationNote, "revocation", revoked);
+}
+
+void verify_signature(const DsigSignature& record, FontDigests& font, TrustSession& trust,
                       FontVerification& out) {
     if (record.format != 1) failed("table", "a signature record is of unknown format");
     const char* check = "signed-data";
@@ -594,6 +629,11 @@ void verify_signature(const DsigSignature& record, FontDigests& font, const char
     const char* name = digest_name(nid);
     if (!name) failed("digest", "the font digest's algorithm is not supported");
     out.digest = name;
+    const std::string& minDigest = trust.options().minDigest;
+    if (!minDigest.empty() && digest_rank(name) < digest_rank(minDigest)) {
+        failed("digest", std::string("the font digest is ") + name + ", weaker than the " +
+                             minDigest + " required");
+    }
 
     // Who claims to have signed is reported even when a check below fails.
     STACK_OF(X509)* certs = parts.p7->d.sign->cert;
@@ -627,13 +667,17 @@ void verify_signature(const DsigSignature& record, FontDigests& font, const char
     describe_signer(signer.cert, out);
     read_descriptions(signer.authenticated, out);
     const Stamp stamp = check_timestamp(signer, certs, out);
-    if (caFile) check_chain(signer.cert, certs, stamp, caFile, out);
+    if (trust.options().requireTimestamp && out.timestampKind.empty()) {
+        failed("timestamp", "a time stamp is required and the signature has none");
+    }
+    check_trust(signer.cert, certs, stamp, trust, out);
 }
 
 // Judges the signatures of `dsig` over the image `digests` gives: every
 // one in order, or only the signatureNumber-th. Failure propagates.
-FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests, const char* caFile,
-                                  int32_t signatureNumber, FontVerification out) {
+FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests,
+                                  TrustSession& trust, int32_t signatureNumber,
+                                  FontVerification out) {
     out.flags = dsig.flags;
     const int32_t count = static_cast<int32_t>(dsig.signatures.size());
     out.signatureCount = count;
@@ -659,7 +703,7 @@ FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests,
         FontVerification one = out;
         one.signatureNumber = n;
         try {
-            verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], digests, caFile, one);
+            verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], digests, trust, one);
         } catch (const Failure& f) {
             one.verdict = FontVerdict::kInvalid;
             one.check = f.check;
@@ -678,7 +722,8 @@ FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests,
 
 // A collection carries one DSIG for the whole file, named by its header and
 // covering the file as it lies up to the DSIG.
-FontVerification verify_collection(const char* path, const char* caFile, int32_t signatureNumber) {
+FontVerification verify_collection(const char* path, TrustSession& trust,
+                                   int32_t signatureNumber) {
     FontVerification out;
     OTSourceCollection source = open_collection(path);
     out.memberCount = static_cast<int32_t>(source.collection.members.size());
@@ -704,7 +749,7 @@ FontVerification verify_collection(const char* path, const char* caFile, int32_t
                 emit_stored_collection_image(source, sink);
             },
             true);
-        return judge_signatures(*source.dsig, digests, caFile, signatureNumber, out);
+        return judge_signatures(*source.dsig, digests, trust, signatureNumber, out);
     } catch (const Failure& f) {
         out.verdict = FontVerdict::kInvalid;
         out.check = f.check;
@@ -716,7 +761,15 @@ FontVerification verify_collection(const char* path, const char* caFile, int32_t
 }  // namespace
 
 FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber) {
-    if (is_font_collection(path)) return verify_collection(path, caFile, signatureNumber);
+    TrustOptions options;
+    if (caFile) options.caFile = caFile;
+    return verify_font(path, options, signatureNumber);
+}
+
+FontVerification verify_font(const char* path, const TrustOptions& options,
+                             int32_t signatureNumber) {
+    TrustSession trust(options);
+    if (is_font_collection(path)) return verify_collection(path, trust, signatureNumber);
     FontVerification out;
     OTSourceFont source = open_font(path);
     try {
@@ -729,7 +782,7 @@ FontVerification verify_font(const char* path, const char* caFile, int32_t signa
             failed("table", "the DSIG table cannot be read: a record or block lies outside it");
         }
         FontDigests digests(*source.font);
-        return judge_signatures(*source.dsig, digests, caFile, signatureNumber, out);
+        return judge_signatures(*source.dsig, digests, trust, signatureNumber, out);
     } catch (const Failure& f) {
         out.verdict = FontVerdict::kInvalid;
         out.check = f.check;
