@@ -95,6 +95,10 @@ struct VerifyArgs {
     std::vector<std::string> fonts;
 };
 
+bool revocation_asked(const VerifyArgs& args) {
+    return !args.crlFiles.empty() || args.online || args.requireRevocationCheck;
+}
+
 std::string utc_text(int64_t seconds) {
     if (seconds == 0) return "";
     std::time_t t = static_cast<std::time_t>(seconds);
@@ -206,7 +210,13 @@ void print_why(const std::string& font, const fontseal_verify_report& r, const c
                 reason(font, r).c_str());
 }
 
-void print_details(const fontseal_verify_report& r, const char* indent) {
+// Revocation is shown where it was asked for, or where it failed.
+bool show_revocation(const fontseal_verify_report& r, bool asked) {
+    return r.revocation_status[0] &&
+           ((asked && r.result == FONTSEAL_OK) || std::strcmp(r.check, "revocation") == 0);
+}
+
+void print_details(const fontseal_verify_report& r, const char* indent, bool asked) {
     if (r.signer_subject[0]) {
         std::printf("%ssigner: %s\n%sissuer: %s\n%sserial: %s\n", indent, r.signer_subject, indent,
                     r.signer_issuer, indent, r.signer_serial);
@@ -230,17 +240,19 @@ void print_details(const fontseal_verify_report& r, const char* indent) {
                                     : "not checked (no roots: --ca-file, --ca-path or "
                                       "--system-roots)");
     }
-    if (r.revocation_status[0] && (r.result == FONTSEAL_OK || std::strcmp(r.check, "revocation") == 0)) {
+    if (show_revocation(r, asked) && std::strcmp(r.check, "revocation") != 0) {
         std::printf("%srevocation: %s%s%s\n", indent, r.revocation_status,
                     r.revocation_reason[0] ? ": " : "", r.revocation_reason);
     }
 }
 
 void print_text(const std::string& font, const fontseal_verify_report& r,
-                const std::vector<fontseal_verify_report>& each) {
+                const std::vector<fontseal_verify_report>& each, bool asked) {
     std::printf("%s: %s\n", font.c_str(), status_of(r));
     if (r.member_count > 0) std::printf("  collection of %d fonts\n", r.member_count);
-    if (r.container[0]) std::printf("  wrapped in %s: its decoded font was verified\n", r.container);
+    if (std::strcmp(r.container, "woff") == 0) {
+        std::printf("  WOFF 1.0: the font it decodes to was verified\n");
+    }
     print_why(font, r, "  ");
     if (r.dsig_flags >= 0) {
         std::printf("  DSIG: %d signature(s), flags %d%s\n", r.signature_count, r.dsig_flags,
@@ -248,13 +260,13 @@ void print_text(const std::string& font, const fontseal_verify_report& r,
     }
     // One signature: its details are the font's. Several: each on its own.
     if (each.size() <= 1) {
-        print_details(r, "  ");
+        print_details(r, "  ", asked);
         return;
     }
     for (const fontseal_verify_report& s : each) {
         std::printf("  signature %d: %s\n", s.signature_number, status_of(s));
         print_why(font, s, "    ");
-        print_details(s, "    ");
+        print_details(s, "    ", asked);
     }
     if (r.signature_count > static_cast<int32_t>(each.size())) {
         std::printf("  (signatures %zu to %d not shown one by one)\n", each.size() + 1,
@@ -335,18 +347,18 @@ const char kHtmlStyle[] =
     "tr.failed{background:#fff2f2}"
     "tr.failed td.verdict,tr.failed td.why,.check{color:#b00;font-weight:bold}";
 
-std::string html_row(const Verified& v) {
+std::string html_row(const Verified& v, bool asked) {
     const fontseal_verify_report& r = v.report;
     std::string row = "<tr class=\"" + std::string(status_of(r)) + (v.failed ? " failed" : "") +
                       "\"><td class=\"font\">" + html_text(v.font) + "</td><td class=\"verdict\">" +
                       status_of(r);
     if (r.member_count > 0)
         row += "<br><small>collection of " + std::to_string(r.member_count) + " fonts</small>";
-    if (r.container[0]) row += "<br><small>" + html_text(r.container) + "</small>";
+    if (std::strcmp(r.container, "woff") == 0) row += "<br><small>WOFF 1.0, decoded</small>";
     if (r.result == FONTSEAL_OK)
         row += r.chain_checked ? "<br><small>chain checked</small>"
                                : "<br><small>chain not checked</small>";
-    if (r.revocation_status[0] && (r.result == FONTSEAL_OK || std::strcmp(r.check, "revocation") == 0)) {
+    if (show_revocation(r, asked) && std::strcmp(r.check, "revocation") != 0) {
         row += "<br><small class=\"revocation\">revocation " + html_text(r.revocation_status) +
                (r.revocation_reason[0] ? ": " + html_text(r.revocation_reason) : "") + "</small>";
     }
@@ -399,7 +411,7 @@ std::string html_page(const std::vector<Verified>& all, const VerifyArgs& args) 
             ".</p>\n<table>\n<thead><tr><th>Font</th><th>Verdict</th><th>Signer</th>"
             "<th>Digest</th><th>Time stamp</th><th>Layout</th><th>Failed check</th></tr></thead>\n"
             "<tbody>\n";
-    for (const Verified& v : all) page += html_row(v);
+    for (const Verified& v : all) page += html_row(v, revocation_asked(args));
     page += "</tbody>\n</table>\n</body></html>\n";
     return page;
 }
@@ -597,7 +609,7 @@ int run(VerifyArgs& args) {
         if (args.json) {
             all.push_back(as_json(font, report, each));
         } else {
-            print_text(font, report, each);
+            print_text(font, report, each, revocation_asked(args));
         }
     }
     // Text taken from a signature need not be valid UTF-8: replaced, never thrown.

@@ -22,6 +22,7 @@
 #include "base/ossl_ptr.h"
 #include "font/ot_collection_passes.h"
 #include "font/ot_passes.h"
+#include "font/ot_woff.h"
 #include "verify/collection_layout_check.h"
 #include "verify/trust_chain.h"
 
@@ -364,6 +365,9 @@ public:
         return taken_.back().digest;
     }
     bool oneOrder() const { return oneOrder_; }
+    // Why the image may differ from the signed one, given the time stamp's
+    // time (0 unknown); null: the font changed after signing.
+    std::function<std::string(int64_t)> explainMismatch;
 
 private:
     struct Entry {
@@ -609,6 +613,22 @@ void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSe
     trust_outcome(out.revocationStatus, out.revocationNote, "revocation", revoked);
 }
 
+// Why the font digest does not match. An unwrapped font's explanation may
+// need the time stamp's time, which is read without judging the stamp.
+std::string digest_mismatch(FontDigests& font, const SignedDataParts& parts,
+                            STACK_OF(X509) * certs) {
+    if (!font.explainMismatch) return "the font changed after signing";
+    FontVerification probe;
+    try {
+        SignerCheck signer = check_signer(parts.signer, certs, parts.content.value,
+                                          parts.content.length, false, "signature");
+        check_timestamp(signer, certs, probe);
+    } catch (const Failure&) {
+        probe.timestampTime = 0;
+    }
+    return font.explainMismatch(probe.timestampTime);
+}
+
 void verify_signature(const DsigSignature& record, FontDigests& font, TrustSession& trust,
                       FontVerification& out) {
     if (record.format != 1) failed("table", "a signature record is of unknown format");
@@ -658,7 +678,7 @@ void verify_signature(const DsigSignature& record, FontDigests& font, TrustSessi
     } else if (font.get(md, OTLayoutOrder::kFile) == stored) {
         out.layout = "file";
     } else {
-        failed("digest", "the font changed after signing");
+        failed("digest", digest_mismatch(font, parts, certs));
     }
 
     // The content is digested without its outer SEQUENCE header.
@@ -758,6 +778,35 @@ FontVerification verify_collection(const char* path, TrustSession& trust,
     return out;
 }
 
+std::string utc_text(int64_t seconds) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return text;
+}
+
+// A WOFF's decoded font that does not reproduce the signed image: an encoder
+// that stamps head.modified changed a signed table, which shows when the
+// date is later than the signature's time stamp; else the usual cause is the
+// table data moved or padded otherwise than in the font that was signed.
+std::function<std::string(int64_t)> woff_mismatch(int64_t headModified) {
+    return [headModified](int64_t stampTime) -> std::string {
+        if (stampTime > 0 && headModified > stampTime) {
+            return "the head table changed after signing: its modified date (" +
+                   utc_text(headModified) + ") is later than the signature's time stamp (" +
+                   utc_text(stampTime) +
+                   "); the WOFF encoder rewrote it (fontTools does unless recalcTimestamp is "
+                   "False)";
+        }
+        return "the font decoded from the WOFF does not reproduce the signed image: the font "
+               "changed after signing, or the WOFF encoder reordered or re-padded tables "
+               "(or rewrote head's modified date, now " +
+               utc_text(headModified) + ")";
+    };
+}
+
 }  // namespace
 
 FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber) {
@@ -771,7 +820,21 @@ FontVerification verify_font(const char* path, const TrustOptions& options,
     TrustSession trust(options);
     if (is_font_collection(path)) return verify_collection(path, trust, signatureNumber);
     FontVerification out;
-    OTSourceFont source = open_font(path);
+    const WoffKind wrapped = woff_kind(path);
+    if (wrapped == WoffKind::kWoff2) {
+        out.verdict = FontVerdict::kInvalid;
+        out.check = "table";
+        out.container = "woff2";
+        out.reason =
+            "a WOFF2 font cannot carry a signature: its encoder rebuilds tables (glyf, loca, "
+            "hmtx), so the bytes a signature covers are gone; verify the font it was made from";
+        return out;
+    }
+    WoffFont woff;
+    if (wrapped == WoffKind::kWoff) woff = decode_woff(path);
+    OTSourceFont source = wrapped == WoffKind::kWoff ? open_font_stream(std::move(woff.sfnt))
+                                                     : open_font(path);
+    if (wrapped == WoffKind::kWoff) out.container = "woff";
     try {
         if (source.dsigState == OTDsigState::kAbsent) {
             out.verdict = FontVerdict::kUnsigned;
@@ -782,6 +845,7 @@ FontVerification verify_font(const char* path, const TrustOptions& options,
             failed("table", "the DSIG table cannot be read: a record or block lies outside it");
         }
         FontDigests digests(*source.font);
+        if (wrapped == WoffKind::kWoff) digests.explainMismatch = woff_mismatch(woff.headModified);
         return judge_signatures(*source.dsig, digests, trust, signatureNumber, out);
     } catch (const Failure& f) {
         out.verdict = FontVerdict::kInvalid;
