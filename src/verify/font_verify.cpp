@@ -350,7 +350,9 @@ public:
     explicit FontDigests(OTFont& font)
         : emit_([&font](OTChunkSink& sink, OTLayoutOrder order) {
               emit_signed_image(font, sink, order);
-          }) {}
+          }),
+          sameOrders_(same_layouts(font.layout(OTLayoutOrder::kWriter),
+                                   font.layout(OTLayoutOrder::kFile))) {}
     // A collection is hashed as its file lies: one image, whatever the order.
     FontDigests(Emit emit, bool oneOrder) : emit_(std::move(emit)), oneOrder_(oneOrder) {}
     std::vector<uint8_t> get(const EVP_MD* md, OTLayoutOrder order) {
@@ -365,6 +367,8 @@ public:
         return taken_.back().digest;
     }
     bool oneOrder() const { return oneOrder_; }
+    // Both orders give the same image (a file already in our order).
+    bool sameOrders() const { return sameOrders_; }
     // Why the image may differ from the signed one, given the time stamp's
     // time (0 unknown); null: the font changed after signing.
     std::function<std::string(int64_t)> explainMismatch;
@@ -375,8 +379,25 @@ private:
         OTLayoutOrder order;
         std::vector<uint8_t> digest;
     };
+    static bool same_layouts(const OTLayout& a, const OTLayout& b) {
+        if (a.size != b.size || a.directory != b.directory || a.images != b.images ||
+            a.pieces.size() != b.pieces.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < a.pieces.size(); ++i) {
+            const OTLayoutPiece& p = a.pieces[i];
+            const OTLayoutPiece& q = b.pieces[i];
+            if (p.offset != q.offset || p.length != q.length || p.padding != q.padding ||
+                p.image != q.image || (p.image < 0 && p.inputOffset != q.inputOffset)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     Emit emit_;
     bool oneOrder_ = false;
+    bool sameOrders_ = false;
     std::vector<Entry> taken_;
 };
 
@@ -673,10 +694,17 @@ void verify_signature(const DsigSignature& record, FontDigests& font, TrustSessi
             failed("digest", "the collection changed after signing");
         }
         out.layout = "file";
-    } else if (font.get(md, OTLayoutOrder::kWriter) == stored) {
+    } else if (font.sameOrders()) {
+        // One image whichever order: the font is read once.
+        if (font.get(md, OTLayoutOrder::kWriter) != stored) {
+            failed("digest", digest_mismatch(font, parts, certs));
+        }
         out.layout = "writer";
     } else if (font.get(md, OTLayoutOrder::kFile) == stored) {
+        // Data not in our order was most likely signed as it lies: tried first.
         out.layout = "file";
+    } else if (font.get(md, OTLayoutOrder::kWriter) == stored) {
+        out.layout = "writer";
     } else {
         failed("digest", digest_mismatch(font, parts, certs));
     }
