@@ -80,6 +80,12 @@ class VerifyResult:
     chain_checked: bool
     signature_number: int    # the signature the details describe, from 1; 0 none
     member_count: int = 0    # the fonts of a collection; 0 for a single font
+    # Trust outcomes: "pass", "fail", "not checked" or "unknown", and why.
+    chain_status: Optional[str] = None
+    chain_reason: Optional[str] = None
+    revocation_status: Optional[str] = None
+    revocation_reason: Optional[str] = None
+    container: Optional[str] = None  # "woff" for a WOFF 1.0 file
 
     @property
     def unsigned(self) -> bool:
@@ -242,16 +248,37 @@ def release_tokens():
     _native.library().fontseal_release_tokens()
 
 
-def verify(path, ca_file=None, signature=0) -> VerifyResult:
-    """Checks the signatures of the font at `path` (and, with ca_file, a PEM
-    file of roots, the signer's chain); `signature` n > 0 judges only the
-    n-th signature. Returns a VerifyResult whether or not the font verifies;
-    `valid` says which."""
+def verify(path, ca_file=None, signature=0, *, ca_path=None, system_roots=False,
+           untrusted=(), crl_files=(), online=False, require_timestamp=False,
+           require_chain=False, require_revocation_check=False, min_digest=None,
+           at=None) -> VerifyResult:
+    """Checks the signatures of the font at `path` (and, with roots from
+    ca_file, ca_path or system_roots, the signer's chain; with crl_files or
+    online, revocation along it); `signature` n > 0 judges only the n-th
+    signature. The require_* flags and min_digest ("sha256", ...) are policy;
+    `at` (seconds since 1970) judges at that time instead of now. Returns a
+    VerifyResult whether or not the font verifies; `valid` says which."""
     request = _native.fontseal_verify_request()
     request.size = ctypes.sizeof(request)
     request.font_path = _path(path, "path")
     request.ca_file = _path(ca_file, "ca_file")
     request.signature_number = signature
+    request.ca_path = _path(ca_path, "ca_path")
+    request.system_roots = bool(system_roots)
+    untrusted_list = [_path(p, "untrusted") for p in untrusted]
+    crl_list = [_path(p, "crl_files") for p in crl_files]
+    untrusted_array = (ctypes.c_char_p * max(1, len(untrusted_list)))(*untrusted_list)
+    crl_array = (ctypes.c_char_p * max(1, len(crl_list)))(*crl_list)
+    request.untrusted_files = ctypes.cast(untrusted_array, ctypes.POINTER(ctypes.c_char_p))
+    request.untrusted_count = len(untrusted_list)
+    request.crl_files = ctypes.cast(crl_array, ctypes.POINTER(ctypes.c_char_p))
+    request.crl_count = len(crl_list)
+    request.online = bool(online)
+    request.require_timestamp = bool(require_timestamp)
+    request.require_chain = bool(require_chain)
+    request.require_revocation_check = bool(require_revocation_check)
+    request.min_digest = min_digest.encode() if min_digest else None
+    request.at_time = int(at or 0)
     report = _native.fontseal_verify_report()
     report.size = ctypes.sizeof(report)
     result = _native.library().fontseal_verify(ctypes.byref(request), ctypes.byref(report))
@@ -274,4 +301,7 @@ def verify(path, ca_file=None, signature=0) -> VerifyResult:
         info_url=text("more_info_url"), layout=text("layout"),
         timestamp_kind=text("timestamp_kind"), timestamp_time=report.timestamp_time or None,
         timestamp_signer=text("timestamp_signer"), chain_checked=bool(report.chain_checked),
-        signature_number=report.signature_number, member_count=report.member_count)
+        signature_number=report.signature_number, member_count=report.member_count,
+        chain_status=text("chain_status"), chain_reason=text("chain_reason"),
+        revocation_status=text("revocation_status"),
+        revocation_reason=text("revocation_reason"), container=text("container"))

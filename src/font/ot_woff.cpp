@@ -99,7 +99,10 @@ WoffFont decode_woff(const char* path) {
     // The size the header states bounds what a small file may inflate to.
     if (size != totalSfntSize) throw OT_EXCEPTION(kOtBadDirectory);
 
-    std::vector<uint8_t> sfnt(static_cast<size_t>(size), 0);
+    // The header and directory first, then each table written straight into
+    // the stream: the font is held once, not copied again.
+    const size_t directorySize = 12 + 16 * size_t{numTables};
+    std::vector<uint8_t> sfnt(directorySize, 0);
     storeBE32(sfnt.data() + 0, flavor);
     storeBE16(sfnt.data() + 4, numTables);
     uint16_t power = 1, log2 = 0;
@@ -110,8 +113,7 @@ WoffFont decode_woff(const char* path) {
     storeBE16(sfnt.data() + 6, static_cast<uint16_t>(power * 16));
     storeBE16(sfnt.data() + 8, log2);
     storeBE16(sfnt.data() + 10, static_cast<uint16_t>(numTables * 16 - power * 16));
-    size_t at = 12 + 16 * size_t{numTables};
-    WoffFont out;
+    size_t at = directorySize;
     for (size_t k = 0; k < numTables; ++k) {
         const size_t i = byOffset[k];
         const Entry& t = entries[i];
@@ -120,29 +122,39 @@ WoffFont decode_woff(const char* path) {
         storeBE32(sfnt.data() + dir + 4, t.checksum);
         storeBE32(sfnt.data() + dir + 8, static_cast<uint32_t>(at));
         storeBE32(sfnt.data() + dir + 12, t.origLength);
-        if (t.compLength == t.origLength) {
-            std::memcpy(sfnt.data() + at, woff.data() + t.offset, t.origLength);
-        } else {
+        at += (size_t{t.origLength} + 3) & ~size_t{3};
+    }
+    auto* stream = new OTMemoryStream(static_cast<int32_t>(size));
+    WoffFont out;
+    out.sfnt.reset(stream);
+    auto put = [stream](const uint8_t* data, size_t count) {
+        if (stream->write(data, static_cast<int32_t>(count)) != static_cast<int32_t>(count)) {
+            throw OT_EXCEPTION(kOtCannotOpen);
+        }
+    };
+    if (!stream->isOk()) throw OT_EXCEPTION(kOtCannotOpen);
+    put(sfnt.data(), sfnt.size());
+    std::vector<uint8_t> inflated;
+    static const uint8_t kZeros[4] = {0, 0, 0, 0};
+    for (size_t k = 0; k < numTables; ++k) {
+        const Entry& t = entries[byOffset[k]];
+        const uint8_t* data = woff.data() + t.offset;
+        if (t.compLength != t.origLength) {
+            inflated.resize(t.origLength);
             uLongf length = t.origLength;
-            if (uncompress(sfnt.data() + at, &length, woff.data() + t.offset, t.compLength) !=
-                    Z_OK ||
+            if (uncompress(inflated.data(), &length, data, t.compLength) != Z_OK ||
                 length != t.origLength) {
                 throw OT_EXCEPTION(kOtBadDirectory);
             }
+            data = inflated.data();
         }
         if (t.tag == 0x68656164 && t.origLength >= 36) {  // 'head'
-            const uint8_t* m = sfnt.data() + at + 28;
-            const int64_t since1904 = static_cast<int64_t>((uint64_t{loadBE32(m)} << 32) | loadBE32(m + 4));
+            const int64_t since1904 =
+                static_cast<int64_t>((uint64_t{loadBE32(data + 28)} << 32) | loadBE32(data + 32));
             out.headModified = since1904 - kEpochGap;
         }
-        at += (size_t{t.origLength} + 3) & ~size_t{3};
-    }
-    auto* stream = new OTMemoryStream(static_cast<int32_t>(sfnt.size()));
-    out.sfnt.reset(stream);
-    if (!stream->isOk() ||
-        stream->write(sfnt.data(), static_cast<int32_t>(sfnt.size())) !=
-            static_cast<int32_t>(sfnt.size())) {
-        throw OT_EXCEPTION(kOtCannotOpen);
+        put(data, t.origLength);
+        put(kZeros, (4 - t.origLength % 4) % 4);
     }
     stream->seek(0, SeekOrigin::kBegin);
     return out;
