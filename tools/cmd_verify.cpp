@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <iterator>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -122,7 +122,8 @@ nlohmann::json checks_of(const fontseal_verify_report& r) {
     static const char* const kOrder[] = {"table",     "signed-data", "digest",    "signature",
                                          "timestamp", "chain",       "revocation"};
     nlohmann::json checks = nlohmann::json::object();
-    const bool judged = r.result == FONTSEAL_OK || (r.result == FONTSEAL_E_NOT_VERIFIED && r.check[0]);
+    const bool judged =
+        r.result == FONTSEAL_OK || (r.result == FONTSEAL_E_NOT_VERIFIED && r.check[0]);
     bool failedBefore = !judged;
     for (const char* name : kOrder) {
         nlohmann::json one;
@@ -383,7 +384,8 @@ std::string html_row(const Verified& v, bool asked) {
 std::string roots_text(const VerifyArgs& args) {
     std::string text = args.caFile;
     if (!args.caPath.empty()) text += (text.empty() ? "" : ", ") + args.caPath;
-    if (args.systemRoots) text += (text.empty() ? "" : ", ") + std::string("the system's TLS roots");
+    if (args.systemRoots)
+        text += (text.empty() ? "" : ", ") + std::string("the system's TLS roots");
     return text;
 }
 
@@ -581,8 +583,9 @@ int run(VerifyArgs& args) {
     if (!args.at.empty()) {
         args.atTime = parse_time(args.at);
         if (args.atTime == 0) {
-            return usage_error("verify", "--at " + args.at +
-                                             ": expected YYYY-MM-DD[THH:MM[:SS]] (UTC) or @SECONDS");
+            return usage_error(
+                "verify",
+                "--at " + args.at + ": expected YYYY-MM-DD[THH:MM[:SS]] (UTC) or @SECONDS");
         }
     }
     nlohmann::json all = nlohmann::json::array();

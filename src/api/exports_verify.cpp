@@ -90,7 +90,8 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
         if (request->ca_path) trust.caPath = request->ca_path;
         trust.systemRoots = request->system_roots != 0;
         for (int32_t i = 0; request->untrusted_files && i < request->untrusted_count; ++i) {
-            if (request->untrusted_files[i]) trust.untrustedFiles.push_back(request->untrusted_files[i]);
+            if (request->untrusted_files[i])
+                trust.untrustedFiles.push_back(request->untrusted_files[i]);
         }
         for (int32_t i = 0; request->crl_files && i < request->crl_count; ++i) {
             if (request->crl_files[i]) trust.crlFiles.push_back(request->crl_files[i]);
@@ -105,8 +106,8 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
                 out.text(report->message, describe_result(FONTSEAL_E_REQUEST, CallFiles{}));
                 return FONTSEAL_E_REQUEST;
             }
-            static const char* const kNames[] = {"", "MD5", "SHA-1", "SHA-256", "SHA-384",
-                                                 "SHA-512"};
+            static const char* const kNames[] = {"",        "MD5",     "SHA-1",
+                                                 "SHA-256", "SHA-384", "SHA-512"};
             trust.minDigest = kNames[digest_rank(request->min_digest)];
         }
         trust.atTime = request->at_time;

@@ -33,8 +33,8 @@ std::vector<uint8_t> read_whole(const char* path) {
     size_t got = 0;
     while (got < bytes.size()) {
         const int32_t n =
-            file.read(bytes.data() + got, static_cast<int32_t>(std::min<size_t>(
-                                              bytes.size() - got, size_t{1} << 24)));
+            file.read(bytes.data() + got,
+                      static_cast<int32_t>(std::min<size_t>(bytes.size() - got, size_t{1} << 24)));
         if (n <= 0) throw OT_EXCEPTION(kOtCannotOpen);
         got += static_cast<size_t>(n);
     }
@@ -73,7 +73,8 @@ WoffFont decode_woff(const char* path) {
     std::vector<Entry> entries(numTables);
     for (size_t i = 0; i < numTables; ++i) {
         const uint8_t* e = h + kHeaderSize + i * kEntrySize;
-        entries[i] = {loadBE32(e), loadBE32(e + 4), loadBE32(e + 8), loadBE32(e + 12), loadBE32(e + 16)};
+        entries[i] = {loadBE32(e), loadBE32(e + 4), loadBE32(e + 8), loadBE32(e + 12),
+                      loadBE32(e + 16)};
         const Entry& t = entries[i];
         if (uint64_t{t.offset} + t.compLength > woff.size() || t.compLength > t.origLength ||
             (i > 0 && t.tag <= entries[i - 1].tag)) {

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -86,7 +87,8 @@ FetchResult http_fetch(const std::string& url, const std::vector<uint8_t>& body,
     long status = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
     if (reply.tooLarge || done == CURLE_FILESIZE_EXCEEDED) {
-        out.error = url + ": the reply is larger than " + std::to_string(limits.maxBytes) + " bytes";
+        out.error =
+            url + ": the reply is larger than " + std::to_string(limits.maxBytes) + " bytes";
     } else if (done == CURLE_TOO_MANY_REDIRECTS) {
         out.error = url + ": more than " + std::to_string(limits.maxRedirects) +
                     " redirects (a redirect loop?)";
@@ -107,18 +109,31 @@ FetchResult http_fetch(const std::string& url, const std::vector<uint8_t>& body,
 }
 
 FetchResult http_get_cached(const std::string& url, const FetchLimits& limits) {
+    // A run of the CLI lasts seconds; a host that keeps the library loaded
+    // for days must not judge by a CRL fetched then, nor by a server's
+    // failure of long ago.
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kKeepAnswer = std::chrono::minutes(30);
+    constexpr auto kKeepFailure = std::chrono::minutes(2);
+    struct Kept {
+        FetchResult result;
+        Clock::time_point until;
+    };
     static std::mutex lock;
-    static std::map<std::string, FetchResult> fetched;
+    static std::map<std::string, Kept> fetched;
     {
         std::lock_guard<std::mutex> hold(lock);
         auto found = fetched.find(url);
-        if (found != fetched.end()) return found->second;
+        if (found != fetched.end() && Clock::now() < found->second.until) {
+            return found->second.result;
+        }
     }
     // Not held while fetching: another thread's fetch of another URL need
     // not wait for this one; two of the same URL at once both fetch.
     FetchResult result = http_fetch(url, {}, "", limits);
     std::lock_guard<std::mutex> hold(lock);
-    return fetched.emplace(url, result).first->second;
+    fetched[url] = Kept{result, Clock::now() + (result.ok ? kKeepAnswer : kKeepFailure)};
+    return result;
 }
 
 }  // namespace fontseal

@@ -628,8 +628,8 @@ void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSe
     out.chainNote = out.timestampTime > 0 ? "holds at the time stamp's time" : "holds";
     TrustOutcome revoked = trust.revocation(cert, certs, out.timestampTime, out.timestampTime);
     if (policy.requireRevocationCheck && revoked.status != "pass" && revoked.status != "fail") {
-        revoked = {"fail", "a revocation check is required and none could be made: " +
-                               revoked.reason};
+        revoked = {"fail",
+                   "a revocation check is required and none could be made: " + revoked.reason};
     }
     trust_outcome(out.revocationStatus, out.revocationNote, "revocation", revoked);
 }
@@ -770,8 +770,7 @@ FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests,
 
 // A collection carries one DSIG for the whole file, named by its header and
 // covering the file as it lies up to the DSIG.
-FontVerification verify_collection(const char* path, TrustSession& trust,
-                                   int32_t signatureNumber) {
+FontVerification verify_collection(const char* path, TrustSession& trust, int32_t signatureNumber) {
     FontVerification out;
     OTSourceCollection source = open_collection(path);
     out.memberCount = static_cast<int32_t>(source.collection.members.size());
@@ -860,8 +859,8 @@ FontVerification verify_font(const char* path, const TrustOptions& options,
     }
     WoffFont woff;
     if (wrapped == WoffKind::kWoff) woff = decode_woff(path);
-    OTSourceFont source = wrapped == WoffKind::kWoff ? open_font_stream(std::move(woff.sfnt))
-                                                     : open_font(path);
+    OTSourceFont source =
+        wrapped == WoffKind::kWoff ? open_font_stream(std::move(woff.sfnt)) : open_font(path);
     if (wrapped == WoffKind::kWoff) out.container = "woff";
     try {
         if (source.dsigState == OTDsigState::kAbsent) {

@@ -146,7 +146,8 @@ std::vector<std::string> access_uris(X509* cert, int method) {
         ACCESS_DESCRIPTION* ad = sk_ACCESS_DESCRIPTION_value(aia.get(), i);
         if (OBJ_obj2nid(ad->method) != method || ad->location->type != GEN_URI) continue;
         const ASN1_IA5STRING* uri = ad->location->d.uniformResourceIdentifier;
-        out.emplace_back(reinterpret_cast<const char*>(uri->data), static_cast<size_t>(uri->length));
+        out.emplace_back(reinterpret_cast<const char*>(uri->data),
+                         static_cast<size_t>(uri->length));
     }
     return out;
 }
@@ -177,6 +178,7 @@ struct OcspMemo {
     int reason = -1;
     int64_t revokedAt = 0;
     std::string note;
+    int64_t until = 0;  // kept until then (seconds since 1970)
 };
 
 std::mutex ocspLock;
@@ -193,7 +195,8 @@ const char* system_roots_file() {
 int digest_rank(const std::string& name) {
     std::string key;
     for (char c : name) {
-        if (c != '-' && c != '_') key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c != '-' && c != '_')
+            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     static const char* const kOrder[] = {"MD5", "SHA1", "SHA256", "SHA384", "SHA512"};
     for (int i = 0; i < 5; ++i) {
@@ -214,8 +217,8 @@ struct TrustSession::Evidence {
     bool revoked = false;
     int64_t revokedAt = 0;
     int reason = -1;
-    std::string revokedBy;  // the source that says so
-    bool good = false;      // a fresh, authentic source lists it as not revoked
+    std::string revokedBy;           // the source that says so
+    bool good = false;               // a fresh, authentic source lists it as not revoked
     std::vector<std::string> notes;  // why a source gave no answer
 };
 
@@ -244,8 +247,8 @@ TrustSession::TrustSession(const TrustOptions& options) : options_(options), own
         }
     }
     if (options.systemRoots && X509_STORE_load_file(store, system_roots_file()) != 1) {
-        fault("chain", std::string("the system's roots in ") + system_roots_file() +
-                           " cannot be read");
+        fault("chain",
+              std::string("the system's roots in ") + system_roots_file() + " cannot be read");
     }
     for (const std::string& path : options.untrustedFiles) {
         std::vector<uint8_t> bytes;
@@ -287,7 +290,7 @@ std::string TrustSession::chainFault(X509* cert, STACK_OF(X509) * certs, int64_t
     int fetches = 0;
     for (;;) {
         CertStack all(sk_X509_new_null());
-        for (STACK_OF(X509)* from : {certs, owned_->untrusted.get()}) {
+        for (STACK_OF(X509) * from : {certs, owned_->untrusted.get()}) {
             for (int i = 0; from && i < sk_X509_num(from); ++i) {
                 X509* c = sk_X509_value(from, i);
                 if (all && X509_up_ref(c) && !sk_X509_push(all.get(), c)) X509_free(c);
@@ -321,8 +324,8 @@ std::string TrustSession::chainFault(X509* cert, STACK_OF(X509) * certs, int64_t
     }
 }
 
-void TrustSession::judge_crl(X509_CRL* crl, const std::string& source, X509* subject,
-                             X509* issuer, Evidence& e) {
+void TrustSession::judge_crl(X509_CRL* crl, const std::string& source, X509* subject, X509* issuer,
+                             Evidence& e) {
     if (X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_issuer_name(subject)) != 0) return;
     EVP_PKEY* key = X509_get0_pubkey(issuer);
     if (!key || X509_CRL_verify(crl, key) != 1) {
@@ -368,7 +371,7 @@ void TrustSession::ask_ocsp(const std::string& url, X509* subject, X509* issuer,
     {
         std::lock_guard<std::mutex> hold(ocspLock);
         auto found = ocspAnswers.find(key);
-        if (found != ocspAnswers.end()) {
+        if (found != ocspAnswers.end() && std::time(nullptr) < found->second.until) {
             memo = found->second;
             known = true;
         }
@@ -397,8 +400,7 @@ void TrustSession::ask_ocsp(const std::string& url, X509* subject, X509* issuer,
             if (!response) return url + ": the reply is no OCSP response";
             const int status = OCSP_response_status(response.get());
             if (status != OCSP_RESPONSE_STATUS_SUCCESSFUL) {
-                return url + ": the OCSP responder answered " +
-                       OCSP_response_status_str(status);
+                return url + ": the OCSP responder answered " + OCSP_response_status_str(status);
             }
             OcspBasicPtr basic(OCSP_response_get1_basic(response.get()));
             if (!basic) return url + ": the OCSP response is malformed";
@@ -427,8 +429,13 @@ void TrustSession::ask_ocsp(const std::string& url, X509* subject, X509* issuer,
             memo.status = certStatus;
             memo.reason = reason;
             memo.revokedAt = time_of(revoked);
+            // An answer holds until its next update, and an hour at most.
+            const int64_t now = static_cast<int64_t>(std::time(nullptr));
+            memo.until = now + 3600;
+            if (nextUpdate && time_of(nextUpdate) < memo.until) memo.until = time_of(nextUpdate);
             return "";
         }();
+        if (memo.status < 0) memo.until = static_cast<int64_t>(std::time(nullptr)) + 120;
         std::lock_guard<std::mutex> hold(ocspLock);
         ocspAnswers[key] = memo;
     }
@@ -477,7 +484,7 @@ TrustOutcome TrustSession::revocation(X509* cert, STACK_OF(X509) * certs, int64_
     }
     // The chain as chainFault found it (fetched intermediates are kept).
     CertStack all(sk_X509_new_null());
-    for (STACK_OF(X509)* from : {certs, owned_->untrusted.get()}) {
+    for (STACK_OF(X509) * from : {certs, owned_->untrusted.get()}) {
         for (int i = 0; from && i < sk_X509_num(from); ++i) {
             X509* c = sk_X509_value(from, i);
             if (all && X509_up_ref(c) && !sk_X509_push(all.get(), c)) X509_free(c);
@@ -503,9 +510,9 @@ TrustOutcome TrustSession::revocation(X509* cert, STACK_OF(X509) * certs, int64_
     for (int i = 0; i + 1 < length; ++i) {
         X509* subject = sk_X509_value(chain.get(), i);
         X509* issuer = sk_X509_value(chain.get(), i + 1);
-        const std::string who = i == 0 ? "the signer's certificate"
-                                       : "the chain's certificate " +
-                                             name_of(X509_get_subject_name(subject));
+        const std::string who =
+            i == 0 ? "the signer's certificate"
+                   : "the chain's certificate " + name_of(X509_get_subject_name(subject));
         Evidence e = status_of(subject, issuer, all.get());
         if (e.revoked) {
             const std::string what = who + " was revoked at " + utc(e.revokedAt) + " (" +
@@ -516,9 +523,9 @@ TrustOutcome TrustSession::revocation(X509* cert, STACK_OF(X509) * certs, int64_
                                     ", but a compromised key could have made the signature "
                                     "and its stamp later"};
             }
-            notes.push_back(what + ", after " + referenceName +
-                            (stampTime > 0 ? ": the time stamp shows the signature came first"
-                                           : ""));
+            notes.push_back(
+                what + ", after " + referenceName +
+                (stampTime > 0 ? ": the time stamp shows the signature came first" : ""));
             continue;
         }
         if (e.good || i > 0) continue;  // intermediates count only when a source speaks
