@@ -141,7 +141,7 @@ class Server:
         self.d = d
         self.files = {}
         self.hits = {}
-        self.ocsp = None  # (index, ca, rsigner, rkey)
+        self.responders = {}  # path: (index, ca, rsigner, rkey)
         self.stopping = threading.Event()
         owner = self
 
@@ -191,7 +191,9 @@ class Server:
                 req, resp = os.path.join(tmp, "req"), os.path.join(tmp, "resp")
                 with open(req, "wb") as f:
                     f.write(body)
-                index, ca, rsigner, rkey = owner.ocsp
+                if self.path not in owner.responders:
+                    return self.reply(b"not here", "text/plain", 404)
+                index, ca, rsigner, rkey = owner.responders[self.path]
                 r = run(["openssl", "ocsp", "-index", index, "-CA", ca, "-rsigner", rsigner,
                          "-rkey", rkey, "-reqin", req, "-respout", resp, "-nmin", "10"])
                 if r.returncode != 0:
@@ -215,9 +217,10 @@ class Server:
         self.httpd.server_close()
 
 
-def leaf_env(server, dead, ca="/inter.der"):
+def leaf_env(server, dead, ca="/inter.der", ocsp="/ocsp"):
     base = server.url("") if not dead else "http://127.0.0.1:%d" % dead
-    return {"AIA_CA": server.url(ca), "AIA_OCSP": base + "/ocsp", "CDP": base + "/inter.crl"}
+    return {"AIA_CA": server.url(ca), "AIA_OCSP": server.url(ocsp) if ocsp != "/ocsp" else
+            base + "/ocsp", "CDP": base + "/inter.crl"}
 
 
 def verify(*args):
@@ -239,7 +242,18 @@ class TrustTest(unittest.TestCase):
             check=True).stdout
         ocsp_key, ocsp_cert = inter.file("ocsp.key"), inter.file("ocsp.pem")
         inter.issue("/CN=Trust Test OCSP Responder", "ocsp_ext", ocsp_key, ocsp_cert)
-        cls.server.ocsp = (inter.file("index.txt"), inter.cert, ocsp_cert, ocsp_key)
+        cls.server.files["/inter.p7c"] = subprocess.run(
+            ["openssl", "crl2pkcs7", "-nocrl", "-certfile", inter.cert, "-outform", "DER"],
+            capture_output=True, check=True).stdout
+        cls.server.responders["/ocsp"] = (inter.file("index.txt"), inter.cert, ocsp_cert,
+                                          ocsp_key)
+        # A responder nobody delegated: its own self-signed certificate.
+        stranger_key, stranger = inter.file("stranger.key"), inter.file("stranger.pem")
+        check(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+               stranger_key, "-out", stranger, "-days", "30", "-subj", "/CN=Stranger",
+               "-config", inter.conf, "-extensions", "ocsp_ext"])
+        cls.server.responders["/ocsp-stranger"] = (inter.file("index.txt"), inter.cert, stranger,
+                                                   stranger_key)
         dead = cls.dead = free_port()
         cls.leaves = {}
         for name, env in [("good", leaf_env(cls.server, None)),
@@ -247,6 +261,8 @@ class TrustTest(unittest.TestCase):
                           ("after", leaf_env(cls.server, None)),
                           ("compromise", leaf_env(cls.server, None)),
                           ("down", leaf_env(cls.server, dead)),
+                          ("p7", leaf_env(cls.server, None, "/inter.p7c")),
+                          ("stranger", leaf_env(cls.server, dead, ocsp="/ocsp-stranger")),
                           ("hang", leaf_env(cls.server, dead, "/hang")),
                           ("big", leaf_env(cls.server, dead, "/big")),
                           ("loop", leaf_env(cls.server, dead, "/loop"))]:
@@ -321,6 +337,13 @@ class TrustTest(unittest.TestCase):
             ("missing intermediate fetched", "good-bare", ["--online"], "valid", None, "pass",
              "pass", r"not revoked",
              lambda: self.openssl_ocsp("good", s.url("/ocsp")), r"good"),
+            ("missing intermediate fetched as PKCS#7", "p7-bare", ["--online"], "valid", None,
+             "pass", "pass", r"not revoked",
+             lambda: self.openssl_ocsp("p7", s.url("/ocsp")), r"good"),
+            ("OCSP answer signed by a stranger", "stranger", ["--online"], "valid", None,
+             "pass", "unknown", r"not signed by the issuer or its responder",
+             lambda: self.openssl_ocsp("stranger", s.url("/ocsp-stranger")),
+             r"Response Verify Failure"),
             ("revoked before stamp", "before", ["--crl-file", self.crl], "invalid",
              "revocation", "pass", "fail", r"revoked at .*superseded.*before the time stamp",
              lambda: self.openssl_verify("before", self.crl), r"certificate revoked"),
@@ -376,6 +399,7 @@ class TrustTest(unittest.TestCase):
         r = verify(*roots, "--online", self.fonts["good-bare"], self.fonts["after-bare"],
                    self.fonts["good-bare"])
         self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertEqual(s.hits.get("/inter.p7c"), 3)  # one run each: text, JSON, HTML
         for path in ("/inter.der", "/inter.crl"):
             self.assertEqual(s.hits[path] - before.get(path, 0), 1, (path, s.hits))
 
