@@ -604,7 +604,8 @@ void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSe
                  FontVerification& out) {
     const TrustOptions& policy = trust.options();
     if (!trust.loadFault().empty()) {
-        out.chainStatus = "unknown";
+        (std::strcmp(trust.loadFaultCheck(), "chain") == 0 ? out.chainStatus
+                                                            : out.revocationStatus) = "unknown";
         failed(trust.loadFaultCheck(), trust.loadFault());
     }
     if (!policy.hasRoots()) {
@@ -626,7 +627,22 @@ void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSe
     check_chain(cert, certs, stamp, trust, out);
     out.chainStatus = "pass";
     out.chainNote = out.timestampTime > 0 ? "holds at the time stamp's time" : "holds";
-    TrustOutcome revoked = trust.revocation(cert, certs, out.timestampTime, out.timestampTime);
+    // A time stamp's time counts against revocation only when its own signer
+    // chains to the roots then: anyone can stamp any time.
+    int64_t stampTime = 0;
+    if (stamp.signer && out.timestampTime > 0) {
+        CertList both;
+        both.add(certs);
+        if (stamp.token) both.add(stamp.token->d.sign->cert);
+        if (chain_fault(stamp.signer, both.get(), trust, out.timestampTime).empty()) {
+            stampTime = out.timestampTime;
+        }
+    }
+    TrustOutcome revoked = trust.revocation(cert, certs, out.timestampTime, stampTime);
+    if (stampTime == 0 && out.timestampTime > 0 && revoked.status == "fail") {
+        revoked.reason += " (the time stamp's signer does not chain to the roots, so its time "
+                          "is not relied on)";
+    }
     if (policy.requireRevocationCheck && revoked.status != "pass" && revoked.status != "fail") {
         revoked = {"fail",
                    "a revocation check is required and none could be made: " + revoked.reason};

@@ -328,7 +328,12 @@ class TrustTest(unittest.TestCase):
 
     def test_matrix_agrees_with_openssl(self):
         s = self.server
-        roots = ["--ca-file", self.root.cert]
+        # The publisher's root and the time-stamp authority's: a stamp's time
+        # counts against revocation only when its signer chains to the roots.
+        bundle = os.path.join(self.d, "roots and tsa.pem")
+        with open(bundle, "wb") as f:
+            f.write(read(self.root.cert) + read(self.tsa.pki.ca))
+        roots = ["--ca-file", bundle]
         # name: font, options, verdict, failed check, chain, revocation, revocation reason
         # pattern, the independent answer and its expected pattern.
         cases = [
@@ -351,6 +356,10 @@ class TrustTest(unittest.TestCase):
              r"revoked at .*superseded.*after the time stamp.*came first",
              lambda: self.openssl_ocsp("after", s.url("/ocsp")),
              r"revoked(.|\n)*Reason: superseded"),
+            ("revoked after an untrusted stamp", "after", ["--online", "--ca-file",
+             self.root.cert], "invalid", "revocation", "pass", "fail",
+             r"superseded.*before now.*time stamp's signer does not chain to the roots", None,
+             None),
             ("keyCompromise", "compromise", ["--online"], "invalid", "revocation", "pass",
              "fail", r"revoked at .*keyCompromise.*after the time stamp.*compromised key",
              lambda: self.openssl_ocsp("compromise", s.url("/ocsp")),
@@ -374,7 +383,8 @@ class TrustTest(unittest.TestCase):
         for (name, font, options, verdict, failed, chain, revocation, why, oracle,
              expected) in cases:
             with self.subTest(name):
-                args = (roots if name != "no roots: nothing trusted" else []) + options
+                given = name == "no roots: nothing trusted" or "--ca-file" in options
+                args = ([] if given else roots) + options
                 text, js, page = self.three_ways(self.fonts[font], args)
                 self.assertEqual(js["status"], verdict, js)
                 self.assertEqual(js.get("failed_check"), failed, js)
