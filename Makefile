@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-DEB_PACKAGES = g++ make cmake pkg-config libssl-dev libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev \
+DEB_PACKAGES = g++ make cmake pkg-config libssl-dev libcurl4-openssl-dev zlib1g-dev libcli11-dev nlohmann-json3-dev \
 	googletest libgtest-dev openssl osslsigncode python3 python3-fonttools python3-pytest \
 	python3-cryptography fonts-dejavu-core fonts-lmodern fonts-open-sans valgrind time strace \
 	clang libclang-rt-14-dev libp11-kit-dev p11-kit p11-kit-modules softhsm2 opensc dpkg-dev file man-db groff-base \

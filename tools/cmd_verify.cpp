@@ -3,10 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -21,8 +24,11 @@ namespace fontseal_cli {
 namespace {
 
 const char kVerifyUsage[] =
-    "Usage: fontseal verify [--ca-file FILE] [--json] [--html REPORT] [--allow-unsigned]\n"
-    "                       FONT...\n"
+    "Usage: fontseal verify [--ca-file FILE] [--ca-path DIR] [--system-roots]\n"
+    "                       [--untrusted FILE]... [--crl-file FILE]... [--online]\n"
+    "                       [--require-timestamp] [--require-chain]\n"
+    "                       [--require-revocation-check] [--min-digest NAME] [--at TIME]\n"
+    "                       [--json] [--html REPORT] [--allow-unsigned] FONT...\n"
     "\n"
     "Check each FONT's signature: the DSIG table, the PKCS#7 SignedData in it, the\n"
     "font digest it carries (the font laid out without DSIG, its data either in\n"
@@ -37,6 +43,24 @@ const char kVerifyUsage[] =
     "                     time stamp's signer chains to these roots too); without\n"
     "                     it the chain is not checked. A FILE that cannot be read\n"
     "                     or holds no certificate is a usage error\n"
+    "  --ca-path DIR      roots in an OpenSSL hashed directory (c_rehash)\n"
+    "  --system-roots     the system's root list (/etc/ssl/certs/ca-certificates.crt):\n"
+    "                     roots trusted for TLS, not chosen for code signing\n"
+    "  --untrusted FILE   intermediates the signature does not carry (PEM, DER or\n"
+    "                     PKCS#7); may be repeated\n"
+    "  --crl-file FILE    CRLs (PEM or DER) to look the chain's certificates up in;\n"
+    "                     may be repeated\n"
+    "  --online           fetch missing intermediates (the certificate's issuer URL),\n"
+    "                     CRLs (its distribution points) and OCSP answers (its\n"
+    "                     responder); each fetch at most 10 s to connect, 30 s in\n"
+    "                     all, 1 MiB\n"
+    "  --require-timestamp        a signature without a time stamp fails\n"
+    "  --require-chain            fail unless the chain was checked and holds\n"
+    "  --require-revocation-check fail unless revocation was checked (an\n"
+    "                     unreachable responder then fails instead of \"unknown\")\n"
+    "  --min-digest NAME  the weakest font digest accepted (sha256: MD5 and SHA-1 fail)\n"
+    "  --at TIME          judge at TIME (YYYY-MM-DD[THH:MM[:SS]] UTC, or @SECONDS)\n"
+    "                     instead of now\n"
     "  --json             print one JSON object per font, as a JSON array (null\n"
     "                     where there is no value)\n"
     "  --html REPORT      also write REPORT, a self-contained HTML page with a row\n"
@@ -48,6 +72,15 @@ const char kVerifyUsage[] =
     "A font with several signatures verifies only when every one of them does; each\n"
     "signature's verdict and details are shown on their own. An MD5 or SHA-1\n"
     "signature is valid, with a note that its digest is weak.\n"
+    "\n"
+    "Revocation: a certificate revoked before the time stamp's time (without a time\n"
+    "stamp: before now) fails; one revoked after the time of a time stamp whose\n"
+    "signer chains to the roots still verifies, unless for keyCompromise or\n"
+    "cACompromise. A source that cannot answer leaves revocation \"unknown\" and\n"
+    "the verdict as it is.\n"
+    "\n"
+    "A WOFF 1.0 font is verified as the font it decodes to; WOFF2 cannot carry a\n"
+    "signature (its encoder rebuilds tables).\n"
     "\n"
     "Exit status: 0 every font verifies, 1 any does not (an unsigned font counts as\n"
     "not verified unless --allow-unsigned) or REPORT cannot be written, 2 a usage\n"
@@ -62,11 +95,22 @@ const char kGeneratorTag[] = "<meta name=\"generator\" content=\"fontseal verify
 
 struct VerifyArgs {
     std::string caFile;
+    std::string caPath;
+    bool systemRoots = false;
+    std::vector<std::string> untrusted, crlFiles;
+    bool online = false, requireTimestamp = false, requireChain = false,
+         requireRevocationCheck = false;
+    std::string minDigest, at;
+    int64_t atTime = 0;
     bool json = false;
     std::string html;
     bool allowUnsigned = false;
     std::vector<std::string> fonts;
 };
+
+bool revocation_asked(const VerifyArgs& args) {
+    return !args.crlFiles.empty() || args.online || args.requireRevocationCheck;
+}
 
 std::string utc_text(int64_t seconds) {
     if (seconds == 0) return "";
@@ -104,6 +148,40 @@ nlohmann::json text_or_null(const char* text) {
     return text[0] ? nlohmann::json(text) : nlohmann::json(nullptr);
 }
 
+// Every check's outcome, in the order they run: "pass", "fail", "not
+// checked" (not asked for, or not reached after an earlier failure) or
+// "unknown", each with why.
+nlohmann::json checks_of(const fontseal_verify_report& r) {
+    static const char* const kOrder[] = {"table",     "signed-data", "digest",    "signature",
+                                         "timestamp", "chain",       "revocation"};
+    nlohmann::json checks = nlohmann::json::object();
+    const bool judged =
+        r.result == FONTSEAL_OK || (r.result == FONTSEAL_E_NOT_VERIFIED && r.check[0]);
+    bool failedBefore = !judged;
+    for (const char* name : kOrder) {
+        nlohmann::json one;
+        const std::string check = name;
+        if (failedBefore) {
+            one = {{"outcome", "not checked"},
+                   {"reason", judged ? "an earlier check failed" : "no signature was checked"}};
+        } else if (check == r.check) {
+            one = {{"outcome", "fail"}, {"reason", text_or_null(r.message)}};
+            failedBefore = true;
+        } else if (check == "chain" && r.chain_status[0]) {
+            one = {{"outcome", r.chain_status}, {"reason", text_or_null(r.chain_reason)}};
+        } else if (check == "revocation" && r.revocation_status[0]) {
+            one = {{"outcome", r.revocation_status},
+                   {"reason", text_or_null(r.revocation_reason)}};
+        } else if (check == "timestamp" && !r.timestamp_kind[0]) {
+            one = {{"outcome", "not checked"}, {"reason", "the signature has no time stamp"}};
+        } else {
+            one = {{"outcome", "pass"}, {"reason", nullptr}};
+        }
+        checks[name] = std::move(one);
+    }
+    return checks;
+}
+
 // What one signature says: its signer, digest, descriptions and time stamp.
 // Every key is there for every font; null where there is no value.
 void add_details(nlohmann::json& j, const fontseal_verify_report& r) {
@@ -130,6 +208,7 @@ void add_details(nlohmann::json& j, const fontseal_verify_report& r) {
         j["timestamp"] = nullptr;
     }
     j["chain_checked"] = r.chain_checked != 0;
+    j["checks"] = checks_of(r);
 }
 
 void add_verdict(nlohmann::json& j, const fontseal_verify_report& r) {
@@ -150,6 +229,7 @@ nlohmann::json as_json(const std::string& font, const fontseal_verify_report& r,
     j["members"] = r.member_count > 0 ? nlohmann::json(r.member_count) : nlohmann::json(nullptr);
     j["signature_number"] =
         r.signature_number > 0 ? nlohmann::json(r.signature_number) : nlohmann::json(nullptr);
+    j["container"] = r.container[0] ? nlohmann::json(r.container) : nlohmann::json(nullptr);
     add_details(j, r);
     nlohmann::json list = nlohmann::json::array();
     for (const fontseal_verify_report& s : each) {
@@ -176,7 +256,13 @@ void print_why(const std::string& font, const fontseal_verify_report& r, const c
                 printable(reason(font, r)).c_str());
 }
 
-void print_details(const fontseal_verify_report& r, const char* indent) {
+// Revocation is shown where it was asked for, or where it failed.
+bool show_revocation(const fontseal_verify_report& r, bool asked) {
+    return r.revocation_status[0] &&
+           ((asked && r.result == FONTSEAL_OK) || std::strcmp(r.check, "revocation") == 0);
+}
+
+void print_details(const fontseal_verify_report& r, const char* indent, bool asked) {
     if (r.signer_subject[0]) {
         std::printf("%ssigner: %s\n%sissuer: %s\n%sserial: %s\n", indent, r.signer_subject, indent,
                     r.signer_issuer, indent, r.signer_serial);
@@ -195,16 +281,24 @@ void print_details(const fontseal_verify_report& r, const char* indent) {
                     r.timestamp_kind, r.timestamp_signer);
     }
     if (r.result == FONTSEAL_OK) {
-        std::printf(
-            "%schain: %s\n", indent,
-            r.chain_checked ? "checked against the given roots" : "not checked (no --ca-file)");
+        std::printf("%schain: %s\n", indent,
+                    r.chain_checked ? "checked against the given roots"
+                                    : "not checked (no roots: --ca-file, --ca-path or "
+                                      "--system-roots)");
+    }
+    if (show_revocation(r, asked) && std::strcmp(r.check, "revocation") != 0) {
+        std::printf("%srevocation: %s%s%s\n", indent, r.revocation_status,
+                    r.revocation_reason[0] ? ": " : "", r.revocation_reason);
     }
 }
 
 void print_text(const std::string& font, const fontseal_verify_report& r,
-                const std::vector<fontseal_verify_report>& each) {
+                const std::vector<fontseal_verify_report>& each, bool asked) {
     std::printf("%s: %s\n", printable(font).c_str(), status_of(r));
     if (r.member_count > 0) std::printf("  collection of %d fonts\n", r.member_count);
+    if (std::strcmp(r.container, "woff") == 0) {
+        std::printf("  WOFF 1.0: the font it decodes to was verified\n");
+    }
     print_why(font, r, "  ");
     if (r.dsig_flags >= 0) {
         std::printf("  DSIG: %d signature(s), flags %d%s\n", r.signature_count, r.dsig_flags,
@@ -212,13 +306,13 @@ void print_text(const std::string& font, const fontseal_verify_report& r,
     }
     // One signature: its details are the font's. Several: each on its own.
     if (each.size() <= 1) {
-        print_details(r, "  ");
+        print_details(r, "  ", asked);
         return;
     }
     for (const fontseal_verify_report& s : each) {
         std::printf("  signature %d: %s\n", s.signature_number, status_of(s));
         print_why(font, s, "    ");
-        print_details(s, "    ");
+        print_details(s, "    ", asked);
     }
     if (r.signature_count > static_cast<int32_t>(each.size())) {
         std::printf("  (signatures %zu to %d not shown one by one)\n", each.size() + 1,
@@ -392,16 +486,21 @@ const char kHtmlStyle[] =
     "tr.failed{background:#fff2f2}"
     "tr.failed td.verdict,tr.failed td.why,.check{color:#b00;font-weight:bold}";
 
-std::string html_row(const Verified& v) {
+std::string html_row(const Verified& v, bool asked) {
     const fontseal_verify_report& r = v.report;
     std::string row = "<tr class=\"" + std::string(status_of(r)) + (v.failed ? " failed" : "") +
                       "\"><td class=\"font\">" + html_path(v.font) + "</td><td class=\"verdict\">" +
                       status_of(r);
     if (r.member_count > 0)
         row += "<br><small>collection of " + std::to_string(r.member_count) + " fonts</small>";
+    if (std::strcmp(r.container, "woff") == 0) row += "<br><small>WOFF 1.0, decoded</small>";
     if (r.result == FONTSEAL_OK)
         row += r.chain_checked ? "<br><small>chain checked</small>"
                                : "<br><small>chain not checked</small>";
+    if (show_revocation(r, asked) && std::strcmp(r.check, "revocation") != 0) {
+        row += "<br><small class=\"revocation\">revocation " + html_text(r.revocation_status) +
+               (r.revocation_reason[0] ? ": " + html_text(r.revocation_reason) : "") + "</small>";
+    }
     row += "</td><td class=\"signer\">";
     if (r.signer_subject[0]) {
         row += html_signer(r.signer_subject) + "<br><small>issued by " +
@@ -429,6 +528,14 @@ std::string html_row(const Verified& v) {
     return row;
 }
 
+std::string roots_text(const VerifyArgs& args) {
+    std::string text = args.caFile;
+    if (!args.caPath.empty()) text += (text.empty() ? "" : ", ") + args.caPath;
+    if (args.systemRoots)
+        text += (text.empty() ? "" : ", ") + std::string("the system's TLS roots");
+    return text;
+}
+
 // One page holding everything it shows: no scripts, no style sheets or fonts
 // from elsewhere, and a policy that would refuse them were any to appear.
 // Failed fonts come first, each group in the order the fonts were given.
@@ -453,14 +560,15 @@ std::string html_page(const std::vector<Verified>& all, const Counts& counts,
     }
     page += "</p>\n<p class=\"summary\">Made " +
             html_text(utc_text(static_cast<int64_t>(std::time(nullptr)))) + "; chains " +
-            (args.caFile.empty() ? std::string("not checked (no --ca-file)")
-                                 : "checked against " + html_text(args.caFile)) +
+            (args.caFile.empty() && args.caPath.empty() && !args.systemRoots
+                 ? std::string("not checked (no roots given)")
+                 : "checked against " + html_text(roots_text(args))) +
             ".</p>\n<table>\n<thead><tr><th>Font</th><th>Verdict</th><th>Signer</th>"
             "<th>Digest</th><th>Time stamp</th><th>Table order</th><th>Failed check</th></tr>"
             "</thead>\n<tbody>\n";
     for (const bool failedGroup : {true, false}) {
         for (const Verified& v : all) {
-            if (v.failed == failedGroup) page += html_row(v);
+            if (v.failed == failedGroup) page += html_row(v, revocation_asked(args));
         }
     }
     page += "</tbody>\n</table>\n</body></html>\n";
@@ -567,17 +675,76 @@ bool write_atomically(const std::string& path, const std::string& content, std::
 }
 
 // Verifies `font` as a whole (`signatureNumber` 0) or one of its signatures.
-int32_t verify_one(const std::string& font, const std::string& caFile, int32_t signatureNumber,
+int32_t verify_one(const std::string& font, const VerifyArgs& args, int32_t signatureNumber,
                    fontseal_verify_report& report) {
     fontseal_verify_request request = FONTSEAL_VERIFY_REQUEST_INIT;
     request.font_path = font.c_str();
-    request.ca_file = caFile.empty() ? nullptr : caFile.c_str();
+    request.ca_file = args.caFile.empty() ? nullptr : args.caFile.c_str();
     request.signature_number = signatureNumber;
+    request.ca_path = args.caPath.empty() ? nullptr : args.caPath.c_str();
+    request.system_roots = args.systemRoots;
+    std::vector<const char*> untrusted, crls;
+    for (const std::string& f : args.untrusted) untrusted.push_back(f.c_str());
+    for (const std::string& f : args.crlFiles) crls.push_back(f.c_str());
+    request.untrusted_files = untrusted.data();
+    request.untrusted_count = static_cast<int32_t>(untrusted.size());
+    request.crl_files = crls.data();
+    request.crl_count = static_cast<int32_t>(crls.size());
+    request.online = args.online;
+    request.require_timestamp = args.requireTimestamp;
+    request.require_chain = args.requireChain;
+    request.require_revocation_check = args.requireRevocationCheck;
+    request.min_digest = args.minDigest.empty() ? nullptr : args.minDigest.c_str();
+    request.at_time = args.atTime;
     report = FONTSEAL_VERIFY_REPORT_INIT;
     return fontseal_verify(&request, &report);
 }
 
-int run(const VerifyArgs& args) {
+// "YYYY-MM-DD", "YYYY-MM-DDTHH:MM[:SS][Z]" (UTC) or "@SECONDS"; 0 when not a time.
+int64_t parse_time(const std::string& text) {
+    if (!text.empty() && text[0] == '@') {
+        char* end = nullptr;
+        const long long n = std::strtoll(text.c_str() + 1, &end, 10);
+        return end && *end == '\0' && n > 0 ? static_cast<int64_t>(n) : 0;
+    }
+    std::tm parts{};
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, used = 0;
+    const int got = std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used);
+    if (got != 3) return 0;
+    size_t at = static_cast<size_t>(used);
+    if (at < text.size() && (text[at] == 'T' || text[at] == ' ')) {
+        int more = 0;
+        if (std::sscanf(text.c_str() + at + 1, "%2d:%2d%n", &h, &mi, &more) != 2) return 0;
+        at += 1 + static_cast<size_t>(more);
+        if (at < text.size() && text[at] == ':') {
+            if (std::sscanf(text.c_str() + at + 1, "%2d%n", &sec, &more) != 1) return 0;
+            at += 1 + static_cast<size_t>(more);
+        }
+    }
+    if (at < text.size() && text[at] == 'Z') ++at;
+    if (at != text.size() || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+        sec > 60) {
+        return 0;
+    }
+    parts.tm_year = y - 1900;
+    parts.tm_mon = mo - 1;
+    parts.tm_mday = d;
+    parts.tm_hour = h;
+    parts.tm_min = mi;
+    parts.tm_sec = sec;
+    const int64_t t = static_cast<int64_t>(timegm(&parts));
+    return t > 0 ? t : 0;
+}
+
+// Whether `path` is a regular file this user may read; asked without
+// opening it, so that a FIFO named by mistake cannot hold the command.
+bool readable(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), R_OK) == 0;
+}
+
+int run(VerifyArgs& args) {
     if (args.fonts.empty()) return usage_error("verify", "expected at least one FONT");
     if (!args.html.empty()) {
         const std::string why = report_refusal(args.html, args.fonts);
@@ -587,12 +754,41 @@ int run(const VerifyArgs& args) {
                                              "--html report.html, before the fonts)");
         }
     }
+    struct stat dir;
+    if (!args.caPath.empty() && (::stat(args.caPath.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))) {
+        return usage_error("verify", "--ca-path " + args.caPath + " is not a directory");
+    }
+    for (const std::string& f : args.untrusted) {
+        if (!readable(f)) return usage_error("verify", "cannot open --untrusted " + f);
+    }
+    for (const std::string& f : args.crlFiles) {
+        if (!readable(f)) return usage_error("verify", "cannot open --crl-file " + f);
+    }
+    if (!args.minDigest.empty()) {
+        static const char* const kNames[] = {"md5", "sha1", "sha256", "sha384", "sha512"};
+        std::string key;
+        for (char c : args.minDigest) {
+            if (c != '-') key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (std::find(std::begin(kNames), std::end(kNames), key) == std::end(kNames)) {
+            return usage_error("verify", "--min-digest " + args.minDigest +
+                                             ": expected md5, sha1, sha256, sha384 or sha512");
+        }
+    }
+    if (!args.at.empty()) {
+        args.atTime = parse_time(args.at);
+        if (args.atTime == 0) {
+            return usage_error(
+                "verify",
+                "--at " + args.at + ": expected YYYY-MM-DD[THH:MM[:SS]] (UTC) or @SECONDS");
+        }
+    }
     nlohmann::json all = nlohmann::json::array();
     std::vector<Verified> verified;
     Counts counts;
     for (const std::string& font : args.fonts) {
         fontseal_verify_report report;
-        const int32_t result = verify_one(font, args.caFile, 0, report);
+        const int32_t result = verify_one(font, args, 0, report);
         // The roots are read before any font: unusable ones are the
         // caller's mistake, the same for every font, and no verdict.
         if (result == FONTSEAL_E_CA_FILE) return usage_error("verify", printable(report.message));
@@ -607,14 +803,17 @@ int run(const VerifyArgs& args) {
         // Each call reads the font again: a table of very many signatures
         // is judged whole, but only its first ones are shown.
         const int32_t shownCount = std::min(report.signature_count, kMaxShownSignatures);
-        for (int32_t n = 1; report.signature_number > 0 && n <= shownCount; ++n) {
+        // One signature judged alone is the font judged: no second read.
+        if (report.signature_count == 1 && report.signature_number == 1) each.push_back(report);
+        for (int32_t n = 1; report.signature_number > 0 && n <= shownCount && report.signature_count > 1;
+             ++n) {
             each.emplace_back();
-            verify_one(font, args.caFile, n, each.back());
+            verify_one(font, args, n, each.back());
         }
         if (args.json) {
             all.push_back(as_json(font, report, each));
         } else {
-            print_text(font, report, each);
+            print_text(font, report, each, revocation_asked(args));
         }
     }
     // Text taken from a signature need not be valid UTF-8: replaced, never thrown.
@@ -646,6 +845,16 @@ Command verify_command() {
             [](CLI::App& app) -> std::function<int()> {
                 auto args = std::make_shared<VerifyArgs>();
                 CLI::Option* caFile = app.add_option("--ca-file", args->caFile);
+                app.add_option("--ca-path", args->caPath);
+                app.add_flag("--system-roots", args->systemRoots);
+                app.add_option("--untrusted", args->untrusted)->allow_extra_args(false);
+                app.add_option("--crl-file", args->crlFiles)->allow_extra_args(false);
+                app.add_flag("--online", args->online);
+                app.add_flag("--require-timestamp", args->requireTimestamp);
+                app.add_flag("--require-chain", args->requireChain);
+                app.add_flag("--require-revocation-check", args->requireRevocationCheck);
+                app.add_option("--min-digest", args->minDigest);
+                app.add_option("--at", args->at);
                 app.add_flag("--json", args->json);
                 CLI::Option* html = app.add_option("--html", args->html);
                 app.add_flag("--allow-unsigned", args->allowUnsigned);

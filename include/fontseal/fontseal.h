@@ -325,6 +325,34 @@ typedef struct fontseal_verify_request {
      * only the n-th signature, counted from 1; a number past
      * signature_count gives FONTSEAL_E_REQUEST. */
     int32_t signature_number;
+    /* Further roots: an OpenSSL hashed directory (NULL: none), and the
+     * system's list (/etc/ssl/certs/ca-certificates.crt: roots trusted for
+     * TLS, not chosen for code signing) when system_roots is non-zero. */
+    const char* ca_path;
+    int32_t system_roots;
+    /* Intermediates the signature does not carry: files of certificates
+     * (PEM, DER or PKCS#7), untrusted_count of them. */
+    const char* const* untrusted_files;
+    int32_t untrusted_count;
+    /* CRLs (PEM, one or several a file, or DER), crl_count files: the
+     * chain's certificates are looked up in them. */
+    const char* const* crl_files;
+    int32_t crl_count;
+    /* Non-zero: fetch intermediates a certificate's issuer URL names, its
+     * CRL distribution points and its OCSP responder over HTTP(S): each
+     * fetch at most 10 s to connect, 30 s in all, 1 MiB, 4 redirects; at
+     * most 4 issuer fetches a chain; one fetch per URL in the process. */
+    int32_t online;
+    /* Policy: each non-zero makes the font fail without that check's pass:
+     * a time stamp, a chain to the roots, a revocation answer (an
+     * unreachable responder then fails instead of leaving it unknown). */
+    int32_t require_timestamp;
+    int32_t require_chain;
+    int32_t require_revocation_check;
+    /* The weakest font digest accepted ("SHA-256", "sha256", ...); NULL any. */
+    const char* min_digest;
+    /* Judge at this time (seconds since 1970) instead of now; 0 now. */
+    int64_t at_time;
 } fontseal_verify_request;
 
 /* Details of a verified (or refused) font. Text fields are UTF-8, NUL
@@ -334,7 +362,7 @@ typedef struct fontseal_verify_report {
     int32_t result;    /* the call's result code, also returned */
     char message[512]; /* one line: why the font did not verify; empty when it did */
     /* The check that failed: "table", "signed-data", "digest", "signature",
-     * "timestamp" or "chain"; empty when none did. */
+     * "timestamp", "chain" or "revocation"; empty when none did. */
     char check[16];
     int32_t dsig_flags;      /* -1 without a DSIG table; bit 0: cannot be resigned */
     int32_t signature_count; /* signatures in the DSIG table */
@@ -359,6 +387,15 @@ typedef struct fontseal_verify_report {
     /* The fonts of a font collection (.ttc, .otc), which carries one DSIG
      * for the whole file; 0 for a single font. */
     int32_t member_count;
+    /* Trust outcomes, each "pass", "fail", "not checked" or "unknown", with
+     * why: the signer's chain to the roots, and revocation along it. */
+    char chain_status[16];
+    char chain_reason[256];
+    char revocation_status[16];
+    char revocation_reason[512];
+    /* "woff" when the font came wrapped in WOFF 1.0 and its decoded font
+     * was verified; empty for a plain font or collection. */
+    char container[8];
 } fontseal_verify_report;
 
 /* Verifies request->font_path: its DSIG table, each signature's SignedData,

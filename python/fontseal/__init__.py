@@ -122,6 +122,12 @@ class VerifyResult:
     chain_checked: bool
     signature_number: int    # the signature the details describe, from 1; 0 none
     member_count: int = 0    # the fonts of a collection; 0 for a single font
+    # Trust outcomes: "pass", "fail", "not checked" or "unknown", and why.
+    chain_status: _Optional[str] = None
+    chain_reason: _Optional[str] = None
+    revocation_status: _Optional[str] = None
+    revocation_reason: _Optional[str] = None
+    container: _Optional[str] = None  # "woff" for a WOFF 1.0 file
 
     def __bool__(self) -> bool:
         return self.valid
@@ -388,23 +394,51 @@ def release_tokens() -> None:
     _native.library().fontseal_release_tokens()
 
 
-def verify(path: _PathArg, ca_file: _Optional[_PathArg] = None, signature: int = 0) -> VerifyResult:
-    """Checks the signatures of the font at `path` (and, with ca_file, a PEM
-    file of roots and intermediates, the signer's chain); `signature` n > 0
-    judges only the n-th signature. Returns a VerifyResult whether or not the
-    font verifies: it is true when the font does. Raises MissingFileError for
-    a font or ca_file that does not exist, fontseal.Error for a ca_file that
+def verify(path: _PathArg, ca_file: _Optional[_PathArg] = None, signature: int = 0, *,
+           ca_path: _Optional[_PathArg] = None, system_roots: bool = False,
+           untrusted: _Iterable[_PathArg] = (), crl_files: _Iterable[_PathArg] = (),
+           online: bool = False, require_timestamp: bool = False, require_chain: bool = False,
+           require_revocation_check: bool = False, min_digest: _Optional[str] = None,
+           at: _Optional[int] = None) -> VerifyResult:
+    """Checks the signatures of the font at `path` (and, with roots from
+    ca_file (a PEM file of roots and intermediates), ca_path or system_roots,
+    the signer's chain; with crl_files or online, revocation along it);
+    `signature` n > 0 judges only the n-th signature. The require_* flags and
+    min_digest ("sha256", ...) are policy; `at` (seconds since 1970) judges at
+    that time instead of now. Returns a VerifyResult whether or not the font
+    verifies: it is true when the font does. Raises MissingFileError for a
+    font or ca_file that does not exist, fontseal.Error for a ca_file that
     holds no certificate or a signature number past the table's."""
     if isinstance(signature, bool) or not isinstance(signature, int):
         raise TypeError("signature must be an int, not %s" % type(signature).__name__)
     if not 0 <= signature <= _INT32_MAX:
         raise ValueError("signature must be 0 (every one) or a signature's number from 1, "
                          "not %d" % signature)
+    if at is not None and (isinstance(at, bool) or not isinstance(at, int)):
+        raise TypeError("at must be seconds since 1970 (an int), not %s" % type(at).__name__)
+    if at is not None and not 0 <= at < 2 ** 63:
+        raise ValueError("at must be seconds since 1970, not %d" % at)
     request = _native.fontseal_verify_request()
     request.size = _ctypes.sizeof(request)
     request.font_path = _path(path, "path")
     request.ca_file = _path(ca_file, "ca_file")
     request.signature_number = signature
+    request.ca_path = _path(ca_path, "ca_path")
+    request.system_roots = bool(system_roots)
+    untrusted_list = [_path(p, "untrusted") for p in untrusted]
+    crl_list = [_path(p, "crl_files") for p in crl_files]
+    untrusted_array = (_ctypes.c_char_p * max(1, len(untrusted_list)))(*untrusted_list)
+    crl_array = (_ctypes.c_char_p * max(1, len(crl_list)))(*crl_list)
+    request.untrusted_files = _ctypes.cast(untrusted_array, _ctypes.POINTER(_ctypes.c_char_p))
+    request.untrusted_count = len(untrusted_list)
+    request.crl_files = _ctypes.cast(crl_array, _ctypes.POINTER(_ctypes.c_char_p))
+    request.crl_count = len(crl_list)
+    request.online = bool(online)
+    request.require_timestamp = bool(require_timestamp)
+    request.require_chain = bool(require_chain)
+    request.require_revocation_check = bool(require_revocation_check)
+    request.min_digest = _text(min_digest, "min_digest")
+    request.at_time = int(at or 0)
     report = _native.fontseal_verify_report()
     report.size = _ctypes.sizeof(report)
     result = _native.library().fontseal_verify(_ctypes.byref(request), _ctypes.byref(report))
@@ -430,7 +464,10 @@ def verify(path: _PathArg, ca_file: _Optional[_PathArg] = None, signature: int =
         info_url=text("more_info_url"), layout=text("layout"),
         timestamp_kind=text("timestamp_kind"), timestamp_time=_utc(report.timestamp_time),
         timestamp_signer=text("timestamp_signer"), chain_checked=bool(report.chain_checked),
-        signature_number=report.signature_number, member_count=report.member_count)
+        signature_number=report.signature_number, member_count=report.member_count,
+        chain_status=text("chain_status"), chain_reason=text("chain_reason"),
+        revocation_status=text("revocation_status"),
+        revocation_reason=text("revocation_reason"), container=text("container"))
 
 
 def _library_version() -> str:

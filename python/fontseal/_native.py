@@ -114,6 +114,18 @@ class fontseal_verify_request(ctypes.Structure):
         ("font_path", ctypes.c_char_p),
         ("ca_file", ctypes.c_char_p),
         ("signature_number", ctypes.c_int32),
+        ("ca_path", ctypes.c_char_p),
+        ("system_roots", ctypes.c_int32),
+        ("untrusted_files", ctypes.POINTER(ctypes.c_char_p)),
+        ("untrusted_count", ctypes.c_int32),
+        ("crl_files", ctypes.POINTER(ctypes.c_char_p)),
+        ("crl_count", ctypes.c_int32),
+        ("online", ctypes.c_int32),
+        ("require_timestamp", ctypes.c_int32),
+        ("require_chain", ctypes.c_int32),
+        ("require_revocation_check", ctypes.c_int32),
+        ("min_digest", ctypes.c_char_p),
+        ("at_time", ctypes.c_int64),
     ]
 
 
@@ -139,6 +151,11 @@ class fontseal_verify_report(ctypes.Structure):
         ("chain_checked", ctypes.c_int32),
         ("signature_number", ctypes.c_int32),
         ("member_count", ctypes.c_int32),
+        ("chain_status", ctypes.c_char * 16),
+        ("chain_reason", ctypes.c_char * 256),
+        ("revocation_status", ctypes.c_char * 16),
+        ("revocation_reason", ctypes.c_char * 512),
+        ("container", ctypes.c_char * 8),
     ]
 
 

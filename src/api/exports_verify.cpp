@@ -8,6 +8,7 @@
 #include "api/results.h"
 #include "fontseal/fontseal.h"
 #include "verify/font_verify.h"
+#include "verify/trust_chain.h"
 
 namespace fontseal {
 
@@ -77,11 +78,45 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
             ? request->signature_number
             : 0;
     const CallFiles files{request->font_path, "", caFile ? caFile : "", ""};
+    TrustOptions trust;
+    if (caFile) trust.caFile = caFile;
+    auto has = [request](const void* field, size_t length) {
+        return struct_covers(request->size,
+                             static_cast<size_t>(static_cast<const char*>(field) -
+                                                 reinterpret_cast<const char*>(request)),
+                             length);
+    };
+    if (has(&request->at_time, sizeof request->at_time)) {
+        if (request->ca_path) trust.caPath = request->ca_path;
+        trust.systemRoots = request->system_roots != 0;
+        for (int32_t i = 0; request->untrusted_files && i < request->untrusted_count; ++i) {
+            if (request->untrusted_files[i])
+                trust.untrustedFiles.push_back(request->untrusted_files[i]);
+        }
+        for (int32_t i = 0; request->crl_files && i < request->crl_count; ++i) {
+            if (request->crl_files[i]) trust.crlFiles.push_back(request->crl_files[i]);
+        }
+        trust.online = request->online != 0;
+        trust.requireTimestamp = request->require_timestamp != 0;
+        trust.requireChain = request->require_chain != 0;
+        trust.requireRevocationCheck = request->require_revocation_check != 0;
+        if (request->min_digest) {
+            if (digest_rank(request->min_digest) == 0) {
+                out.number(report->result, int32_t{FONTSEAL_E_REQUEST});
+                out.text(report->message, describe_result(FONTSEAL_E_REQUEST, CallFiles{}));
+                return FONTSEAL_E_REQUEST;
+            }
+            static const char* const kNames[] = {"",        "MD5",     "SHA-1",
+                                                 "SHA-256", "SHA-384", "SHA-512"};
+            trust.minDigest = kNames[digest_rank(request->min_digest)];
+        }
+        trust.atTime = request->at_time;
+    }
     FontVerification found;
     int32_t detail = 0;
     int32_t result = run_with_result(
         [&]() -> int32_t {
-            found = verify_font(request->font_path, caFile, signatureNumber);
+            found = verify_font(request->font_path, trust, signatureNumber);
             switch (found.verdict) {
                 case FontVerdict::kValid:
                     return FONTSEAL_OK;
@@ -133,5 +168,10 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
     out.number(report->chain_checked, found.chainChecked);
     out.number(report->signature_number, found.signatureNumber);
     out.number(report->member_count, found.memberCount);
+    out.text(report->chain_status, found.chainStatus);
+    out.text(report->chain_reason, found.chainNote);
+    out.text(report->revocation_status, found.revocationStatus);
+    out.text(report->revocation_reason, found.revocationNote);
+    out.text(report->container, found.container);
     return result;
 }

@@ -25,7 +25,15 @@ OTSourceFont open_font(const char* path) {
     if (!file->isOk()) throw OT_EXCEPTION(kOtCannotOpen);
     // The streams address the file with 32-bit signed positions.
     if (file->fileLength() > INT32_MAX) throw OT_EXCEPTION(kOtTooLarge);
-    if (file->permissions() >= 0) source.permissions = file->permissions();
+    const int permissions = file->permissions() >= 0 ? file->permissions() : source.permissions;
+    OTSourceFont opened = open_font_stream(std::move(source.input));
+    opened.permissions = permissions;
+    return opened;
+}
+
+OTSourceFont open_font_stream(std::unique_ptr<OTStream> input) {
+    OTSourceFont source;
+    source.input = std::move(input);
     source.font.reset(new OTSigningFont(source.input.get(), nullptr));
     // DSIG entries go before the directory is checked: a damaged signature
     // never stops a font from being signed again or stripped.

@@ -43,6 +43,9 @@ struct OTSourceFont {
 // file past 2 GiB; the codes of OTFont::readDirectory for an unusable font.
 OTSourceFont open_font(const char* path);
 
+// As open_font, over a stream already open (a font decoded in memory).
+OTSourceFont open_font_stream(std::unique_ptr<OTStream> input);
+
 // Sends the bytes a signature covers to `sink`: the font exactly as the
 // writer lays it out, followed by the DSIG flags value 1 (00 01). `font` is
 // expected without DSIG, as open_font leaves it. Returns the byte count.

@@ -29,8 +29,10 @@
 #include "font/ot_collection_passes.h"
 #include "font/big_endian.h"
 #include "font/ot_passes.h"
+#include "font/ot_woff.h"
 #include "timestamp/stamp_purpose.h"
 #include "verify/collection_layout_check.h"
+#include "verify/trust_chain.h"
 #include "x509/key_purpose_list.h"
 
 namespace fontseal {
@@ -371,6 +373,8 @@ public:
             hasHead_ = true;
             storedHead_ = font.table(head).checksum();
         }
+        sameOrders_ = same_layouts(font.layout(OTLayoutOrder::kWriter),
+                                   font.layout(OTLayoutOrder::kFile));
     }
     // A collection is hashed as its file lies: one image, whatever the order.
     FontDigests(Emit emit, bool oneOrder) : emit_(std::move(emit)), oneOrder_(oneOrder) {}
@@ -398,6 +402,11 @@ public:
     // Whether the directory's head checksum is not the one the rebuilt
     // table sums to (known once a digest has been taken).
     bool headDiffers() const { return headDiffers_; }
+    // Both orders give the same image (a file already in our order).
+    bool sameOrders() const { return sameOrders_; }
+    // Why the image may differ from the signed one, given the time stamp's
+    // time (0 unknown); null: the font changed after signing.
+    std::function<std::string(int64_t)> explainMismatch;
 
 private:
     // Puts the stored head checksum into the laid-out directory and moves
@@ -433,9 +442,26 @@ private:
         HeadChecksum head;
         std::vector<uint8_t> digest;
     };
+    static bool same_layouts(const OTLayout& a, const OTLayout& b) {
+        if (a.size != b.size || a.directory != b.directory || a.images != b.images ||
+            a.pieces.size() != b.pieces.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < a.pieces.size(); ++i) {
+            const OTLayoutPiece& p = a.pieces[i];
+            const OTLayoutPiece& q = b.pieces[i];
+            if (p.offset != q.offset || p.length != q.length || p.padding != q.padding ||
+                p.image != q.image || (p.image < 0 && p.inputOffset != q.inputOffset)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     OTFont* font_ = nullptr;  // a single font; else emit_ gives a collection's bytes
     Emit emit_;
     bool oneOrder_ = false;
+    bool sameOrders_ = false;
     bool hasHead_ = false;
     uint32_t storedHead_ = 0;
     bool headDiffers_ = false;
@@ -609,25 +635,10 @@ private:
     STACK_OF(X509) * list_;
 };
 
-// Why `cert` does not chain to the roots in `caFile` through `certs` at
-// `when` (seconds since 1970; 0 now); empty when it does.
-std::string chain_fault(X509* cert, STACK_OF(X509) * certs, const char* caFile, int64_t when) {
-    StorePtr store(X509_STORE_new());
-    std::string why;
-    std::vector<X509Ptr> roots = read_roots(caFile, why);
-    if (!store || roots.empty()) {
-        failed("chain", std::string("the roots in ") + caFile + " cannot be read: " + why);
-    }
-    for (const X509Ptr& root : roots) {
-        if (X509_STORE_add_cert(store.get(), root.get()) != 1) failed("chain", "out of memory");
-    }
-    StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || X509_STORE_CTX_init(ctx.get(), store.get(), cert, certs) != 1) {
-        failed("chain", "the chain cannot be built");
-    }
-    if (when > 0) X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(when));
-    if (X509_verify_cert(ctx.get()) == 1) return "";
-    return X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get()));
+// Why `cert` does not chain to the roots through `certs` at `when`
+// (seconds since 1970; 0 the judging time); empty when it does.
+std::string chain_fault(X509* cert, STACK_OF(X509) * certs, TrustSession& trust, int64_t when) {
+    return trust.chainFault(cert, certs, when);
 }
 
 // A time stamp that was found to cover the signature.
@@ -701,15 +712,15 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
 // (it has expired since): then the stamp's own signer must chain to the
 // roots at that time, or a time stamp made by just anyone would revive any
 // expired certificate.
-void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, const char* caFile,
+void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSession& trust,
                  FontVerification& out) {
-    std::string fault = chain_fault(cert, certs, caFile, out.timestampTime);
+    std::string fault = chain_fault(cert, certs, trust, out.timestampTime);
     if (!fault.empty()) failed("chain", "the signer's chain does not hold: " + fault);
-    if (stamp.signer && out.timestampTime > 0 && !chain_fault(cert, certs, caFile, 0).empty()) {
+    if (stamp.signer && out.timestampTime > 0 && !chain_fault(cert, certs, trust, 0).empty()) {
         CertList both;
         both.add(certs);
         if (stamp.token) both.add(stamp.token->d.sign->cert);
-        fault = chain_fault(stamp.signer, both.get(), caFile, out.timestampTime);
+        fault = chain_fault(stamp.signer, both.get(), trust, out.timestampTime);
         if (!fault.empty()) {
             failed("chain",
                    "the signer's certificate holds only at the time stamp's time, and the time "
@@ -731,7 +742,90 @@ void check_chain(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, const c
     out.chainChecked = 1;
 }
 
-void verify_signature(const DsigSignature& record, FontDigests& font, const char* caFile,
+// The outcome of a trust check, kept in the result; a failure ends the check.
+void trust_outcome(std::string& status, std::string& note, const char* check,
+                   const TrustOutcome& outcome) {
+    status = outcome.status;
+    note = outcome.reason;
+    if (outcome.status == "fail") failed(check, outcome.reason);
+}
+
+// The chain (when roots are given), revocation along it (when asked) and
+// what the policy requires of both.
+void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSession& trust,
+                 FontVerification& out) {
+    const TrustOptions& policy = trust.options();
+    if (!trust.loadFault().empty()) {
+        (std::strcmp(trust.loadFaultCheck(), "chain") == 0 ? out.chainStatus
+                                                            : out.revocationStatus) = "unknown";
+        failed(trust.loadFaultCheck(), trust.loadFault());
+    }
+    if (!policy.hasRoots()) {
+        out.chainStatus = "not checked";
+        out.chainNote = "no roots were given";
+        out.revocationStatus = "not checked";
+        out.revocationNote = "revocation is checked only along a chain to given roots";
+        if (policy.requireChain) {
+            trust_outcome(out.chainStatus, out.chainNote, "chain",
+                          {"fail", "a chain to trusted roots is required and no roots were given"});
+        }
+        if (policy.requireRevocationCheck) {
+            trust_outcome(out.revocationStatus, out.revocationNote, "revocation",
+                          {"fail", "a revocation check is required and no roots were given"});
+        }
+        return;
+    }
+    out.chainStatus = "fail";
+    check_chain(cert, certs, stamp, trust, out);
+    out.chainStatus = "pass";
+    out.chainNote = out.timestampTime > 0 ? "holds at the time stamp's time" : "holds";
+    // A time stamp's time counts against revocation only when its own signer
+    // chains to the roots then: anyone can stamp any time.
+    int64_t stampTime = 0;
+    if (stamp.signer && out.timestampTime > 0) {
+        CertList both;
+        both.add(certs);
+        if (stamp.token) both.add(stamp.token->d.sign->cert);
+        if (chain_fault(stamp.signer, both.get(), trust, out.timestampTime).empty()) {
+            stampTime = out.timestampTime;
+        }
+    }
+    TrustOutcome revoked = trust.revocation(cert, certs, out.timestampTime, stampTime);
+    if (stampTime == 0 && out.timestampTime > 0 && revoked.status == "fail") {
+        revoked.reason += " (the time stamp's signer does not chain to the roots, so its time "
+                          "is not relied on)";
+    }
+    if (policy.requireRevocationCheck && revoked.status != "pass" && revoked.status != "fail") {
+        revoked = {"fail",
+                   "a revocation check is required and none could be made: " + revoked.reason};
+    }
+    trust_outcome(out.revocationStatus, out.revocationNote, "revocation", revoked);
+}
+
+// Why the font digest does not match. An unwrapped font's explanation may
+// need the time stamp's time, which is read without judging the stamp.
+std::string digest_mismatch(FontDigests& font, const EVP_MD* md, const std::vector<uint8_t>& stored,
+                            const SignedDataParts& parts, STACK_OF(X509) * certs) {
+    // head's checksum is signed like every table's: one changed in the
+    // directory alone is named as such.
+    if (font.headDiffers() &&
+        (font.get(md, OTLayoutOrder::kWriter, HeadChecksum::kRecomputed) == stored ||
+         font.get(md, OTLayoutOrder::kFile, HeadChecksum::kRecomputed) == stored)) {
+        return "the head table's checksum in the table directory changed after signing";
+    }
+    if (!font.explainMismatch) return "the font changed after signing";
+    FontVerification probe;
+    try {
+        SignerCheck signer = check_signer(parts.signer, certs, parts.content.value,
+                                          parts.content.length, false, "signature");
+        check_timestamp(signer, certs, probe);
+    } catch (const Failure&) {
+        probe.timestampTime = 0;
+    }
+    return font.explainMismatch(probe.timestampTime);
+}
+
+void verify_signature(const DsigSignature& record, FontDigests& font, TrustSession& trust,
                       FontVerification& out) {
     if (record.format != 1) failed("table", "a signature record is of unknown format");
     const char* check = "signed-data";
@@ -751,6 +845,11 @@ void verify_signature(const DsigSignature& record, FontDigests& font, const char
     const char* name = digest_name(nid);
     if (!name) failed("digest", "the font digest's algorithm is not supported");
     out.digest = name;
+    const std::string& minDigest = trust.options().minDigest;
+    if (!minDigest.empty() && digest_rank(name) < digest_rank(minDigest)) {
+        failed("digest", std::string("the font digest is ") + name + ", weaker than the " +
+                             minDigest + " required");
+    }
 
     // Who claims to have signed is reported even when a check below fails.
     STACK_OF(X509)* certs = parts.p7->d.sign->cert;
@@ -770,16 +869,19 @@ void verify_signature(const DsigSignature& record, FontDigests& font, const char
             failed("digest", "the collection changed after signing");
         }
         out.layout = "file";
-    } else if (font.get(md, OTLayoutOrder::kWriter) == stored) {
+    } else if (font.sameOrders()) {
+        // One image whichever order: the font is read once.
+        if (font.get(md, OTLayoutOrder::kWriter) != stored) {
+            failed("digest", digest_mismatch(font, md, stored, parts, certs));
+        }
         out.layout = "writer";
     } else if (font.get(md, OTLayoutOrder::kFile) == stored) {
+        // Data not in our order was most likely signed as it lies: tried first.
         out.layout = "file";
-    } else if (font.headDiffers() &&
-               (font.get(md, OTLayoutOrder::kWriter, HeadChecksum::kRecomputed) == stored ||
-                font.get(md, OTLayoutOrder::kFile, HeadChecksum::kRecomputed) == stored)) {
-        failed("digest", "the head table's checksum in the table directory changed after signing");
+    } else if (font.get(md, OTLayoutOrder::kWriter) == stored) {
+        out.layout = "writer";
     } else {
-        failed("digest", "the font changed after signing");
+        failed("digest", digest_mismatch(font, md, stored, parts, certs));
     }
 
     // The content is digested without its outer SEQUENCE header.
@@ -788,13 +890,17 @@ void verify_signature(const DsigSignature& record, FontDigests& font, const char
     describe_signer(signer.cert, out);
     read_descriptions(signer.authenticated, out);
     const Stamp stamp = check_timestamp(signer, certs, out);
-    if (caFile) check_chain(signer.cert, certs, stamp, caFile, out);
+    if (trust.options().requireTimestamp && out.timestampKind.empty()) {
+        failed("timestamp", "a time stamp is required and the signature has none");
+    }
+    check_trust(signer.cert, certs, stamp, trust, out);
 }
 
 // Judges the signatures of `dsig` over the image `digests` gives: every
 // one in order, or only the signatureNumber-th. Failure propagates.
-FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests, const char* caFile,
-                                  int32_t signatureNumber, FontVerification out) {
+FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests,
+                                  TrustSession& trust, int32_t signatureNumber,
+                                  FontVerification out) {
     out.flags = dsig.flags;
     const int32_t count = static_cast<int32_t>(dsig.signatures.size());
     out.signatureCount = count;
@@ -820,7 +926,7 @@ FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests,
         FontVerification one = out;
         one.signatureNumber = n;
         try {
-            verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], digests, caFile, one);
+            verify_signature(dsig.signatures[static_cast<size_t>(n - 1)], digests, trust, one);
         } catch (const Failure& f) {
             one.verdict = FontVerdict::kInvalid;
             one.check = f.check;
@@ -839,7 +945,7 @@ FontVerification judge_signatures(const OTDsigTable& dsig, FontDigests& digests,
 
 // A collection carries one DSIG for the whole file, named by its header and
 // covering the file as it lies up to the DSIG.
-FontVerification verify_collection(const char* path, const char* caFile, int32_t signatureNumber) {
+FontVerification verify_collection(const char* path, TrustSession& trust, int32_t signatureNumber) {
     FontVerification out;
     OTSourceCollection source = open_collection(path);
     out.memberCount = static_cast<int32_t>(source.collection.members.size());
@@ -865,7 +971,7 @@ FontVerification verify_collection(const char* path, const char* caFile, int32_t
                 emit_stored_collection_image(source, sink);
             },
             true);
-        return judge_signatures(*source.dsig, digests, caFile, signatureNumber, out);
+        return judge_signatures(*source.dsig, digests, trust, signatureNumber, out);
     } catch (const Failure& f) {
         out.verdict = FontVerdict::kInvalid;
         out.check = f.check;
@@ -874,22 +980,73 @@ FontVerification verify_collection(const char* path, const char* caFile, int32_t
     return out;
 }
 
+std::string utc_text(int64_t seconds) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return text;
+}
+
+// A WOFF's decoded font that does not reproduce the signed image: an encoder
+// that stamps head.modified changed a signed table, which shows when the
+// date is later than the signature's time stamp; else the usual cause is the
+// table data moved or padded otherwise than in the font that was signed.
+std::function<std::string(int64_t)> woff_mismatch(int64_t headModified) {
+    return [headModified](int64_t stampTime) -> std::string {
+        if (stampTime > 0 && headModified > stampTime) {
+            return "the head table changed after signing: its modified date (" +
+                   utc_text(headModified) + ") is later than the signature's time stamp (" +
+                   utc_text(stampTime) +
+                   "); the WOFF encoder rewrote it (fontTools does unless recalcTimestamp is "
+                   "False)";
+        }
+        return "the font decoded from the WOFF does not reproduce the signed image: the font "
+               "changed after signing, or the WOFF encoder reordered or re-padded tables "
+               "(or rewrote head's modified date, now " +
+               utc_text(headModified) + ")";
+    };
+}
+
 }  // namespace
 
 FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber) {
-    if (is_font_collection(path)) return verify_collection(path, caFile, signatureNumber);
+    TrustOptions options;
+    if (caFile) options.caFile = caFile;
+    return verify_font(path, options, signatureNumber);
+}
+
+FontVerification verify_font(const char* path, const TrustOptions& options,
+                             int32_t signatureNumber) {
+    TrustSession trust(options);
+    if (is_font_collection(path)) return verify_collection(path, trust, signatureNumber);
     FontVerification out;
     // Roots that cannot be used would fail every font for the same reason:
     // the request is at fault, not the font, which is not even read.
-    if (caFile) {
+    if (!options.caFile.empty()) {
         std::string why;
-        if (read_roots(caFile, why).empty()) {
+        if (read_roots(options.caFile.c_str(), why).empty()) {
             out.verdict = FontVerdict::kRootsUnusable;
             out.reason = why;
             return out;
         }
     }
-    OTSourceFont source = open_font(path);
+    const WoffKind wrapped = woff_kind(path);
+    if (wrapped == WoffKind::kWoff2) {
+        out.verdict = FontVerdict::kInvalid;
+        out.check = "table";
+        out.container = "woff2";
+        out.reason =
+            "a WOFF2 font cannot carry a signature: its encoder rebuilds tables (glyf, loca, "
+            "hmtx), so the bytes a signature covers are gone; verify the font it was made from";
+        return out;
+    }
+    WoffFont woff;
+    if (wrapped == WoffKind::kWoff) woff = decode_woff(path);
+    OTSourceFont source =
+        wrapped == WoffKind::kWoff ? open_font_stream(std::move(woff.sfnt)) : open_font(path);
+    if (wrapped == WoffKind::kWoff) out.container = "woff";
     try {
         if (source.dsigState == OTDsigState::kAbsent) {
             out.verdict = FontVerdict::kUnsigned;
@@ -900,7 +1057,8 @@ FontVerification verify_font(const char* path, const char* caFile, int32_t signa
             failed("table", "the DSIG table cannot be read: a record or block lies outside it");
         }
         FontDigests digests(*source.font);
-        return judge_signatures(*source.dsig, digests, caFile, signatureNumber, out);
+        if (wrapped == WoffKind::kWoff) digests.explainMismatch = woff_mismatch(woff.headModified);
+        return judge_signatures(*source.dsig, digests, trust, signatureNumber, out);
     } catch (const Failure& f) {
         out.verdict = FontVerdict::kInvalid;
         out.check = f.check;

@@ -38,7 +38,13 @@ struct FontVerification {
     int32_t signatureNumber = 0;
     // The fonts of a collection; 0 for a single font.
     int32_t memberCount = 0;
+    // Trust checks: "pass", "fail", "not checked" or "unknown", and why.
+    std::string chainStatus, chainNote;
+    std::string revocationStatus, revocationNote;
+    std::string container;  // "woff" when the font came wrapped; empty for an sfnt
 };
+
+struct TrustOptions;
 
 // Verifies the font at `path`. `caFile` (PEM roots) may be null: the chain
 // is then not checked. With `signatureNumber` 0 the font is judged: every
@@ -48,5 +54,11 @@ struct FontVerification {
 // open_font when the file cannot be opened or is no usable font; every other
 // finding is in the result.
 FontVerification verify_font(const char* path, const char* caFile, int32_t signatureNumber = 0);
+
+// As above, with the roots, intermediates, revocation sources and policy of
+// `trust` (verify/trust_chain.h): the chain is checked when roots are given,
+// revocation along it when CRLs are given or `online`.
+FontVerification verify_font(const char* path, const TrustOptions& trust,
+                             int32_t signatureNumber = 0);
 
 }  // namespace fontseal

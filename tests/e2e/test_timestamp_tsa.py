@@ -29,7 +29,8 @@ OPTION = {COUNTER: "--timestamp", RFC3161: "--timestamp-rfc3161"}
 
 
 class ReportNow(ctypes.Structure):
-    _fields_ = Report._fields_ + [("timestamp_warning", ctypes.c_char * 512)]
+    _fields_ = Report._fields_ + [("certificate_warning", ctypes.c_char * 512),
+                                  ("timestamp_warning", ctypes.c_char * 512)]
 
 
 class Fixture:

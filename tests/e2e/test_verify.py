@@ -569,7 +569,8 @@ class VerifyTest(TempDirTest):
         keys = {"font", "status", "valid", "result", "message", "failed_check", "dsig_flags",
                 "signatures", "signature_number", "signer", "digest", "weak_digest",
                 "statement", "program_name", "info_url", "more_info_url", "layout",
-                "timestamp", "chain_checked", "members", "signature_details"}
+                "timestamp", "chain_checked", "members", "container", "checks",
+                "signature_details"}
         flat = json.dumps(reports)
         self.assertNotRegex(flat, r': (-1|"")[,}]')
         self.assertEqual([set(o) for o in reports], [keys, keys])
@@ -579,12 +580,12 @@ class VerifyTest(TempDirTest):
                          [None, None, None])
         self.assertEqual(set(reports[0]["signature_details"][0]),
                          keys - {"font", "dsig_flags", "signatures", "signature_number", "members",
-                                 "signature_details"} | {"number"})
+                                 "container", "signature_details"} | {"number"})
         # Several fonts end with a count; one does not.
         cases = [([signed, DEJAVU, placeholder], [], "3 fonts: 1 valid, 2 failed"),
                  ([signed, DEJAVU], ["--allow-unsigned"],
                   "2 fonts: 1 valid, 0 failed, 1 unsigned (allowed)"),
-                 ([signed], [], "  chain: not checked (no --ca-file)")]
+                 ([signed], [], "  chain: not checked (no roots: --ca-file, --ca-path or --system-roots)")]
         for fonts, extra, last in cases:
             with self.subTest(last=last):
                 self.assertEqual(cli("verify", *extra, *fonts).stdout.splitlines()[-1], last)

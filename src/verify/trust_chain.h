@@ -1,0 +1,90 @@
+// Whom a signature's signer is trusted as: the roots and intermediates a
+// verifier is given or fetches, the signer's chain to those roots, whether
+// a certificate of that chain was revoked (from CRL files, the CRLs and OCSP
+// responders the certificates name), and the policy a pipeline sets.
+#pragma once
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fontseal {
+
+struct TrustOptions {
+    std::string caFile;  // PEM roots (and intermediates)
+    std::string caPath;  // an OpenSSL hashed directory of roots
+    bool systemRoots = false;
+    std::vector<std::string> untrustedFiles;  // intermediates, PEM or DER
+    std::vector<std::string> crlFiles;        // CRLs, PEM (one or several) or DER
+    // Fetch missing intermediates (AIA caIssuers), CRLs (distribution
+    // points) and OCSP answers (AIA responder) over HTTP.
+    bool online = false;
+    bool requireTimestamp = false;
+    bool requireChain = false;
+    bool requireRevocationCheck = false;
+    std::string minDigest;  // "" or a digest name digest_rank knows
+    int64_t atTime = 0;     // judge at this time (seconds since 1970); 0 now
+
+    bool hasRoots() const { return !caFile.empty() || !caPath.empty() || systemRoots; }
+    bool wantsRevocation() const { return !crlFiles.empty() || online; }
+};
+
+// Where the system's root list lives (Debian's bundle of TLS roots).
+const char* system_roots_file();
+
+// 1 MD5, 2 SHA-1, 3 SHA-256, 4 SHA-384, 5 SHA-512; 0 for any other name.
+// Accepts "SHA-256", "sha256", "SHA256" alike.
+int digest_rank(const std::string& name);
+
+// One check's outcome: "pass", "fail", "not checked" or "unknown".
+struct TrustOutcome {
+    std::string status;
+    std::string reason;
+};
+
+// What one verify call has loaded and fetched. Not shared between threads.
+class TrustSession {
+public:
+    explicit TrustSession(const TrustOptions& options);
+    ~TrustSession();
+    TrustSession(const TrustSession&) = delete;
+    TrustSession& operator=(const TrustSession&) = delete;
+
+    const TrustOptions& options() const { return options_; }
+    // A file that could not be read, and the check it belongs to ("chain"
+    // or "revocation"); empty when everything loaded.
+    const std::string& loadFault() const { return loadFault_; }
+    const char* loadFaultCheck() const { return loadFaultCheck_; }
+    // The time judged at: --at's, else now.
+    int64_t judgeTime() const;
+
+    // Why `cert` does not chain to the roots through `certs` (the
+    // signature's), the given intermediates and (online) fetched ones, at
+    // `when` (0: the judging time); empty when it does.
+    std::string chainFault(X509* cert, STACK_OF(X509) * certs, int64_t when);
+
+    // Whether a certificate of `cert`'s chain (built as chainFault builds
+    // it, at `chainTime`) was revoked, judged at `stampTime` (a valid time
+    // stamp's time; 0 without one: the judging time).
+    TrustOutcome revocation(X509* cert, STACK_OF(X509) * certs, int64_t chainTime,
+                            int64_t stampTime);
+
+private:
+    struct Evidence;
+    Evidence status_of(X509* subject, X509* issuer, STACK_OF(X509) * chain);
+    void judge_crl(X509_CRL* crl, const std::string& source, X509* subject, X509* issuer,
+                   Evidence& e);
+    void ask_ocsp(const std::string& url, X509* subject, X509* issuer, STACK_OF(X509) * chain,
+                  Evidence& e);
+    bool fetch_issuer(X509* cert, int& fetches);
+
+    TrustOptions options_;
+    std::string loadFault_;
+    const char* loadFaultCheck_ = "";
+    struct Owned;
+    std::unique_ptr<Owned> owned_;
+};
+
+}  // namespace fontseal
