@@ -389,9 +389,17 @@ int32_t verify_one(const std::string& font, const std::string& caFile, int32_t s
 int run(const VerifyArgs& args) {
     if (args.fonts.empty()) return usage_error("verify", "expected at least one FONT");
     if (!args.caFile.empty()) {
-        std::FILE* roots = std::fopen(args.caFile.c_str(), "rb");
-        if (!roots) return usage_error("verify", "cannot open --ca-file " + args.caFile);
-        std::fclose(roots);
+        // Opened without waiting, as the library reads it: a FIFO given as
+        // the roots must not stall the run.
+        const int roots = ::open(args.caFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        struct stat st;
+        const bool regular = roots >= 0 && ::fstat(roots, &st) == 0 && S_ISREG(st.st_mode);
+        const int reason = roots < 0 ? errno : 0;
+        if (roots >= 0) ::close(roots);
+        if (!regular)
+            return usage_error("verify", "cannot open --ca-file " + args.caFile + ": " +
+                                             (reason ? std::strerror(reason)
+                                                     : "it is not a regular file"));
     }
     nlohmann::json all = nlohmann::json::array();
     std::vector<Verified> verified;

@@ -20,6 +20,7 @@
 
 #include "base/ossl_ptr.h"
 #include "font/ot_passes.h"
+#include "platform/root_file.h"
 
 namespace fontseal {
 
@@ -464,7 +465,7 @@ private:
 // `when` (seconds since 1970; 0 now); empty when it does.
 std::string chain_fault(X509* cert, STACK_OF(X509) * certs, const char* caFile, int64_t when) {
     StorePtr store(X509_STORE_new());
-    if (!store || X509_STORE_load_file(store.get(), caFile) != 1) {
+    if (!store || !load_root_file(store.get(), caFile)) {
         failed("chain", std::string("the roots in ") + caFile + " cannot be read");
     }
     StoreCtxPtr ctx(X509_STORE_CTX_new());
