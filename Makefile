@@ -41,7 +41,7 @@ clean:
 # gives each a short run; `make fuzz` runs each one for FUZZ_SECONDS.
 FUZZ_BUILD_DIR ?= $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = font der x509 pkcs7 cert_loader codec pvk verify
+FUZZ_TARGETS = font der x509 pkcs7 cert_loader codec pvk verify key_file
 
 .PHONY: fuzz-build fuzz
 fuzz-build: deps

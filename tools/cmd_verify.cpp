@@ -397,9 +397,9 @@ int run(const VerifyArgs& args) {
         const int reason = roots < 0 ? errno : 0;
         if (roots >= 0) ::close(roots);
         if (!regular)
-            return usage_error("verify", "cannot open --ca-file " + args.caFile + ": " +
-                                             (reason ? std::strerror(reason)
-                                                     : "it is not a regular file"));
+            return usage_error("verify",
+                               "cannot open --ca-file " + args.caFile + ": " +
+                                   (reason ? std::strerror(reason) : "it is not a regular file"));
     }
     nlohmann::json all = nlohmann::json::array();
     std::vector<Verified> verified;

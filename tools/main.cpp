@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "fontseal/fontseal.h"
-
 #include "commands.h"
+#include "fontseal/fontseal.h"
 
 namespace fontseal_cli {
 

@@ -68,8 +68,9 @@ bool read_from_terminal(const std::string& key_path, std::string& password, std:
 // secret is left behind in released memory.
 bool read_secret_file(const PasswordSource& source, std::string& secret, std::string& error) {
     const bool standardInput = source.name == "-";
-    const std::string what = std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
-                             (standardInput ? std::string("- (standard input)") : source.name);
+    const std::string what =
+        std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
+        (standardInput ? std::string("- (standard input)") : source.name);
     int fd = 0;
     if (!standardInput) {
         do {

@@ -99,16 +99,20 @@ const char* font_kind(int32_t detail) {
         case kOtFaultNoTables:
             return " is not a usable font: its table directory lists no tables";
         case kOtFaultTooManyTables:
-            return " is not a usable font: it has more than 256 tables";
+            return " is not a usable font, its table directory is damaged: it lists more than 256 "
+                   "tables";
         case kOtFaultDuplicateTable:
-            return " is not a usable font: its table directory lists a table tag twice";
+            return " is not a usable font, its table directory is damaged: it lists a table tag "
+                   "twice";
         case kOtFaultPastEnd:
-            return " is not a usable font: a table reaches past the end of the file";
+            return " is not a usable font, its table directory is damaged: a table reaches past "
+                   "the end of the file";
         case kOtFaultOverlap:
-            return " is not a usable font: two of its tables overlap, or a table overlaps "
-                   "the table directory";
+            return " is not a usable font, its table directory is damaged: two of its tables "
+                   "overlap, or a table overlaps the table directory";
         case kOtFaultShortHead:
-            return " is not a usable font: its head table is too short";
+            return " is not a usable font, its table directory is damaged: its head table is too "
+                   "short";
         case kOtFaultTooManyToWrite:
             return " cannot be signed: with its DSIG table it would have more than 256 tables, "
                    "more than fontseal reads";

@@ -34,15 +34,15 @@ enum : int32_t {
 
 // The reasons of kOtBadDirectory, so a message can name the fault found.
 enum : int32_t {
-    kOtFaultEmpty = -30,             // the file is empty
-    kOtFaultShortDirectory = -31,    // the file ends inside the table directory
-    kOtFaultNoTables = -32,          // the directory lists no table
-    kOtFaultTooManyTables = -33,     // more tables than fontseal reads
-    kOtFaultDuplicateTable = -34,    // a tag other than DSIG listed twice
-    kOtFaultPastEnd = -35,           // a table reaches past the end of the file
-    kOtFaultOverlap = -36,           // tables share bytes, or a table lies over the directory
-    kOtFaultShortHead = -37,         // the head table is too short to hold its fields
-    kOtFaultTooManyToWrite = -38,    // the written font would hold more tables than are read
+    kOtFaultEmpty = -30,           // the file is empty
+    kOtFaultShortDirectory = -31,  // the file ends inside the table directory
+    kOtFaultNoTables = -32,        // the directory lists no table
+    kOtFaultTooManyTables = -33,   // more tables than fontseal reads
+    kOtFaultDuplicateTable = -34,  // a tag other than DSIG listed twice
+    kOtFaultPastEnd = -35,         // a table reaches past the end of the file
+    kOtFaultOverlap = -36,         // tables share bytes, or a table lies over the directory
+    kOtFaultShortHead = -37,       // the head table is too short to hold its fields
+    kOtFaultTooManyToWrite = -38,  // the written font would hold more tables than are read
 };
 
 }  // namespace fontseal

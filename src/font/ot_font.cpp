@@ -103,8 +103,8 @@ int32_t OTFont::readDirectory() {
     int32_t got = input_->read(header, kHeaderSize);
     if (got >= 4) checkVersion(loadBE32(header));
     if (got != kHeaderSize)
-        throw OT_EXCEPTION(kOtBadDirectory, got <= 0 && fileSize == 0 ? kOtFaultEmpty
-                                                                     : kOtFaultShortDirectory);
+        throw OT_EXCEPTION(kOtBadDirectory,
+                           got <= 0 && fileSize == 0 ? kOtFaultEmpty : kOtFaultShortDirectory);
     uint16_t numTables = loadBE16(header + 4);
     if (numTables == 0) throw OT_EXCEPTION(kOtBadDirectory, kOtFaultNoTables);
     if (numTables > kMaxTables) throw OT_EXCEPTION(kOtBadDirectory, kOtFaultTooManyTables);

@@ -60,8 +60,8 @@ public:
     // table that is neither raw nor rebuilt, -3 for raw tables without input,
     // kOtTooLarge for a font longer than 32-bit signed positions reach,
     // -2 (kOtFaultTooManyToWrite) for more than kMaxTables tables: a font
-    // is never written that readDirectory would refuse. kFile orders the data by input offset instead (tables without input
-    // offset keep the writer's order relative to one another).
+    // is never written that readDirectory would refuse. kFile orders the data by input offset
+    // instead (tables without input offset keep the writer's order relative to one another).
     OTLayout layout(OTLayoutOrder order = OTLayoutOrder::kWriter);
     // Sends the bytes of `layout`, made by layout() on this font, to `sink`
     // front to back; raw tables are taken from the input, in place when it

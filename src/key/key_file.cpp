@@ -14,9 +14,9 @@
 
 #include "base/error.h"
 #include "base/memory_stream.h"
+#include "base/secure_bytes.h"
 #include "key/key_library.h"
 #include "key/pvk_reader.h"
-#include "base/secure_bytes.h"
 #include "platform/file_source.h"
 
 namespace fontseal {
@@ -149,8 +149,8 @@ bool sealed_within(const X509_SIG* sealed);
 // An encrypted PKCS#8 block's count (the older PEM encryption headers
 // derive their key in one step).
 bool pem_within(const SecureBytes& bytes, const PemScan& scan) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(bytes.data() + scan.keyStart,
-                                                      static_cast<int>(bytes.size() - scan.keyStart)));
+    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(
+        bytes.data() + scan.keyStart, static_cast<int>(bytes.size() - scan.keyStart)));
     char* name = nullptr;
     char* header = nullptr;
     unsigned char* data = nullptr;

@@ -1,8 +1,5 @@
 #include "platform/atomic_output.h"
 
-#include "platform/regular_file.h"
-#include "platform/temp_files.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -12,6 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+
+#include "platform/regular_file.h"
+#include "platform/temp_files.h"
 
 namespace fontseal {
 

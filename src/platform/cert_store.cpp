@@ -1,7 +1,5 @@
 #include "platform/cert_store.h"
 
-#include "platform/regular_file.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -19,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "platform/regular_file.h"
 
 namespace fontseal {
 
@@ -92,8 +92,8 @@ bool read_file(const std::string& path, StoreBytes& out) {
     Fd fd(open_regular_file(path.c_str(), &reason));
     if (fd.get() < 0) {
         if (reason == kFileNotRegular || reason == EISDIR)
-            std::fprintf(stderr, "fontseal: warning: skipping store entry %s: %s\n",
-                         path.c_str(), file_fault_text(reason).c_str());
+            std::fprintf(stderr, "fontseal: warning: skipping store entry %s: %s\n", path.c_str(),
+                         file_fault_text(reason).c_str());
         return false;
     }
     return read_all(fd.get(), out);

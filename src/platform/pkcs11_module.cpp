@@ -1,9 +1,9 @@
 #include "platform/pkcs11_module.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 #include <openssl/evp.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>

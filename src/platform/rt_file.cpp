@@ -7,8 +7,8 @@
 
 #include <climits>
 
-#include "platform/rt_crt.h"
 #include "platform/regular_file.h"
+#include "platform/rt_crt.h"
 
 namespace fontseal {
 

@@ -10,8 +10,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <map>
+#include <mutex>
 
 namespace fontseal {
 
@@ -73,8 +73,8 @@ void forget(Registry& r, const std::string& path) {
 int create_locked(const std::string& path, mode_t mode) {
 #if defined(O_TMPFILE)
     const std::string directory = path.substr(0, path.find_last_of('/') + 1);
-    int fd = ::open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC,
-                    mode);
+    int fd =
+        ::open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     if (fd >= 0) {
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
