@@ -489,18 +489,27 @@ class HardeningTest(TempDirTest):
             # fit in 1 GB of address space, while the process itself does.
             resource.setrlimit(resource.RLIMIT_STACK, (2 << 30, 2 << 30))
             resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        def one_process():
+            # Someone allowed no second thread at all (root is not limited).
+            resource.setrlimit(resource.RLIMIT_NPROC, (1, 1))
+            os.setresgid(65534, 65534, 65534)
+            os.setresuid(65534, 65534, 65534)
         shutil.copy(DEJAVU, self.path("a.ttf"))
         shutil.copy(DEJAVU, self.path("b.ttf"))
         sign = ["sign", "--key", self.key, "--cert", self.cert]
-        for name, args, rc, words in [
-                ("strip", ["strip", self.path("a.ttf"), self.path("s.ttf")], 0, ""),
-                ("sign one font", sign + [self.path("a.ttf"), self.path("o.ttf")], 0, ""),
-                ("sign --jobs 2", sign + ["--jobs", "2", "--out-dir", self.path("out"),
-                                          self.path("a.ttf"), self.path("b.ttf")], 1,
-                 "cannot start worker thread 1 of 2"),
-        ]:
+        cases = [
+            ("strip", tight, ["strip", self.path("a.ttf"), self.path("s.ttf")], 0, ""),
+            ("sign one font", tight, sign + [self.path("a.ttf"), self.path("o.ttf")], 0, ""),
+            ("sign --jobs 2", tight, sign + ["--jobs", "2", "--out-dir", self.path("out"),
+                                             self.path("a.ttf"), self.path("b.ttf")], 1,
+             "cannot start worker thread 1 of 2"),
+        ]
+        if os.geteuid() == 0:
+            cases.append(("the signal thread", one_process, ["strip", DEJAVU, self.path("n.ttf")],
+                          1, "fontseal strip: cannot start a thread: Resource temporarily"))
+        for name, limit, args, rc, words in cases:
             with self.subTest(name):
-                r = self.cli(*args, preexec_fn=tight)
+                r = self.cli(*args, preexec_fn=limit)
                 self.assertEqual(r.returncode, rc, r.stderr)
                 self.assertIn(words, r.stderr)
                 self.assertNotIn("terminate called", r.stderr)
@@ -541,11 +550,11 @@ class HardeningTest(TempDirTest):
                 time.sleep(0.3)
                 limits = read("/proc/%d/limits" % p.pid).decode()
                 core = [l for l in limits.splitlines() if l.startswith("Max core file size")][0]
-                self.assertEqual(core.split()[4:6], ["0", "0"], core)
                 os.kill(p.pid, signal.SIGABRT)
                 p.communicate(timeout=10)
                 self.assertEqual(p.returncode, -signal.SIGABRT)
                 self.assertEqual([n for n in os.listdir(work) if n.startswith("core")], [])
+                self.assertEqual(core.split()[4:6], ["0", "0"], core)
 
 
 if __name__ == "__main__":
