@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
 #include "fontseal/fontseal.h"
+
+#include "commands.h"
 
 namespace fontseal_cli {
 
