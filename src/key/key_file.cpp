@@ -60,6 +60,9 @@ struct PbeFree {
 struct Pbe2Free {
     void operator()(PBE2PARAM* p) const { PBE2PARAM_free(p); }
 };
+struct ScryptFree {
+    void operator()(SCRYPT_PARAMS* p) const { SCRYPT_PARAMS_free(p); }
+};
 struct Pbkdf2Free {
     void operator()(PBKDF2PARAM* p) const { PBKDF2PARAM_free(p); }
 };
@@ -202,8 +205,26 @@ bool count_within(const ASN1_INTEGER* count) {
     return ASN1_INTEGER_get_uint64(&value, count) != 1 || value <= kMaxKeyIterations;
 }
 
+// scrypt's work, N * r * p, judged as a count: OpenSSL's memory bound caps
+// N * r, but not the parallelisation p that multiplies the time.
+bool scrypt_within(const ASN1_TYPE* parameters) {
+    std::unique_ptr<SCRYPT_PARAMS, ScryptFree> scrypt(static_cast<SCRYPT_PARAMS*>(
+        ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(SCRYPT_PARAMS), parameters)));
+    if (!scrypt) return true;
+    uint64_t work = 1;
+    for (const ASN1_INTEGER* factor :
+         {scrypt->costParameter, scrypt->blockSize, scrypt->parallelizationParameter}) {
+        uint64_t value = 0;
+        if (!factor || ASN1_INTEGER_get_uint64(&value, factor) != 1) return true;
+        if (value > kMaxKeyIterations) return false;
+        work *= value == 0 ? 1 : value;
+        if (work > kMaxKeyIterations) return false;
+    }
+    return true;
+}
+
 // The iteration count of a password-based encryption algorithm: PKCS#5 v1
-// and PKCS#12 PBE parameters, or PBES2 with PBKDF2.
+// and PKCS#12 PBE parameters, or PBES2 with PBKDF2 or scrypt.
 bool algorithm_within(const X509_ALGOR* algorithm) {
     if (!algorithm) return true;
     const ASN1_OBJECT* oid = nullptr;
@@ -218,6 +239,7 @@ bool algorithm_within(const X509_ALGOR* algorithm) {
         if (!pbes2 || !pbes2->keyfunc) return true;
         const ASN1_OBJECT* kdf = nullptr;
         X509_ALGOR_get0(&kdf, nullptr, nullptr, pbes2->keyfunc);
+        if (OBJ_obj2nid(kdf) == NID_id_scrypt) return scrypt_within(pbes2->keyfunc->parameter);
         if (OBJ_obj2nid(kdf) != NID_id_pbkdf2) return true;
         std::unique_ptr<PBKDF2PARAM, Pbkdf2Free> pbkdf2(static_cast<PBKDF2PARAM*>(
             ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbes2->keyfunc->parameter)));

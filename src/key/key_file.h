@@ -15,8 +15,8 @@
 namespace fontseal {
 
 // The most iterations a password-protected key file may ask for, for its MAC
-// or for any key derivation: far above what any tool writes (OpenSSL writes
-// 2048, current tools up to a few hundred thousand).
+// or for any key derivation (for scrypt, N * r * p): far above what any tool
+// writes (OpenSSL writes 2048, current tools up to a few hundred thousand).
 // (The fuzzers' build lowers it, so that no execution derives for seconds.)
 #if defined(FONTSEAL_FUZZ_BUILD)
 constexpr uint64_t kMaxKeyIterations = 4096;
