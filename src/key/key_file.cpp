@@ -330,12 +330,96 @@ void append_der(X509* certificate, std::vector<std::vector<uint8_t>>& list) {
     list.push_back(std::move(der));
 }
 
+// What a PKCS#12 file holds, bag by bag.
+struct Pkcs12Parts {
+    EvpPkeyPtr key;
+    std::vector<std::unique_ptr<X509, X509Free>> certificates;
+};
+
+// False when a bag cannot be opened with `password`.
+bool collect_bags(const STACK_OF(PKCS12_SAFEBAG) * bags, const char* password,
+                  const KeyLibraryRef& library, Pkcs12Parts& parts, int depth = 0) {
+    for (int i = 0; bags && i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
+        const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+        switch (PKCS12_SAFEBAG_get_nid(bag)) {
+            case NID_keyBag:
+            case NID_pkcs8ShroudedKeyBag: {
+                if (parts.key) break;  // the first key, as PKCS12_parse takes it
+                std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8Free> owned;
+                const PKCS8_PRIV_KEY_INFO* info = PKCS12_SAFEBAG_get0_p8inf(bag);
+                if (PKCS12_SAFEBAG_get_nid(bag) == NID_pkcs8ShroudedKeyBag) {
+                    owned.reset(PKCS12_decrypt_skey_ex(bag, password, -1, library.get(), nullptr));
+                    if (!owned) return false;
+                    info = owned.get();
+                }
+                if (info) parts.key.reset(EVP_PKCS82PKEY_ex(info, library.get(), nullptr));
+                break;
+            }
+            case NID_certBag:
+                if (PKCS12_SAFEBAG_get_bag_nid(bag) == NID_x509Certificate)
+                    if (X509* certificate = PKCS12_SAFEBAG_get1_cert(bag))
+                        parts.certificates.emplace_back(certificate);
+                break;
+            case NID_safeContentsBag:
+                if (depth < 8 && !collect_bags(PKCS12_SAFEBAG_get0_safes(bag), password, library,
+                                               parts, depth + 1))
+                    return false;
+                break;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+// OpenSSL 3.0's PKCS12_parse refuses any password for a file without a MAC
+// (it asks the missing MAC to check it), so such a file, as `openssl pkcs12
+// -nomac` writes it, is read here bag by bag. False when the password does
+// not open it.
+bool parse_without_mac(PKCS12* p12, const char* password, const KeyLibraryRef& library,
+                       Pkcs12Parts& parts) {
+    std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackFree> safes(PKCS12_unpack_authsafes(p12));
+    if (!safes) return false;
+    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), BagStackFree> bags;
+        switch (OBJ_obj2nid(safe->type)) {
+            case NID_pkcs7_data:
+                bags.reset(PKCS12_unpack_p7data(safe));
+                break;
+            case NID_pkcs7_encrypted:
+                bags.reset(PKCS12_unpack_p7encdata(safe, password, -1));
+                if (!bags) return false;
+                break;
+            default:
+                break;
+        }
+        if (!collect_bags(bags.get(), password, library, parts)) return false;
+    }
+    return parts.key != nullptr;
+}
+
 int load_pkcs12(PKCS12* p12, const char* password, const KeyLibraryRef& library,
                 KeyFileContents& out) {
     const char* chosen = nullptr;
     if (!mac_within(p12)) return kErrKeyIterations;
     if (!pkcs12_password(p12, password, chosen)) return kErrKeyPassword;
     if (!contents_within(p12, chosen)) return kErrKeyIterations;
+    if (!PKCS12_mac_present(p12) && chosen && *chosen) {
+        Pkcs12Parts parts;
+        if (!parse_without_mac(p12, chosen, library, parts)) return kErrKeyPassword;
+        // The certificate of the key first, the others in file order.
+        auto own = std::find_if(parts.certificates.begin(), parts.certificates.end(),
+                                [&](const std::unique_ptr<X509, X509Free>& c) {
+                                    return X509_check_private_key(c.get(), parts.key.get()) == 1;
+                                });
+        if (own != parts.certificates.end()) std::rotate(parts.certificates.begin(), own, own + 1);
+        const int accepted = accept_key(std::move(parts.key), library, out);
+        if (accepted != 0) return accepted;
+        for (const auto& certificate : parts.certificates)
+            append_der(certificate.get(), out.certificates);
+        return 0;
+    }
     EVP_PKEY* rawKey = nullptr;
     X509* rawCertificate = nullptr;
     STACK_OF(X509)* rawOthers = nullptr;

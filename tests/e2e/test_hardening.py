@@ -297,6 +297,7 @@ class HardeningTest(TempDirTest):
         d = self.keys
         p12 = os.path.join(d, "k.p12")
         legacy = os.path.join(d, "legacy.p12")
+        nomac = os.path.join(d, "nomac.p12")
         p8 = os.path.join(d, "k.p8")
         scrypt = os.path.join(d, "scrypt.p8")
         if not os.path.exists(p12):
@@ -304,6 +305,7 @@ class HardeningTest(TempDirTest):
                     "-passout", "pass:pw", "-iter", str(MARK)]
             check(base + ["-out", p12])
             check(base + ["-legacy", "-out", legacy])
+            check(base + ["-nomac", "-out", nomac])
             check(["openssl", "pkcs8", "-topk8", "-in", self.key, "-outform", "DER", "-out", p8,
                    "-passout", "pass:pw", "-iter", str(MARK)])
             check(["openssl", "pkcs8", "-topk8", "-in", self.key, "-outform", "DER", "-out",
@@ -325,6 +327,8 @@ class HardeningTest(TempDirTest):
             ("PKCS#12, MAC", p12, mac),
             ("PKCS#12, PBES2/PBKDF2 key and certificates", p12, contents),
             ("PKCS#12, legacy PBE", legacy, contents),
+            # Read bag by bag: OpenSSL's own reader refuses any password here.
+            ("PKCS#12 without a MAC", nomac, anywhere),
             ("encrypted PKCS#8 DER", p8, anywhere),
             ("encrypted PKCS#8 DER, scrypt", scrypt, work),
         ]
