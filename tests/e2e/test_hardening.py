@@ -199,7 +199,7 @@ class HardeningTest(TempDirTest):
                     if os.path.exists(target):
                         os.rename(target, moved)
                     os.mkfifo(target)
-                r = self.cli(*args, env=dict(extra_env or os.environ))
+                r = self.cli(*args, env=dict(os.environ, **extra_env))
                 if entry:
                     if os.path.lexists(target):
                         os.unlink(target)
