@@ -245,8 +245,8 @@ class HardeningTest(TempDirTest):
                 self.assertIn(words, r.stderr)
                 self.assertEqual(os.path.exists(out), rc == 0)
 
-    @unittest.skipUnless(os.path.exists(SOFTHSM) and shutil.which("softhsm2-util"),
-                         "softhsm2 is needed (make deps)")
+    @unittest.skipUnless(os.path.exists(SOFTHSM) and shutil.which("softhsm2-util") and
+                         shutil.which("pkcs11-tool"), "softhsm2 and opensc are needed (make deps)")
     def test_pin_sources_that_cannot_be_read_are_named(self):
         tokens = self.path("tokens")
         os.mkdir(tokens)
