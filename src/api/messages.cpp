@@ -1,5 +1,7 @@
 #include "api/messages.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
@@ -126,12 +128,25 @@ std::string file_reason(int32_t detail) {
     return detail != 0 ? ": " + file_fault_text(detail) : std::string();
 }
 
+// Why the certificate or key file at `path` cannot be opened, asked again
+// for the message (the open neither waits nor reads).
+std::string open_reason(const std::string& path) {
+    int reason = 0;
+    const int handle = open_regular_file(path.c_str(), &reason);
+    if (handle >= 0) ::close(handle);
+    return file_reason(reason);
+}
+
 std::string explain(int32_t code, const CallFiles& f, int32_t detail) {
     if (code == FONTSEAL_E_FONT_DIRECTORY && font_kind(detail)) return f.input + font_kind(detail);
     if (code == FONTSEAL_E_INPUT_OPEN && detail != 0)
         return "cannot open input font " + f.input + file_reason(detail);
     if (code == FONTSEAL_E_OUTPUT_CREATE && detail != 0)
         return "cannot create output font " + f.output + file_reason(detail);
+    if (code == FONTSEAL_E_CERT_OPEN && !f.cert.empty())
+        return "cannot open certificate file " + f.cert + open_reason(f.cert);
+    if (code == FONTSEAL_E_KEY_OPEN && !f.key.empty())
+        return "cannot open private-key file " + f.key + open_reason(f.key);
     for (const Explanation& e : kExplanations) {
         if (code < e.first || code > e.last) continue;
         switch (e.subject) {
