@@ -44,7 +44,7 @@ clean:
 FUZZ_BUILD_DIR ?= $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = font der x509 pkcs7 cert_loader codec pvk verify rfc3161_reply \
-  countersignature_reply url
+  countersignature_reply url key_file
 
 .PHONY: fuzz-build fuzz
 fuzz-build: deps

@@ -496,6 +496,50 @@ URL_SEEDS = ["http://tsa.example/ts", "https://TSA.example:8443/a/b?c=d#e",
              "http://host:99999/"]
 
 
+def key_file_seeds(path, pvk):
+    """Every form of key file the library reads, made by openssl from the
+    seeds' RSA key (and its EC key, which must be refused), behind the
+    password byte: 0x02 for "secret", 0x00 for none."""
+    key, cert = path("a.key"), path("a.pem")
+    out = dict(pvk)
+    made = {
+        "pkcs8.pem": ["pkey", "-in", key],
+        "pkcs1.pem": ["rsa", "-in", key, "-traditional"],
+        "pkcs1-enc.pem": ["rsa", "-in", key, "-traditional", "-aes256", "-passout",
+                          "pass:secret"],
+        "pkcs8-enc.pem": ["pkcs8", "-topk8", "-in", key, "-v2", "aes-256-cbc", "-iter", "64",
+                          "-passout", "pass:secret"],
+        "pkcs8-enc-3des.pem": ["pkcs8", "-topk8", "-in", key, "-v1", "PBE-SHA1-3DES", "-iter",
+                               "64", "-passout", "pass:secret"],
+        "pkcs8.der": ["pkey", "-in", key, "-outform", "DER"],
+        "pkcs1.der": ["rsa", "-in", key, "-traditional", "-outform", "DER"],
+        "pkcs8-scrypt.der": ["pkcs8", "-topk8", "-in", key, "-scrypt", "-scrypt_N", "16",
+                             "-scrypt_r", "1", "-scrypt_p", "1", "-outform", "DER",
+                             "-passout", "pass:secret"],
+        "pkcs8-enc.der": ["pkcs8", "-topk8", "-in", key, "-v2", "aes-128-cbc", "-iter", "64",
+                          "-outform", "DER", "-passout", "pass:secret"],
+        "aes.p12": ["pkcs12", "-export", "-inkey", key, "-in", cert, "-iter", "64",
+                    "-passout", "pass:secret"],
+        "legacy.p12": ["pkcs12", "-export", "-legacy", "-inkey", key, "-in", cert, "-iter",
+                       "64", "-passout", "pass:secret"],
+        "nomac.p12": ["pkcs12", "-export", "-nomac", "-inkey", key, "-in", cert, "-iter", "64",
+                      "-passout", "pass:secret"],
+        "empty-password.p12": ["pkcs12", "-export", "-inkey", key, "-in", cert, "-iter", "64",
+                               "-passout", "pass:"],
+        "keyless.p12": ["pkcs12", "-export", "-nokeys", "-in", cert, "-iter", "64",
+                        "-passout", "pass:secret"],
+    }
+    for name, args in made.items():
+        openssl(*args, "-out", path("seed-" + name))
+        out[name] = read(path("seed-" + name))
+    openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out",
+            path("seed-ec.pem"))
+    out["ec.pem"] = read(path("seed-ec.pem"))
+    return {name: (b"\x00" if name in ("none.pvk", "pkcs8.pem", "pkcs1.pem", "pkcs8.der",
+                                        "pkcs1.der", "ec.pem", "empty-password.p12")
+                   else b"\x02") + data for name, data in out.items()}
+
+
 def main(out):
     logging.disable(logging.WARNING)  # the subsetter's notes on dropped tables
     work = tempfile.mkdtemp(prefix="fontseal-seeds-")
@@ -561,6 +605,8 @@ def make(work):
     openssl(*to_pvk, "-pvk-weak", "-out", path("weak.pvk"))
     openssl(*to_pvk, "-pvk-none", "-out", path("none.pvk"))
     strong, weak, none = (read(path(n + ".pvk")) for n in ("strong", "weak", "none"))
+    key_files = key_file_seeds(path, {"strong.pvk": strong, "weak.pvk": weak,
+                                      "none.pvk": none})
 
     # Fonts: a TrueType and a CFF font cut to a few glyphs, one of them
     # signed, and small hand-made ones.
@@ -610,6 +656,7 @@ def make(work):
                         "bundle.b64w": wide(bundle_text), "ec.der": c_der},
         "codec": {"cert.pem": a_pem, "bundle.b64": bundle_text, "signed.eml": read(
             path("signed.eml")), "part.mime": mime},
+        "key_file": key_files,
         "pvk": {"strong.pvk": b"\x02" + strong, "weak.pvk": b"\x02" + weak,
                 "none.pvk": b"\x00" + none,
                 "given-password.pvk": bytes([3 | 6 << 2]) + b"secret" + strong},

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -79,6 +81,7 @@ const char kSignUsage[] =
     "\n"
     "Password (never taken as an argument):\n"
     "  --password-file FILE   read the key password from the first line of FILE\n"
+    "                         (- for standard input; at most 4096 bytes)\n"
     "  --password-env NAME    read the key password from environment variable NAME\n"
     "                         Without either, an encrypted key's password is asked\n"
     "                         for on the terminal; an unencrypted key needs none.\n"
@@ -86,6 +89,7 @@ const char kSignUsage[] =
     "Token keys (--key 'pkcs11:token=NAME;object=LABEL' or ...;id=%01, or a\n"
     "--store entry on a token):\n"
     "  --pin-file FILE        read the token PIN from the first line of FILE\n"
+    "                         (- for standard input; at most 4096 bytes)\n"
     "  --pin-env NAME         read the token PIN from environment variable NAME\n"
     "                         Without either, FONTSEAL_PIN_SOURCE (file:PATH or\n"
     "                         env:NAME), else the PIN is asked for on the terminal.\n"
@@ -330,6 +334,22 @@ int validate(const CLI::App& app, SignArgs& args) {
                          tidy_path(args.outDir));
     }
     struct stat st;
+    if (::stat(args.outDir.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) return usage("--out-dir " + args.outDir + " is not a directory");
+        return -1;
+    }
+    // A folder that is not there yet is made, with its parents, as mkdir -p
+    // would (0777 less the umask).
+    std::string made;
+    for (size_t at = 0; at != std::string::npos;) {
+        at = args.outDir.find('/', at + 1);
+        made = args.outDir.substr(0, at);
+        if (::mkdir(made.c_str(), 0777) != 0 && errno != EEXIST) {
+            std::fprintf(stderr, "fontseal sign: cannot create --out-dir %s: %s\n",
+                         args.outDir.c_str(), std::strerror(errno));
+            return kExitFailed;
+        }
+    }
     if (::stat(args.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return usage("--out-dir " + args.outDir + " is not a directory");
     return -1;
@@ -589,7 +609,22 @@ int sign_family(const Signer& signer, const SignArgs& args, bool unasked) {
         }
     };
     std::vector<std::thread> workers;
-    for (size_t i = 0; i < jobs; ++i) workers.emplace_back(work);
+    for (size_t i = 0; i < jobs; ++i) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error& e) {
+            // No font is begun any more; those begun are finished whole.
+            next = members.size();
+            for (std::thread& worker : workers) worker.join();
+            size_t done = 0;
+            for (const FamilyMember& m : members) done += m.done && m.result == FONTSEAL_OK;
+            std::fprintf(stderr,
+                         "fontseal sign: cannot start worker thread %zu of %zu: %s; %zu of %zu "
+                         "fonts signed, no partial files (try a smaller --jobs)\n",
+                         i + 1, jobs, e.code().message().c_str(), done, members.size());
+            return kExitFailed;
+        }
+    }
 
     int signed_count = 0, failed = 0, without_stamp = 0;
     std::string certificateSaid;

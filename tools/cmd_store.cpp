@@ -47,6 +47,7 @@ const char kStoreUsage[] =
     "  --key FILE             private key: PVK, PEM (PKCS#1 or PKCS#8, encrypted or\n"
     "                         not), DER PKCS#8, or PKCS#12 (.pfx/.p12); RSA only\n"
     "  --password-file FILE   read the key password from the first line of FILE\n"
+    "                         (- for standard input; at most 4096 bytes)\n"
     "  --password-env NAME    read the key password from environment variable NAME\n"
     "                         Without either, an encrypted key's password is asked\n"
     "                         for on the terminal.\n"

@@ -1,5 +1,8 @@
 // fontseal: sign TrueType and OpenType fonts.
+#include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,7 +10,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -39,6 +41,8 @@ namespace {
 
 using namespace fontseal_cli;
 
+constexpr size_t kSignalThreadStack = 256 * 1024;
+
 std::string top_usage(const std::vector<Command>& commands) {
     std::string text =
         "Usage: fontseal COMMAND [OPTIONS] ...\n"
@@ -64,26 +68,53 @@ std::string top_usage(const std::vector<Command>& commands) {
 // SIGINT, SIGTERM and SIGHUP are taken by one thread that waits for them:
 // it removes the library's temporary outputs and ends the process with
 // 128 + the signal's number, as a shell reports a process the signal killed.
-void stop_cleanly_on_signals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
-    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-    std::thread([signals] {
-        int received = 0;
-        if (sigwait(&signals, &received) != 0) return;
-        fontseal_remove_temporaries();
-        stop_running_processes();
-        {
-            std::lock_guard<std::mutex> hold(summary_lock);
-            if (interrupt_summary) {
-                const std::string line = interrupt_summary() + "\n";
-                std::fputs(line.c_str(), stdout);
-                std::fflush(stdout);
-            }
+// The thread gets a small stack of its own rather than the default one
+// (as large as the stack limit), so a tight address-space limit still lets
+// it start. False, with errno's reason in `error`, when it cannot start.
+sigset_t g_stopSignals;
+
+void* wait_for_stop(void*) {
+    int received = 0;
+    if (sigwait(&g_stopSignals, &received) != 0) return nullptr;
+    fontseal_remove_temporaries();
+    stop_running_processes();
+    {
+        std::lock_guard<std::mutex> hold(summary_lock);
+        if (interrupt_summary) {
+            const std::string line = interrupt_summary() + "\n";
+            std::fputs(line.c_str(), stdout);
+            std::fflush(stdout);
         }
-        _exit(128 + received);
-    }).detach();
+    }
+    _exit(128 + received);
+}
+
+bool stop_cleanly_on_signals(std::string& error) {
+    sigemptyset(&g_stopSignals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&g_stopSignals, s);
+    if (pthread_sigmask(SIG_BLOCK, &g_stopSignals, nullptr) != 0) return true;
+    pthread_attr_t attributes;
+    pthread_t thread;
+    int failed = pthread_attr_init(&attributes);
+    if (failed == 0) {
+        pthread_attr_setstacksize(&attributes, kSignalThreadStack);
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        failed = pthread_create(&thread, &attributes, wait_for_stop, nullptr);
+        pthread_attr_destroy(&attributes);
+    }
+    if (failed == 0) return true;
+    pthread_sigmask(SIG_UNBLOCK, &g_stopSignals, nullptr);
+    error = std::strerror(failed);
+    return false;
+}
+
+// Commands that may hold a password, a PIN or a decrypted key keep them out
+// of core files: no core is written, and no other process of the user may
+// read the process's memory.
+void keep_secrets_out_of_core_files() {
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const struct rlimit none = {0, 0};
+    setrlimit(RLIMIT_CORE, &none);
 }
 
 int run_command(const Command& command, int argc, char** argv) {
@@ -134,7 +165,13 @@ int main(int argc, char** argv) {
     }
     for (const Command& command : commands) {
         if (name != command.name) continue;
-        stop_cleanly_on_signals();
+        if (name == "sign" || name == "store") keep_secrets_out_of_core_files();
+        std::string error;
+        if (!stop_cleanly_on_signals(error)) {
+            std::fprintf(stderr, "fontseal %s: cannot start a thread: %s\n", name.c_str(),
+                         error.c_str());
+            return kExitFailed;
+        }
         return run_command(command, argc - 1, argv + 1);
     }
     std::fprintf(stderr, "fontseal: unknown command '%s'\n\n%s", printable(name).c_str(),

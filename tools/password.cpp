@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "fontseal/fontseal.h"
 #include "printable.h"
@@ -46,9 +45,11 @@ bool read_from_terminal(const std::string& key_path, std::string& password, std:
     std::string prompt = (pin ? "PIN for " : "Password for ") + printable(key_path) + ": ";
     (void)!::write(fd, prompt.data(), prompt.size());
     password.clear();
+    password.reserve(kMaxSecretLine + 1);
     char c;
     ssize_t n;
-    while ((n = ::read(fd, &c, 1)) == 1 && c != '\n') password.push_back(c);
+    while ((n = ::read(fd, &c, 1)) == 1 && c != '\n')
+        if (password.size() < kMaxSecretLine) password.push_back(c);
     if (restore) ::tcsetattr(fd, TCSAFLUSH, &saved);
     ::close(fd);
     c = 0;
@@ -57,6 +58,62 @@ bool read_from_terminal(const std::string& key_path, std::string& password, std:
         error = "cannot read the password from the terminal";
         return false;
     }
+    return true;
+}
+
+// The first line of the password or PIN file (standard input for "-"). A
+// pipe is welcome (--password-file <(pass show key)); a directory would read
+// as an empty password and be taken for a wrong one, and a file without a
+// line end in its first kMaxSecretLine bytes (/dev/zero) is refused rather
+// than read to exhaustion. The buffer is sized once, so no copy of the
+// secret is left behind in released memory.
+bool read_secret_file(const PasswordSource& source, std::string& secret, std::string& error) {
+    const bool standardInput = source.name == "-";
+    const std::string what =
+        std::string(source.pin ? "cannot read PIN file " : "cannot read password file ") +
+        (standardInput ? std::string("- (standard input)") : source.name);
+    int fd = 0;
+    if (!standardInput) {
+        do {
+            fd = ::open(source.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            error = what + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (!standardInput) ::close(fd);
+        error = what + ": it is a directory";
+        return false;
+    }
+    secret.clear();
+    secret.reserve(kMaxSecretLine + 1);
+    bool failed = false, tooLong = false;
+    char c = 0;
+    for (;;) {
+        // A byte at a time: what follows the line stays in a shared pipe.
+        ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed = true;
+        if (n <= 0 || c == '\n') break;
+        if (secret.size() >= kMaxSecretLine) {
+            tooLong = true;
+            break;
+        }
+        secret.push_back(c);
+    }
+    c = 0;
+    if (!standardInput) ::close(fd);
+    if (failed || tooLong) {
+        wipe(secret);
+        error = what + (tooLong ? ": its first line is longer than " +
+                                      std::to_string(kMaxSecretLine) + " bytes"
+                                : std::string(": ") + std::strerror(errno));
+        return false;
+    }
+    strip_line_end(secret);
     return true;
 }
 
@@ -78,34 +135,8 @@ bool read_password(const PasswordSource& source, const std::string& key_path, st
             password = value;
             return true;
         }
-        case PasswordSource::kFile: {
-            // A pipe is welcome (--password-file <(pass show key)); a
-            // directory would read as an empty password and be taken for a
-            // wrong one.
-            struct stat st;
-            if (::stat(source.name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-                error = std::string(source.pin ? "cannot read PIN file "
-                                               : "cannot read password file ") +
-                        source.name + ": it is a directory";
-                return false;
-            }
-            std::ifstream in(source.name, std::ios::binary);
-            if (!in) {
-                error = std::string(source.pin ? "cannot read PIN file "
-                                               : "cannot read password file ") +
-                        source.name + ": " + std::strerror(errno);
-                return false;
-            }
-            std::getline(in, password);
-            if (in.bad()) {
-                error = std::string(source.pin ? "cannot read PIN file "
-                                               : "cannot read password file ") +
-                        source.name;
-                return false;
-            }
-            strip_line_end(password);
-            return true;
-        }
+        case PasswordSource::kFile:
+            return read_secret_file(source, password, error);
         case PasswordSource::kTerminal:
             return read_from_terminal(key_path, password, error, source.pin);
     }

@@ -1,13 +1,18 @@
 // Where the key password comes from. It is never taken from the command line,
 // where other users and shell histories would see it.
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace fontseal_cli {
 
+// The longest password or PIN line read from a file, standard input or the
+// terminal.
+constexpr size_t kMaxSecretLine = 4096;
+
 struct PasswordSource {
     enum Kind { kNone, kEnv, kFile, kTerminal } kind = kNone;
-    std::string name;  // variable name or file path
+    std::string name;  // variable name or file path ("-": standard input)
     bool pin = false;  // a token's PIN (--pin-*) rather than a key file's password
 };
 

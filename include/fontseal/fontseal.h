@@ -141,6 +141,11 @@ enum {
                                      nothing was written */
 };
 
+/* A password-protected key file (PKCS#12, encrypted PKCS#8) asking for more
+ * than 10000000 MAC or key-derivation iterations: refused before any key is
+ * derived. */
+enum { FONTSEAL_E_KEY_ITERATIONS = -32 };
+
 /* Results of a key on a PKCS#11 token (key_path "pkcs11:..."). */
 enum {
     FONTSEAL_E_TOKEN_MODULE = -50,    /* the PKCS#11 module cannot be loaded or started */
@@ -148,7 +153,9 @@ enum {
                                          URI that names no key, or the token failed */
     FONTSEAL_E_TOKEN_PIN = -52,       /* the token refused the PIN (tried once, never again),
                                          or a PIN is needed and none was given */
-    FONTSEAL_E_TOKEN_PIN_LOCKED = -53 /* the token's PIN is locked */
+    FONTSEAL_E_TOKEN_PIN_LOCKED = -53, /* the token's PIN is locked */
+    FONTSEAL_E_TOKEN_PIN_SOURCE = -54  /* the PIN source FONTSEAL_PIN_SOURCE names cannot be
+                                          read; the token was not asked */
 };
 
 /* Time-stamp protocols of a request's servers. */

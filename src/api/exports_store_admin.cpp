@@ -247,6 +247,9 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
         case kStorePinRefused:
             fail_with(FONTSEAL_E_TOKEN_PIN,
                       explain_result(FONTSEAL_E_TOKEN_PIN, {"", "", "", who}), thumbprint);
+        case kStorePinSource:
+            fail_with(FONTSEAL_E_TOKEN_PIN_SOURCE,
+                      explain_result(FONTSEAL_E_TOKEN_PIN_SOURCE, {"", "", "", who}), thumbprint);
         case kStorePinLocked:
             fail_with(FONTSEAL_E_TOKEN_PIN_LOCKED,
                       explain_result(FONTSEAL_E_TOKEN_PIN_LOCKED, {"", "", "", who}), thumbprint);

@@ -1,17 +1,21 @@
 #include "api/messages.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "font/ot_errors.h"
+#include "platform/regular_file.h"
 
 namespace fontseal {
 
 namespace {
 
 // The file a message names.
-enum class Subject { kInput, kOutput, kCert, kKey, kCertAndKey, kTimestamp };
+enum class Subject { kInput, kOutput, kCert, kKey, kCertAndKey, kTimestamp, kPinSource };
 
 struct Explanation {
     int32_t first;  // the public codes this line explains, first..last
@@ -32,8 +36,7 @@ const Explanation kExplanations[] = {
     {FONTSEAL_E_OUTPUT_CREATE, FONTSEAL_E_OUTPUT_CREATE, Subject::kOutput,
      "cannot create output font ", ""},
     {FONTSEAL_E_FONT_DIRECTORY, FONTSEAL_E_FONT_DIRECTORY, Subject::kInput, "",
-     " is not a usable font: its table directory is damaged (more than 256 tables, "
-     "or a table reaching past the end of the file)"},
+     " is not a usable font: its table directory is damaged"},
     {FONTSEAL_E_CERT_OPEN, FONTSEAL_E_CERT_OPEN, Subject::kCert, "cannot open certificate file ",
      ""},
     {FONTSEAL_E_NO_CERTIFICATE, FONTSEAL_E_NO_CERTIFICATE, Subject::kCert,
@@ -48,6 +51,9 @@ const Explanation kExplanations[] = {
      " is not a private-key file in any known form (PVK, PEM, PKCS#8 or PKCS#12)"},
     {FONTSEAL_E_REQUEST, FONTSEAL_E_REQUEST, Subject::kInput, "malformed request for ",
      " (a required field is missing or a field has no allowed value)"},
+    {FONTSEAL_E_KEY_ITERATIONS, FONTSEAL_E_KEY_ITERATIONS, Subject::kKey, "the key file ",
+     " asks for more than 10000000 key-derivation iterations and is refused (export it "
+     "again with a usual count)"},
     {FONTSEAL_E_KEY_PASSWORD, FONTSEAL_E_KEY_PASSWORD, Subject::kKey,
      "the password does not open the private-key file ", ""},
     {FONTSEAL_E_NO_MATCHING_CERT, FONTSEAL_E_NO_MATCHING_CERT, Subject::kCertAndKey, "", ""},
@@ -68,6 +74,7 @@ const Explanation kExplanations[] = {
      "the external signer's signature does not verify under the key of the first "
      "certificate in ",
      "; nothing was written"},
+    {FONTSEAL_E_TOKEN_PIN_SOURCE, FONTSEAL_E_TOKEN_PIN_SOURCE, Subject::kPinSource, "", ""},
     {FONTSEAL_E_UNSIGNED, FONTSEAL_E_UNSIGNED, Subject::kInput, "", " carries no signature"},
     {FONTSEAL_E_NOT_VERIFIED, FONTSEAL_E_NOT_VERIFIED, Subject::kInput, "",
      " does not verify: a check of its signature failed"},
@@ -104,9 +111,47 @@ const char* font_kind(int32_t detail) {
             return " is not a TrueType or OpenType font";
         case kOtTooLarge:
             return " is too large: a font's tables must lie within 2 GiB";
+        case kOtFaultEmpty:
+            return " is an empty file, not a font";
+        case kOtFaultShortDirectory:
+            return " is not a usable font: the file ends inside its table directory";
+        case kOtFaultNoTables:
+            return " is not a usable font: its table directory lists no tables";
+        case kOtFaultTooManyTables:
+            return " is not a usable font, its table directory is damaged: it lists more than 256 "
+                   "tables";
+        case kOtFaultDuplicateTable:
+            return " is not a usable font, its table directory is damaged: it lists a table tag "
+                   "twice";
+        case kOtFaultPastEnd:
+            return " is not a usable font, its table directory is damaged: a table reaches past "
+                   "the end of the file";
+        case kOtFaultOverlap:
+            return " is not a usable font, its table directory is damaged: two of its tables "
+                   "overlap, or a table overlaps the table directory";
+        case kOtFaultShortHead:
+            return " is not a usable font, its table directory is damaged: its head table is too "
+                   "short";
+        case kOtFaultTooManyToWrite:
+            return " cannot be signed: with its DSIG table it would have more than 256 tables, "
+                   "more than fontseal reads";
         default:
             return nullptr;
     }
+}
+
+// Why a file could not be opened or created, after the file's name.
+std::string file_reason(int32_t detail) {
+    return detail != 0 ? ": " + file_fault_text(detail) : std::string();
+}
+
+// Why the certificate or key file at `path` cannot be opened, asked again
+// for the message (the open neither waits nor reads).
+std::string open_reason(const std::string& path) {
+    int reason = 0;
+    const int handle = open_regular_file(path.c_str(), &reason);
+    if (handle >= 0) ::close(handle);
+    return file_reason(reason);
 }
 
 std::string explain(int32_t code, const CallFiles& f, int32_t detail) {
@@ -116,6 +161,14 @@ std::string explain(int32_t code, const CallFiles& f, int32_t detail) {
         return "no certificate to sign with: " + f.key +
                " holds only a key (name a certificate file, or use a PKCS#12 file that "
                "carries its certificates)";
+    if (code == FONTSEAL_E_INPUT_OPEN && detail != 0)
+        return "cannot open input font " + f.input + file_reason(detail);
+    if (code == FONTSEAL_E_OUTPUT_CREATE && detail != 0)
+        return "cannot create output font " + f.output + file_reason(detail);
+    if (code == FONTSEAL_E_CERT_OPEN && !f.cert.empty())
+        return "cannot open certificate file " + f.cert + open_reason(f.cert);
+    if (code == FONTSEAL_E_KEY_OPEN && !f.key.empty())
+        return "cannot open private-key file " + f.key + open_reason(f.key);
     for (const Explanation& e : kExplanations) {
         if (code < e.first || code > e.last) continue;
         switch (e.subject) {
@@ -129,6 +182,15 @@ std::string explain(int32_t code, const CallFiles& f, int32_t detail) {
                 return e.before + f.key + e.after;
             case Subject::kCertAndKey:
                 return "none of the certificates in " + f.cert + " belongs to the key in " + f.key;
+            case Subject::kPinSource: {
+                // The source's name only, never what it holds.
+                const char* source = std::getenv("FONTSEAL_PIN_SOURCE");
+                return "cannot read the PIN for " + f.key + " from FONTSEAL_PIN_SOURCE" +
+                       (source ? std::string("=") + source : std::string()) +
+                       " (no such file or variable, a directory, nothing in it, a first line "
+                       "longer than 4096 bytes, or not file:PATH or env:NAME); the token was "
+                       "not asked";
+            }
             case Subject::kTimestamp:
                 return "no valid time stamp for " + f.input + " from " + f.timestampServers +
                        "; nothing was written";

@@ -26,6 +26,8 @@ int32_t result_for(Stage stage, int32_t code) {
                     return FONTSEAL_E_KEY_TYPE;
                 case kErrKeyFormat:
                     return FONTSEAL_E_KEY_FORMAT;
+                case kErrKeyIterations:
+                    return FONTSEAL_E_KEY_ITERATIONS;
                 default:
                     return FONTSEAL_E_KEY_READ;
             }
@@ -51,6 +53,8 @@ int32_t result_for(Stage stage, int32_t code) {
                     return FONTSEAL_E_TOKEN_PIN;
                 case kErrTokenPinLocked:
                     return FONTSEAL_E_TOKEN_PIN_LOCKED;
+                case kErrTokenPinSource:
+                    return FONTSEAL_E_TOKEN_PIN_SOURCE;
                 case kErrTokenKeyNotRsa:
                     return FONTSEAL_E_KEY_TYPE;
                 default:
@@ -67,7 +71,9 @@ int32_t result_for_current_exception(int32_t* detail) {
     } catch (const StageFailure& f) {
         return result_for(f.stage, f.code);
     } catch (const OT_EXCEPTION& e) {
-        if (detail) *detail = e.code;
+        // The detail names the fault for the message: the reason where the
+        // font layer knew one, else the kind of input.
+        if (detail) *detail = e.reason != 0 ? e.reason : e.code;
         switch (e.code) {
             case kOtBadDirectory:
             case kOtWoff:

@@ -8,7 +8,12 @@ namespace fontseal {
 
 struct OT_EXCEPTION {
     int32_t code;
-    explicit OT_EXCEPTION(int32_t c) : code(c) {}
+    // What exactly was wrong, where the code alone does not say: a kOtFault*
+    // value for kOtBadDirectory, the system's reason (an errno value, or a
+    // platform/regular_file.h kFile* value) for kOtCannotOpen and
+    // kOtCannotCreate; 0 when nothing more is known.
+    int32_t reason;
+    explicit OT_EXCEPTION(int32_t c, int32_t r = 0) : code(c), reason(r) {}
 };
 
 enum : int32_t {
@@ -29,6 +34,19 @@ enum : int32_t {
     kOtWoffMember = -15,           // a collection member wrapped as WOFF or WOFF2
     kOtTooManyMembers = -16,       // a collection of more fonts than we take
     kOtCollectionDirectory = -17,  // a collection header, member or table out of place
+};
+
+// The reasons of kOtBadDirectory, so a message can name the fault found.
+enum : int32_t {
+    kOtFaultEmpty = -30,           // the file is empty
+    kOtFaultShortDirectory = -31,  // the file ends inside the table directory
+    kOtFaultNoTables = -32,        // the directory lists no table
+    kOtFaultTooManyTables = -33,   // more tables than fontseal reads
+    kOtFaultDuplicateTable = -34,  // a tag other than DSIG listed twice
+    kOtFaultPastEnd = -35,         // a table reaches past the end of the file
+    kOtFaultOverlap = -36,         // tables share bytes, or a table lies over the directory
+    kOtFaultShortHead = -37,       // the head table is too short to hold its fields
+    kOtFaultTooManyToWrite = -38,  // the written font would hold more tables than are read
 };
 
 }  // namespace fontseal

@@ -29,7 +29,6 @@ constexpr int32_t kRecordSize = 16;
 // hold its bytes in memory.
 constexpr uint32_t kCopyChunk = 1 << 20;
 // 16 x count must fit the 16-bit rangeShift of the directory header.
-constexpr int32_t kMaxWritableTables = 4095;
 
 void seekExactly(OTStream& stream, int32_t offset) {
     if (stream.seek(offset, SeekOrigin::kBegin) != offset) throw error(kErrShortTransfer);
@@ -103,13 +102,17 @@ int32_t OTFont::readDirectory() {
     uint8_t header[kHeaderSize];
     int32_t got = input_->read(header, kHeaderSize);
     if (got >= 4) checkVersion(loadBE32(header));
-    if (got != kHeaderSize) throw OT_EXCEPTION(kOtBadDirectory);
+    if (got != kHeaderSize)
+        throw OT_EXCEPTION(kOtBadDirectory,
+                           got <= 0 && fileSize == 0 ? kOtFaultEmpty : kOtFaultShortDirectory);
     uint16_t numTables = loadBE16(header + 4);
-    if (numTables == 0 || numTables > kMaxTables) throw OT_EXCEPTION(kOtBadDirectory);
+    if (numTables == 0) throw OT_EXCEPTION(kOtBadDirectory, kOtFaultNoTables);
+    if (numTables > kMaxTables) throw OT_EXCEPTION(kOtBadDirectory, kOtFaultTooManyTables);
 
     for (uint16_t i = 0; i < numTables; ++i) {
         uint8_t record[kRecordSize];
-        if (!readExactly(*input_, record, kRecordSize)) throw OT_EXCEPTION(kOtBadDirectory);
+        if (!readExactly(*input_, record, kRecordSize))
+            throw OT_EXCEPTION(kOtBadDirectory, kOtFaultShortDirectory);
         std::unique_ptr<OTTable> table = createTable(reinterpret_cast<const char*>(record));
         if (!table) throw OT_EXCEPTION(kOtBadDirectory);
         uint32_t checksum = loadBE32(record + 4);
@@ -126,10 +129,11 @@ int32_t OTFont::readDirectory() {
         }
         // Both ends must lie in the file; summed in 64 bits so that a huge
         // length cannot wrap around to a small end.
-        if (static_cast<uint64_t>(offset) + length > fileSize) throw OT_EXCEPTION(kOtBadDirectory);
+        if (static_cast<uint64_t>(offset) + length > fileSize)
+            throw OT_EXCEPTION(kOtBadDirectory, kOtFaultPastEnd);
         appendTable(std::move(table));
     }
-    if (tables_.count() == 0) throw OT_EXCEPTION(kOtBadDirectory);
+    if (tables_.count() == 0) throw OT_EXCEPTION(kOtBadDirectory, kOtFaultNoTables);
 
     // A tag listed twice leaves it open which table is meant; only DSIG
     // entries, which the signing passes drop, may repeat.
@@ -139,7 +143,7 @@ int32_t OTFont::readDirectory() {
     }
     std::sort(tags.begin(), tags.end());
     if (std::adjacent_find(tags.begin(), tags.end()) != tags.end()) {
-        throw OT_EXCEPTION(kOtBadDirectory);
+        throw OT_EXCEPTION(kOtBadDirectory, kOtFaultDuplicateTable);
     }
 
     // No table shares bytes with another or with the directory, so the
@@ -155,7 +159,7 @@ int32_t OTFont::readDirectory() {
     uint64_t taken = static_cast<uint64_t>(startOffset_) + kHeaderSize +
                      static_cast<uint64_t>(kRecordSize) * numTables;
     for (const auto& span : spans) {
-        if (span.first < taken) throw OT_EXCEPTION(kOtBadDirectory);
+        if (span.first < taken) throw OT_EXCEPTION(kOtBadDirectory, kOtFaultOverlap);
         taken = span.second;
     }
 
@@ -179,8 +183,10 @@ OTLayout OTFont::layout(OTLayoutOrder dataOrder) {
                          return a->tagValue() < b->tagValue();
                      });
     const int32_t count = tables_.count();
-    // A font of no tables would not read back.
-    if (count == 0 || count > kMaxWritableTables) throw OT_EXCEPTION(kOtBadDirectory);
+    // One limit for reading and writing: a font of no tables, or of more
+    // than fontseal reads, would not read back, so it is never written.
+    if (count == 0) throw OT_EXCEPTION(kOtBadDirectory, kOtFaultNoTables);
+    if (count > kMaxTables) throw OT_EXCEPTION(kOtBadDirectory, kOtFaultTooManyToWrite);
 
     OTLayout layout;
     const size_t directoryLength = kHeaderSize + static_cast<size_t>(kRecordSize) * count;

@@ -58,9 +58,10 @@ public:
     // sorts the list by tag, gives every table its output offset and
     // checksum and computes head's checkSumAdjustment. OT_EXCEPTION -6 for a
     // table that is neither raw nor rebuilt, -3 for raw tables without input,
-    // kOtTooLarge for a font longer than 32-bit signed positions reach.
-    // kFile orders the data by input offset instead (tables without input
-    // offset keep the writer's order relative to one another).
+    // kOtTooLarge for a font longer than 32-bit signed positions reach,
+    // -2 (kOtFaultTooManyToWrite) for more than kMaxTables tables: a font
+    // is never written that readDirectory would refuse. kFile orders the data by input offset
+    // instead (tables without input offset keep the writer's order relative to one another).
     OTLayout layout(OTLayoutOrder order = OTLayoutOrder::kWriter);
     // Sends the bytes of `layout`, made by layout() on this font, to `sink`
     // front to back; raw tables are taken from the input, in place when it
@@ -96,6 +97,7 @@ public:
     };
     static SearchParams searchParams(uint16_t count);
 
+    // The most tables a font may have, read or written.
     static constexpr int32_t kMaxTables = 256;
     static constexpr uint32_t kVersionTrueType = 0x00010000;
     static constexpr uint32_t kVersionCff = 0x4F54544F;    // 'OTTO'

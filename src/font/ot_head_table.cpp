@@ -26,7 +26,7 @@ int32_t OTHeadTable::parse(OTStream* stream) {
         stream->seek(static_cast<int32_t>(inputOffset()), SeekOrigin::kBegin) !=
             static_cast<int32_t>(inputOffset()) ||
         !readExactly(*stream, b, kLength)) {
-        throw OT_EXCEPTION(kOtBadDirectory);
+        throw OT_EXCEPTION(kOtBadDirectory, kOtFaultShortHead);
     }
     version = loadBE32(b + 0);
     fontRevision = loadBE32(b + 4);

@@ -1,5 +1,7 @@
 #include "font/ot_passes.h"
 
+#include <errno.h>
+
 #include <climits>
 #include <utility>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "font/ot_buffered_file.h"
 #include "font/ot_file_stream.h"
 #include "platform/atomic_output.h"
+#include "platform/regular_file.h"
 #include "platform/rt_file.h"
 
 namespace fontseal {
@@ -16,13 +19,22 @@ namespace {
 
 const char kDsigTag[4] = {'D', 'S', 'I', 'G'};
 
+// Why the font at `path` could not be opened, asked again only once the
+// open has failed, for the message.
+int32_t open_fault(const char* path) {
+    int reason = 0;
+    const int handle = open_regular_file(path, &reason);
+    if (handle >= 0) rt_close(handle);
+    return reason;
+}
+
 }  // namespace
 
 OTSourceFont open_font(const char* path) {
     OTSourceFont source;
     auto* file = new OTFileStream(path, OpenMode::kRead);
     source.input.reset(file);
-    if (!file->isOk()) throw OT_EXCEPTION(kOtCannotOpen);
+    if (!file->isOk()) throw OT_EXCEPTION(kOtCannotOpen, open_fault(path));
     // The streams address the file with 32-bit signed positions.
     if (file->fileLength() > INT32_MAX) throw OT_EXCEPTION(kOtTooLarge);
     const int permissions = file->permissions() >= 0 ? file->permissions() : source.permissions;
@@ -68,10 +80,10 @@ uint64_t emit_signed_image(OTFont& font, OTChunkSink& sink, OTLayoutOrder order)
 
 void write_font_file(OTFont& font, const char* path, int permissions) {
     AtomicOutput target(path, permissions);
-    if (!target.create()) throw OT_EXCEPTION(kOtCannotCreate);
+    if (!target.create()) throw OT_EXCEPTION(kOtCannotCreate, target.reason());
     // Written front to back: nothing is ever read back from the file.
     OTBufferedFile output(target.tempPath(), OpenMode::kCreateWriteOnly);
-    if (!output.isOk()) throw OT_EXCEPTION(kOtCannotCreate);
+    if (!output.isOk()) throw OT_EXCEPTION(kOtCannotCreate, errno);
     struct Detach {
         OTFont& font;
         OTStream* previous;
@@ -82,7 +94,7 @@ void write_font_file(OTFont& font, const char* path, int permissions) {
     font.setOutput(&output);
     font.writeFont(layout);
     if (!output.close()) throw error(kErrShortTransfer);
-    if (!target.commit()) throw OT_EXCEPTION(kOtCannotCreate);
+    if (!target.commit()) throw OT_EXCEPTION(kOtCannotCreate, target.reason());
 }
 
 }  // namespace fontseal

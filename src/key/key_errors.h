@@ -21,6 +21,10 @@ enum : int32_t {
     kErrKeyNotRsa = -5822,
     // Content of no key-file form this library reads.
     kErrKeyFormat = -5823,
+    // The file asks for more key-derivation (or MAC) iterations than
+    // kMaxKeyIterations: refused before any key is derived, since deriving
+    // would keep the caller busy for hours.
+    kErrKeyIterations = -5824,
 };
 
 }  // namespace fontseal

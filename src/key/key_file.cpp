@@ -3,6 +3,7 @@
 #include <openssl/decoder.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
@@ -13,9 +14,9 @@
 
 #include "base/error.h"
 #include "base/memory_stream.h"
+#include "base/secure_bytes.h"
 #include "key/key_library.h"
 #include "key/pvk_reader.h"
-#include "base/secure_bytes.h"
 #include "platform/file_source.h"
 
 namespace fontseal {
@@ -41,6 +42,29 @@ struct X509Free {
 };
 struct X509StackFree {
     void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
+};
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct Pkcs7StackFree {
+    void operator()(STACK_OF(PKCS7) * stack) const { sk_PKCS7_pop_free(stack, PKCS7_free); }
+};
+struct BagStackFree {
+    void operator()(STACK_OF(PKCS12_SAFEBAG) * stack) const {
+        sk_PKCS12_SAFEBAG_pop_free(stack, PKCS12_SAFEBAG_free);
+    }
+};
+struct PbeFree {
+    void operator()(PBEPARAM* p) const { PBEPARAM_free(p); }
+};
+struct Pbe2Free {
+    void operator()(PBE2PARAM* p) const { PBE2PARAM_free(p); }
+};
+struct ScryptFree {
+    void operator()(SCRYPT_PARAMS* p) const { SCRYPT_PARAMS_free(p); }
+};
+struct Pbkdf2Free {
+    void operator()(PBKDF2PARAM* p) const { PBKDF2PARAM_free(p); }
 };
 
 // Clears OpenSSL's error queue on every way out, so a failed attempt leaves
@@ -123,9 +147,34 @@ int accept_key(EvpPkeyPtr key, const KeyLibraryRef& library, KeyFileContents& ou
     return 0;
 }
 
+bool sealed_within(const X509_SIG* sealed);
+
+// An encrypted PKCS#8 block's count (the older PEM encryption headers
+// derive their key in one step).
+bool pem_within(const SecureBytes& bytes, const PemScan& scan) {
+    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(
+        bytes.data() + scan.keyStart, static_cast<int>(bytes.size() - scan.keyStart)));
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* data = nullptr;
+    long length = 0;
+    if (!bio || PEM_read_bio(bio.get(), &name, &header, &data, &length) != 1) return true;
+    bool within = true;
+    if (std::strcmp(name, "ENCRYPTED PRIVATE KEY") == 0) {
+        const unsigned char* at = data;
+        std::unique_ptr<X509_SIG, X509SigFree> sealed(d2i_X509_SIG(nullptr, &at, length));
+        within = !sealed || sealed_within(sealed.get());
+    }
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
+    return within;
+}
+
 int load_pem(const SecureBytes& bytes, const PemScan& scan, const char* password,
              const KeyLibraryRef& library, KeyFileContents& out) {
     if (!scan.key) return kErrKeyFormat;
+    if (scan.encrypted && !pem_within(bytes, scan)) return kErrKeyIterations;
     // OpenSSL's decoder is handed the password itself, so that nobody is
     // ever asked for one, and starts at the key block, whatever precedes it.
     EVP_PKEY* raw = nullptr;
@@ -144,6 +193,117 @@ int load_pem(const SecureBytes& bytes, const PemScan& scan, const char* password
     EvpPkeyPtr key(raw);
     if (!decoded || !key) return scan.encrypted ? kErrKeyPassword : kErrKeyFile;
     return accept_key(std::move(key), library, out);
+}
+
+// ---- iteration counts ------------------------------------------------------
+// Every count is read from the file and judged before anything is derived
+// with it; a count that cannot be read is left to the decoder to refuse.
+
+bool count_within(const ASN1_INTEGER* count) {
+    if (!count) return true;  // absent: 1
+    uint64_t value = 0;
+    return ASN1_INTEGER_get_uint64(&value, count) != 1 || value <= kMaxKeyIterations;
+}
+
+// scrypt's work, N * r * p, judged as a count: OpenSSL's memory bound caps
+// N * r, but not the parallelisation p that multiplies the time.
+bool scrypt_within(const ASN1_TYPE* parameters) {
+    std::unique_ptr<SCRYPT_PARAMS, ScryptFree> scrypt(static_cast<SCRYPT_PARAMS*>(
+        ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(SCRYPT_PARAMS), parameters)));
+    if (!scrypt) return true;
+    uint64_t work = 1;
+    for (const ASN1_INTEGER* factor :
+         {scrypt->costParameter, scrypt->blockSize, scrypt->parallelizationParameter}) {
+        uint64_t value = 0;
+        if (!factor || ASN1_INTEGER_get_uint64(&value, factor) != 1) return true;
+        if (value > kMaxKeyIterations) return false;
+        work *= value == 0 ? 1 : value;
+        if (work > kMaxKeyIterations) return false;
+    }
+    return true;
+}
+
+// The iteration count of a password-based encryption algorithm: PKCS#5 v1
+// and PKCS#12 PBE parameters, or PBES2 with PBKDF2 or scrypt.
+bool algorithm_within(const X509_ALGOR* algorithm) {
+    if (!algorithm) return true;
+    const ASN1_OBJECT* oid = nullptr;
+    int type = 0;
+    const void* value = nullptr;
+    X509_ALGOR_get0(&oid, &type, &value, algorithm);
+    if (type != V_ASN1_SEQUENCE || !value) return true;
+    const ASN1_TYPE* parameters = algorithm->parameter;
+    if (OBJ_obj2nid(oid) == NID_pbes2) {
+        std::unique_ptr<PBE2PARAM, Pbe2Free> pbes2(static_cast<PBE2PARAM*>(
+            ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), parameters)));
+        if (!pbes2 || !pbes2->keyfunc) return true;
+        const ASN1_OBJECT* kdf = nullptr;
+        X509_ALGOR_get0(&kdf, nullptr, nullptr, pbes2->keyfunc);
+        if (OBJ_obj2nid(kdf) == NID_id_scrypt) return scrypt_within(pbes2->keyfunc->parameter);
+        if (OBJ_obj2nid(kdf) != NID_id_pbkdf2) return true;
+        std::unique_ptr<PBKDF2PARAM, Pbkdf2Free> pbkdf2(static_cast<PBKDF2PARAM*>(
+            ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbes2->keyfunc->parameter)));
+        return !pbkdf2 || count_within(pbkdf2->iter);
+    }
+    std::unique_ptr<PBEPARAM, PbeFree> pbe(
+        static_cast<PBEPARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBEPARAM), parameters)));
+    return !pbe || count_within(pbe->iter);
+}
+
+bool sealed_within(const X509_SIG* sealed) {
+    const X509_ALGOR* algorithm = nullptr;
+    X509_SIG_get0(sealed, &algorithm, nullptr);
+    return algorithm_within(algorithm);
+}
+
+bool bags_within(const STACK_OF(PKCS12_SAFEBAG) * bags, int depth = 0) {
+    for (int i = 0; bags && i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
+        const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+        switch (PKCS12_SAFEBAG_get_nid(bag)) {
+            case NID_pkcs8ShroudedKeyBag:
+                if (!sealed_within(PKCS12_SAFEBAG_get0_pkcs8(bag))) return false;
+                break;
+            case NID_safeContentsBag:
+                if (depth < 8 && !bags_within(PKCS12_SAFEBAG_get0_safes(bag), depth + 1))
+                    return false;
+                break;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+// The MAC's count, judged before the MAC is checked.
+bool mac_within(const PKCS12* p12) {
+    const ASN1_INTEGER* iterations = nullptr;
+    PKCS12_get0_mac(nullptr, nullptr, nullptr, &iterations, p12);
+    return count_within(iterations);
+}
+
+// Every count of the contents, judged before anything is decrypted with
+// it: the encrypted parts' own, and the key bags' inside them once those
+// parts (whose counts passed) are open. `password` is the one the MAC took.
+bool contents_within(const PKCS12* p12, const char* password) {
+    std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackFree> safes(PKCS12_unpack_authsafes(p12));
+    for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), BagStackFree> bags;
+        switch (OBJ_obj2nid(safe->type)) {
+            case NID_pkcs7_data:
+                bags.reset(PKCS12_unpack_p7data(safe));
+                break;
+            case NID_pkcs7_encrypted:
+                if (!safe->d.encrypted || !safe->d.encrypted->enc_data) break;
+                if (!algorithm_within(safe->d.encrypted->enc_data->algorithm)) return false;
+                bags.reset(PKCS12_unpack_p7encdata(safe, password, password ? -1 : 0));
+                break;
+            default:
+                break;
+        }
+        if (!bags_within(bags.get())) return false;
+    }
+    return true;
 }
 
 // The password a PKCS#12 MAC accepts: the caller's, or for an empty one
@@ -170,10 +330,96 @@ void append_der(X509* certificate, std::vector<std::vector<uint8_t>>& list) {
     list.push_back(std::move(der));
 }
 
+// What a PKCS#12 file holds, bag by bag.
+struct Pkcs12Parts {
+    EvpPkeyPtr key;
+    std::vector<std::unique_ptr<X509, X509Free>> certificates;
+};
+
+// False when a bag cannot be opened with `password`.
+bool collect_bags(const STACK_OF(PKCS12_SAFEBAG) * bags, const char* password,
+                  const KeyLibraryRef& library, Pkcs12Parts& parts, int depth = 0) {
+    for (int i = 0; bags && i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
+        const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+        switch (PKCS12_SAFEBAG_get_nid(bag)) {
+            case NID_keyBag:
+            case NID_pkcs8ShroudedKeyBag: {
+                if (parts.key) break;  // the first key, as PKCS12_parse takes it
+                std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8Free> owned;
+                const PKCS8_PRIV_KEY_INFO* info = PKCS12_SAFEBAG_get0_p8inf(bag);
+                if (PKCS12_SAFEBAG_get_nid(bag) == NID_pkcs8ShroudedKeyBag) {
+                    owned.reset(PKCS12_decrypt_skey_ex(bag, password, -1, library.get(), nullptr));
+                    if (!owned) return false;
+                    info = owned.get();
+                }
+                if (info) parts.key.reset(EVP_PKCS82PKEY_ex(info, library.get(), nullptr));
+                break;
+            }
+            case NID_certBag:
+                if (PKCS12_SAFEBAG_get_bag_nid(bag) == NID_x509Certificate)
+                    if (X509* certificate = PKCS12_SAFEBAG_get1_cert(bag))
+                        parts.certificates.emplace_back(certificate);
+                break;
+            case NID_safeContentsBag:
+                if (depth < 8 && !collect_bags(PKCS12_SAFEBAG_get0_safes(bag), password, library,
+                                               parts, depth + 1))
+                    return false;
+                break;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+// OpenSSL 3.0's PKCS12_parse refuses any password for a file without a MAC
+// (it asks the missing MAC to check it), so such a file, as `openssl pkcs12
+// -nomac` writes it, is read here bag by bag. False when the password does
+// not open it.
+bool parse_without_mac(PKCS12* p12, const char* password, const KeyLibraryRef& library,
+                       Pkcs12Parts& parts) {
+    std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackFree> safes(PKCS12_unpack_authsafes(p12));
+    if (!safes) return false;
+    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), BagStackFree> bags;
+        switch (OBJ_obj2nid(safe->type)) {
+            case NID_pkcs7_data:
+                bags.reset(PKCS12_unpack_p7data(safe));
+                break;
+            case NID_pkcs7_encrypted:
+                bags.reset(PKCS12_unpack_p7encdata(safe, password, -1));
+                if (!bags) return false;
+                break;
+            default:
+                break;
+        }
+        if (!collect_bags(bags.get(), password, library, parts)) return false;
+    }
+    return parts.key != nullptr;
+}
+
 int load_pkcs12(PKCS12* p12, const char* password, const KeyLibraryRef& library,
                 KeyFileContents& out) {
     const char* chosen = nullptr;
+    if (!mac_within(p12)) return kErrKeyIterations;
     if (!pkcs12_password(p12, password, chosen)) return kErrKeyPassword;
+    if (!contents_within(p12, chosen)) return kErrKeyIterations;
+    if (!PKCS12_mac_present(p12) && chosen && *chosen) {
+        Pkcs12Parts parts;
+        if (!parse_without_mac(p12, chosen, library, parts)) return kErrKeyPassword;
+        // The certificate of the key first, the others in file order.
+        auto own = std::find_if(parts.certificates.begin(), parts.certificates.end(),
+                                [&](const std::unique_ptr<X509, X509Free>& c) {
+                                    return X509_check_private_key(c.get(), parts.key.get()) == 1;
+                                });
+        if (own != parts.certificates.end()) std::rotate(parts.certificates.begin(), own, own + 1);
+        const int accepted = accept_key(std::move(parts.key), library, out);
+        if (accepted != 0) return accepted;
+        for (const auto& certificate : parts.certificates)
+            append_der(certificate.get(), out.certificates);
+        return 0;
+    }
     EVP_PKEY* rawKey = nullptr;
     X509* rawCertificate = nullptr;
     STACK_OF(X509)* rawOthers = nullptr;
@@ -199,6 +445,7 @@ int load_der(const SecureBytes& bytes, const char* password, const KeyLibraryRef
     }
     if (auto sealed = decode_der<X509_SIG, X509SigFree>(bytes, d2i_X509_SIG)) {
         out.form = KeyFileForm::kDer;
+        if (!sealed_within(sealed.get())) return kErrKeyIterations;
         const size_t length = password ? std::strlen(password) : 0;
         std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8Free> info(
             PKCS8_decrypt_ex(sealed.get(), password ? password : "", static_cast<int>(length),
@@ -251,6 +498,7 @@ int needs_password(const char* path) {
     if (scan.pem) return scan.key ? (scan.encrypted ? 1 : 0) : kErrKeyFormat;
 
     if (auto p12 = decode_der<PKCS12, Pkcs12Free>(bytes, d2i_PKCS12)) {
+        if (!mac_within(p12.get())) return kErrKeyIterations;
         if (PKCS12_mac_present(p12.get())) {
             const char* chosen = nullptr;
             return pkcs12_password(p12.get(), nullptr, chosen) ? 0 : 1;

@@ -14,6 +14,16 @@
 
 namespace fontseal {
 
+// The most iterations a password-protected key file may ask for, for its MAC
+// or for any key derivation (for scrypt, N * r * p): far above what any tool
+// writes (OpenSSL writes 2048, current tools up to a few hundred thousand).
+// (The fuzzers' build lowers it, so that no execution derives for seconds.)
+#if defined(FONTSEAL_FUZZ_BUILD)
+constexpr uint64_t kMaxKeyIterations = 4096;
+#else
+constexpr uint64_t kMaxKeyIterations = 10000000;
+#endif
+
 enum class KeyFileForm { kUnknown, kPvk, kPem, kDer, kPkcs12 };
 
 struct KeyFileContents {
@@ -30,6 +40,7 @@ struct KeyFileContents {
 //   kErrKeyPassword  the password does not open the key (in every form);
 //   kErrKeyNotRsa    a readable key of another kind;
 //   kErrKeyFormat    content of no form above;
+//   kErrKeyIterations  an iteration count above kMaxKeyIterations;
 //   kErrKeyFile / kErrKeyBlob  a file of a known form that cannot be read.
 // Raises error(kErrCannotOpen) when the file cannot be opened.
 int load_key_file(const char* path, const char* password, KeyFileContents& out);

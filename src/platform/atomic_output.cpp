@@ -1,7 +1,5 @@
 #include "platform/atomic_output.h"
 
-#include "platform/temp_files.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -11,6 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+
+#include "platform/regular_file.h"
+#include "platform/temp_files.h"
 
 namespace fontseal {
 
@@ -50,6 +51,7 @@ AtomicOutput::AtomicOutput(const char* destination, int permissions)
     destination_ = destination;
     if (destination_.back() == '/') {
         destination_.clear();
+        reason_ = EISDIR;
         return;
     }
     struct stat st;
@@ -61,6 +63,7 @@ AtomicOutput::AtomicOutput(const char* destination, int permissions)
         // A device, a FIFO or a directory is never replaced by a font.
         if (!S_ISREG(st.st_mode)) {
             destination_.clear();
+            reason_ = S_ISDIR(st.st_mode) ? EISDIR : kFileNotRegular;
             return;
         }
         keepMode_ = true;
@@ -70,6 +73,11 @@ AtomicOutput::AtomicOutput(const char* destination, int permissions)
 
 AtomicOutput::~AtomicOutput() {
     if (created_ && !committed_) temp_file_discard(temp_);
+}
+
+bool AtomicOutput::failed(int reason) {
+    reason_ = reason;
+    return false;
 }
 
 bool AtomicOutput::create() {
@@ -85,20 +93,22 @@ bool AtomicOutput::create() {
         // Someone else's file of that name is left alone; try the next name.
         if (errno != EEXIST) break;
     }
+    reason_ = errno;
     temp_.clear();
     return false;
 }
 
 bool AtomicOutput::commit() {
     if (!created_ || committed_) return false;
-    if (keepMode_ && ::chmod(temp_.c_str(), mode_) != 0) return false;
+    if (keepMode_ && ::chmod(temp_.c_str(), mode_) != 0) return failed(errno);
     // Whatever appeared at the destination since must be a regular file too.
     struct stat st;
-    if (::lstat(destination_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+    if (::lstat(destination_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return failed(S_ISDIR(st.st_mode) ? EISDIR : kFileNotRegular);
     // The data reaches the disk before the name does, so a crash never
     // leaves the destination naming a file with missing blocks.
-    if (!syncPath(temp_, O_RDONLY)) return false;
-    if (!temp_file_commit(temp_, destination_)) return false;
+    if (!syncPath(temp_, O_RDONLY)) return failed(errno);
+    if (!temp_file_commit(temp_, destination_)) return failed(errno);
     committed_ = true;
     // And the rename itself is made durable. The font is in place whatever
     // this says: a directory that cannot be synced is not an error here.

@@ -33,8 +33,14 @@ public:
     // permission bits of a destination that already existed. The file is
     // synced to disk before the rename and its directory after it.
     bool commit();
+    // Why create() or commit() failed: an errno value, or kFileNotRegular /
+    // EISDIR for a destination that is no regular file
+    // (platform/regular_file.h); 0 when that is not known.
+    int reason() const { return reason_; }
 
 private:
+    bool failed(int reason);
+
     std::string destination_;
     std::string temp_;
     bool created_ = false;
@@ -42,6 +48,7 @@ private:
     int permissions_ = 0600;
     bool keepMode_ = false;
     mode_t mode_ = 0;
+    int reason_ = 0;
 };
 
 }  // namespace fontseal

@@ -13,9 +13,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "platform/regular_file.h"
 
 namespace fontseal {
 
@@ -85,15 +88,27 @@ bool read_all(int fd, StoreBytes& out) {
     return false;
 }
 
+// An entry that is not a regular file (a FIFO would stall every store
+// call) is skipped with a warning; a missing one is simply absent.
 bool read_file(const std::string& path, StoreBytes& out) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return false;
+    int reason = 0;
+    Fd fd(open_regular_file(path.c_str(), &reason));
+    if (fd.get() < 0) {
+        if (reason == kFileNotRegular || reason == EISDIR)
+            std::fprintf(stderr, "fontseal: warning: skipping store entry %s: %s\n", path.c_str(),
+                         file_fault_text(reason).c_str());
+        return false;
+    }
     return read_all(fd.get(), out);
 }
 
 bool regular_file_exists(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode))
+        std::fprintf(stderr, "fontseal: warning: skipping store entry %s: %s\n", path.c_str(),
+                     file_fault_text(S_ISDIR(st.st_mode) ? EISDIR : kFileNotRegular).c_str());
+    return S_ISREG(st.st_mode);
 }
 
 bool ends_with(const std::string& text, const char* suffix) {
@@ -241,9 +256,10 @@ int no_password(char*, int, int, void*) { return -1; }
 std::string FileKeyRef::locator() const { return path_; }
 
 std::unique_ptr<StoreKeyProvider> FileKeyRef::open(uint32_t* fault) const {
-    Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    int reason = 0;
+    Fd fd(open_regular_file(path_.c_str(), &reason));
     if (fd.get() < 0) {
-        *fault = errno == ENOENT ? kStoreNoKeySet : kStoreBadKey;
+        *fault = reason == ENOENT ? kStoreNoKeySet : kStoreBadKey;
         return nullptr;
     }
     struct stat st;

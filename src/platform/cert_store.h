@@ -40,6 +40,7 @@ enum : uint32_t {
     kStoreNoToken = 0x8010000C,          // SCARD_E_NO_SMARTCARD: the token has gone
     kStorePinRefused = 0x8010006B,       // SCARD_W_WRONG_CHV: wrong PIN, or none given
     kStorePinLocked = 0x8010006C,        // SCARD_W_CHV_BLOCKED
+    kStorePinSource = 0x80100024,        // SCARD_E_FILE_NOT_FOUND: the PIN source cannot be read
 };
 
 // An opened private key that signs without giving itself away.

@@ -18,10 +18,13 @@ namespace {
 
 thread_local const CallerPin* current = nullptr;
 
-// Reads one line of `fd` into `pin`, without its line end. False when
-// nothing could be read.
+// Reads one line of `fd` into `pin`, without its line end, a byte at a time
+// so that nothing past the line is taken from a pipe. False when nothing
+// could be read, or when the line is longer than kMaxPinLine: a source that
+// never ends (/dev/zero) is given up on instead of read forever.
 bool read_line(int fd, SecureBytes& pin) {
     bool any = false;
+    bool fits = true;
     char c;
     for (;;) {
         ssize_t n = ::read(fd, &c, 1);
@@ -29,29 +32,38 @@ bool read_line(int fd, SecureBytes& pin) {
         if (n <= 0) break;
         any = true;
         if (c == '\n') break;
+        if (pin.size() >= kMaxPinLine) {
+            fits = false;
+            break;
+        }
         pin.push_back(static_cast<uint8_t>(c));
     }
     OPENSSL_cleanse(&c, sizeof c);
     if (!pin.empty() && pin.back() == '\r') pin.pop_back();
-    return any;
+    if (!fits) pin.clear();
+    return any && fits;
 }
 
 bool from_source(const char* source, SecureBytes& pin) {
     if (std::strncmp(source, "env:", 4) == 0) {
         const char* value = std::getenv(source + 4);
-        if (!value) throw error(kErrTokenPin);
+        if (!value || std::strlen(value) > kMaxPinLine) throw error(kErrTokenPinSource);
         pin.assign(value, value + std::strlen(value));
         return true;
     }
     if (std::strncmp(source, "file:", 5) == 0) {
-        int fd = ::open(source + 5, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw error(kErrTokenPin);
+        // A pipe is welcome (file:/dev/fd/3); a directory is not a PIN.
+        int fd;
+        do {
+            fd = ::open(source + 5, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) throw error(kErrTokenPinSource);
         bool read = read_line(fd, pin);
         ::close(fd);
-        if (!read) throw error(kErrTokenPin);
+        if (!read) throw error(kErrTokenPinSource);
         return true;
     }
-    throw error(kErrTokenPin);
+    throw error(kErrTokenPinSource);
 }
 
 // Asks on the controlling terminal with echo off; several threads signing

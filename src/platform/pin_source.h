@@ -32,8 +32,11 @@ bool caller_pin(SecureBytes& pin);
 
 // The PIN for `token` (a name shown in the prompt) from the first source
 // that has one. False when none has (no PIN given, no source named, no
-// terminal). Raises kErrTokenPin when the named source cannot be read: a
-// source that fails is a refused PIN, never an empty one sent to the token.
+// terminal). Raises kErrTokenPinSource when the named source cannot be read
+// (no such file or variable, a directory, nothing in it, a first line longer
+// than kMaxPinLine, a source of no known kind): the token is never sent an
+// empty or truncated PIN.
+constexpr size_t kMaxPinLine = 4096;
 bool token_pin(const std::string& token, SecureBytes& pin);
 
 }  // namespace fontseal

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <openssl/evp.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 
 #include "base/error.h"
 #include "platform/pin_source.h"
+#include "platform/regular_file.h"
 
 namespace fontseal {
 
@@ -186,6 +188,23 @@ std::map<std::string, std::weak_ptr<Pkcs11Module>>& registry() {
 
 }  // namespace
 
+// A module named by a path is loaded only if it is a regular file: the
+// loader would wait forever on a FIFO. It is loaded through the descriptor
+// that was checked, so the file cannot be swapped in between. A bare name
+// is the loader's to search for.
+static void* open_module(const std::string& path) {
+    if (path.find('/') == std::string::npos) return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const int fd = open_regular_file(path.c_str());
+    if (fd < 0) return nullptr;
+    const std::string checked = "/proc/self/fd/" + std::to_string(fd);
+    void* handle = dlopen(checked.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Without /proc the path itself; it was a regular file a moment ago.
+    if (!handle && ::access("/proc/self/fd", F_OK) != 0)
+        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ::close(fd);
+    return handle;
+}
+
 std::shared_ptr<Pkcs11Module> Pkcs11Module::load(const std::string& requested) {
     std::string path = requested;
     if (path.empty()) path = configured() ? std::getenv("FONTSEAL_PKCS11_MODULE") : kProxyModule;
@@ -195,7 +214,7 @@ std::shared_ptr<Pkcs11Module> Pkcs11Module::load(const std::string& requested) {
     // Owned plainly until it works: a failed load is undone under the lock.
     std::unique_ptr<Pkcs11Module> module(new Pkcs11Module());
     module->path_ = path;
-    module->handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    module->handle_ = open_module(path);
     if (!module->handle_) throw error(kErrTokenModule);
     auto getList =
         reinterpret_cast<CK_C_GetFunctionList>(dlsym(module->handle_, "C_GetFunctionList"));

@@ -31,6 +31,9 @@ enum : int32_t {
     kErrTokenFailure = -5846,
     // Not a usable pkcs11: URI.
     kErrTokenUri = -5847,
+    // The named PIN source (FONTSEAL_PIN_SOURCE) cannot be read; the token
+    // was not asked.
+    kErrTokenPinSource = -5848,
 };
 
 // What a pkcs11: URI (RFC 7512) names; empty fields match anything.

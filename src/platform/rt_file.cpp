@@ -7,6 +7,7 @@
 
 #include <climits>
 
+#include "platform/regular_file.h"
 #include "platform/rt_crt.h"
 
 namespace fontseal {
@@ -70,23 +71,9 @@ int rt_open(const char* path, OpenMode mode) {
         RuntimeOpen open = runtimeOpen(mode);
         return rt_open(path, open.flags, open.mode);
     }
-    // Files are read whole or at offsets, so only a regular file will do.
-    // The open itself must not wait: opening a FIFO blocks until a writer
-    // comes, and a device may block as well.
-    if (!path) return -1;
-    int fd;
-    do {
-        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
-    struct stat st;
-    int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    // Files are read whole or at offsets, so only a regular file will do,
+    // and the open must not wait (platform/regular_file.h).
+    return open_regular_file(path);
 }
 
 int rt_open(const char* path, int flags, int mode) {

@@ -1,7 +1,9 @@
 // The temporary outputs this process has created and not yet renamed into
 // place. A host that is told to stop (SIGINT, SIGTERM, SIGHUP) removes them
 // all, and a temporary left behind by a process that was killed outright is
-// recognised by its name and removed the next time anyone writes beside it.
+// recognised and removed the next time anyone writes beside it: its writer
+// holds an flock(2) lock on it for as long as it lives, and only a file
+// whose lock nobody holds (and whose name's process is gone) is stale.
 #pragma once
 #include <string>
 
@@ -27,8 +29,10 @@ void temp_file_discard(const std::string& path);
 // a lock, so it must not run inside a signal handler).
 void temp_files_remove_all();
 
-// Removes temporaries in `directory` whose names say they belong to a
-// process that no longer exists and that belong to the current user.
+// Removes temporaries in `directory` that belong to the current user, whose
+// names name a process that does not exist here, and whose lock nobody
+// holds. A writer in another PID namespace or on another host keeps its
+// file by its lock.
 void temp_files_remove_stale(const std::string& directory);
 
 }  // namespace fontseal

@@ -37,6 +37,8 @@ uint32_t fault_of(int32_t code) {
             return kStorePinRefused;
         case kErrTokenPinLocked:
             return kStorePinLocked;
+        case kErrTokenPinSource:
+            return kStorePinSource;
         case kErrTokenKeyNotRsa:
             return kStoreBadAlgorithm;
         default:

@@ -30,6 +30,7 @@
 #include "font/big_endian.h"
 #include "font/ot_passes.h"
 #include "font/ot_woff.h"
+#include "platform/regular_file.h"
 #include "timestamp/stamp_purpose.h"
 #include "verify/collection_layout_check.h"
 #include "verify/trust_chain.h"
@@ -548,7 +549,7 @@ void read_descriptions(const Tlv& authenticated, FontVerification& out) {
 
 // A roots file larger than this is not read: a system's whole bundle is a
 // few hundred KiB.
-constexpr off_t kMaxRootsFile = 16 << 20;
+constexpr size_t kMaxRootsFile = 16 << 20;
 
 // The certificates of the roots file at `path` (PEM, every certificate in
 // it; or one DER certificate): roots and, to complete chains, the
@@ -557,48 +558,12 @@ constexpr off_t kMaxRootsFile = 16 << 20;
 // `why` set, when none can be taken from it.
 std::vector<X509Ptr> read_roots(const char* path, std::string& why) {
     std::vector<X509Ptr> certs;
-    int fd;
-    do {
-        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        why = std::strerror(errno);
+    SecureBytes bytes;
+    int reason = 0;
+    if (!read_regular_file(path, kMaxRootsFile, bytes, &reason)) {
+        why = reason == kFileTooLarge ? "it is larger than 16 MiB" : file_fault_text(reason);
         return certs;
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        why = std::strerror(errno);
-        return certs;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        why = "it is a directory";
-        return certs;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        why = "it is not a regular file";
-        return certs;
-    }
-    if (st.st_size > kMaxRootsFile) {
-        why = "it is larger than 16 MiB";
-        return certs;
-    }
-    std::string bytes(static_cast<size_t>(st.st_size), '\0');
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, &bytes[got], bytes.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            why = std::strerror(errno);
-            return certs;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
     BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     while (bio) {
         X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);

@@ -7,9 +7,7 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +20,8 @@
 
 #include "base/ossl_ptr.h"
 #include "platform/http_fetch.h"
+#include "platform/regular_file.h"
+#include "platform/root_file.h"
 
 namespace fontseal {
 
@@ -81,35 +81,13 @@ std::string reason_text(int reason) {
     return reason < 0 ? "no reason given" : OCSP_crl_reason_str(reason);
 }
 
-// Opened without waiting and read only when it is a regular file of a
-// sensible size, so that a FIFO or a device named by mistake cannot hold
-// the call.
+// Through the one non-waiting opener: a FIFO or a device named by mistake
+// cannot hold the call.
 bool read_file(const std::string& path, std::vector<uint8_t>& bytes) {
-    constexpr off_t kLargest = 64 << 20;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kLargest;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(st.st_size));
-        size_t got = 0;
-        while (ok && got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n > 0) {
-                got += static_cast<size_t>(n);
-            } else if (n == 0) {
-                bytes.resize(got);
-                break;
-            } else if (errno != EINTR) {
-                ok = false;
-            }
-        }
-    }
-    ::close(fd);
-    return ok;
+    SecureBytes data;
+    if (!read_regular_file(path.c_str(), 64 << 20, data)) return false;
+    bytes.assign(data.begin(), data.end());
+    return true;
 }
 
 bool looks_pem(const std::vector<uint8_t>& bytes) {
@@ -262,14 +240,8 @@ TrustSession::TrustSession(const TrustOptions& options) : options_(options), own
         fault("chain", "out of memory");
         return;
     }
-    if (!options.caFile.empty()) {
-        std::vector<uint8_t> bytes;
-        CertStack roots(sk_X509_new_null());
-        bool loaded = roots && read_file(options.caFile, bytes) && read_certs(bytes, roots.get());
-        for (int i = 0; loaded && i < sk_X509_num(roots.get()); ++i) {
-            loaded = X509_STORE_add_cert(store, sk_X509_value(roots.get(), i)) == 1;
-        }
-        if (!loaded) fault("chain", "the roots in " + options.caFile + " cannot be read");
+    if (!options.caFile.empty() && !load_root_file(store, options.caFile.c_str())) {
+        fault("chain", "the roots in " + options.caFile + " cannot be read");
     }
     if (!options.caPath.empty()) {
         struct stat st;
