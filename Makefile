@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # fontseal: `make demo` and `make test` are all the set-up a fresh machine needs.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The certificate-file loader through all its attempts (binary, PEM, base64
 // in 8- and 16-bit characters; one certificate or a bundle). The loader
 // takes a path and opens it afresh for every attempt, so the input is put in

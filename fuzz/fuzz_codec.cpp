@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Base64 and MIME: the decoding sources over 8- and 16-bit text, the MIME
 // reader over a whole part, and the MIME writer's output read back.
 #include <algorithm>

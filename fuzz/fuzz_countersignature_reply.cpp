@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The handling of a counter-signature server's reply, with the fuzz input in
 // place of the reply text the HTTP exchange brings back (base64 of a PKCS#7
 // SignedData over a fixed signature value).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The DER reader walking anything: every operation on every element, over a
 // source that knows its size and over one that does not.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The font layout: the table directory read from memory, DSIG tables parsed
 // and rebuilt, and the whole font written out again and read back.
 #include <algorithm>

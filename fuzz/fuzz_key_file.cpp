@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The key-file reader over every form it takes: PVK, PEM (PKCS#1 plain or
 // with encryption headers, PKCS#8 plain or encrypted), DER (PKCS#1, PKCS#8
 // plain or encrypted) and PKCS#12 (AES/PBKDF2 or the legacy PBEs, with or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SignedData decoding and re-encoding: the whole ContentInfo, and its parts
 // (a ContentInfo, a SignerInfo) on their own.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The private-key file reader over a sized and an unsized source.
 //
 // Input: one byte choosing the password (low 2 bits: none, empty, "secret",

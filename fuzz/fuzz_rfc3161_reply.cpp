@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The handling of an RFC 3161 server's reply, with the fuzz input in place of
 // what the HTTP exchange brings back.
 //

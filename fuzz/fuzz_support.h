@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the libFuzzer entry points: a failed promise aborts (so
 // libFuzzer keeps the input), and a byte source that cannot tell its size,
 // like the base64 decoders, for readers that behave differently over one.

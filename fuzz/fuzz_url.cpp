@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The time-stamp URL splitter and the check every URL passes before it is
 // asked. Input: the URL text (a NUL ends it early, as it would a C string).
 #include <cstdint>

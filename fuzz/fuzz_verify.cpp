@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verifier over whole signed fonts, through fontseal_verify as a host
 // calls it: the DSIG table, each SignedData, the font digest in both data
 // orders, the signer's signature, time stamps and, with roots, the chain.

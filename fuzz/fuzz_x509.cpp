@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Certificate decoding: a run of certificates (plain or in the extended
 // form) taken off one reader, the field extractor on its own, and the
 // code-signing judge.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the fuzzers' starting inputs to OUT/<target>/: certificates,
 bundles, SignedData messages and key files made by openssl, and small fonts
 cut from the installed DejaVu and Latin Modern fonts with fontTools; for the

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs one fuzzer of a build made with FONTSEAL_FUZZ=ON.
 #   run.sh replay TARGET          every seed and kept crash, once each
 #   run.sh run TARGET SECONDS     a bounded run from them, new inputs thrown away

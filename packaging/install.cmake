@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installing fontseal like any Linux library and tool (the Debian packages of
 # debian/ install through these rules too, under /usr).
 #

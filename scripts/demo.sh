@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Signs a sample font with a freshly made, throw-away CA, code-signing
 # certificate and PVK key, all kept under build/demo/.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Turns a manual page kept as plain text (docs/man/*.txt) into troff, and a
 gzip copy of it as Debian installs manual pages.
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # The Debian packages of this tree, built by dpkg-buildpackage in a scratch
 # copy so that neither the tree nor its build directory gets build products:
 #

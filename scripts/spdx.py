@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Puts `SPDX-License-Identifier: Apache-2.0` at the top of every source file
 git tracks, in the file's own comment syntax; files that have it already are
 left alone, so it can run again after every merge.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes debian/libfontseal1.symbols: the functions the public headers
 declare that the version script (src/api/exports.map) makes global, each
 with the version that first exported it.

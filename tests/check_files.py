@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """What every file of the tree owes the packages, checked without building:
 each tracked source file opens with the licence's SPDX line in its own
 comment syntax; scripts/spdx.py adds it in a form each language still reads

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The one-way arrows of docs/ARCHITECTURE.md, checked on every include of
 src/ and tools/: a room includes only itself and the rooms it may use; nothing
 below src/api includes src/api; only the rooms that implement the store-entry

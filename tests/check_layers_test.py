@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The layering check must refuse every way an include can point up the map
 or out of a room, however it is spelled, and must not refuse what is allowed.
 Each case writes one line into a small tree shaped like ours and runs the

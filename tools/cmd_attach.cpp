@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fontseal attach: the second of the two steps of signing out of band.
 #include <sys/stat.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fontseal prepare: the first of the two steps of signing out of band.
 #include <limits.h>
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The subcommands of the fontseal tool. Each returns the process exit code:
 // 0 everything done, 1 a signing, stripping or verifying failed, 2 a usage
 // error.

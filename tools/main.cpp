@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fontseal: sign TrueType and OpenType fonts.
 #include <pthread.h>
 #include <signal.h>

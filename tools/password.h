@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the key password comes from. It is never taken from the command line,
 // where other users and shell histories would see it.
 #pragma once

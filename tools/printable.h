@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text the CLI shows but did not write itself: names and validity from
 // certificates, friendly names and key locations from the store, token
 // labels, file paths, and the library's messages that quote them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs one program without a shell, feeds it bytes on standard input and
 // collects what it writes, within a time limit. Safe to use from several
 // threads at once: every descriptor is opened close-on-exec, so one thread's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `fontseal sign --signer-command`: a key that never comes to this machine,
 // reached through a program the user names (a cloud key service's CLI, a
 // script around an HSM). For each font the program gets the bytes to sign on

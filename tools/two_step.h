@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two-step signing, for keys that sign out of band (an approval queue, an
 // air-gapped HSM): `fontseal prepare` writes a request per font holding what
 // is to be signed, `fontseal attach` puts the signature made elsewhere into

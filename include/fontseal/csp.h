@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system-store signer and its certificate entries, as a C++ host sees
 // them. The order of the virtual operations is part of the exported
 // interface: hosts call them through the virtual tables.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* fontseal: digital signatures for TrueType and OpenType fonts.
  *
  * sign_font signs with a certificate file and a PVK private-key file;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* fontseal/store.h: the current user's certificate store, the one that
  * create_win_csp lists and win_sign_font signs from.
  *

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Sign and verify TrueType and OpenType fonts with libfontseal.
 
     import fontseal

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The C side of the binding: libfontseal, found and loaded once, and ctypes
 mirrors of the request and report structs of <fontseal/fontseal.h>.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The Python binding against the real library (FONTSEAL_LIBRARY), checked
 with tools nobody here wrote: the C compiler for the struct layouts, fontTools
 for the fonts, openssl for the signature and the test PKI."""

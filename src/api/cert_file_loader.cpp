@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "api/cert_file_loader.h"
 
 #include <openssl/bio.h>

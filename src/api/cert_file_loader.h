@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading the certificate file named to the signing call. The file's form is
 // declared nowhere, so it is found by trying the accepted readings in a
 // fixed order and keeping the first that succeeds.

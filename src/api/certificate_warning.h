@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a signer is told about a certificate that verifying will refuse: it
 // signs all the same (a key may be tried before its certificate is renewed,
 // and the original calls never asked), but nobody should ship such a font

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file-key route: a certificate file and a private-key file, through the
 // original export and through the request-based one.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system-store route of the exported interface.
 #include <new>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Looking after the current user's certificate store: import, remove, list,
 // and finding an entry by thumbprint for signing. Listing and finding go
 // through the system-store signer exactly as a host would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's own entry points around signing: what its tool and hosts
 // need so that none of them parses our files itself.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fontseal_verify: checks a signed font and reports what it found.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The external-signer route: the certificate file is here, the key is not;
 // the host's signer function makes the one RSA signature of each font.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What each public result means to the person who made the call: one line
 // that names the file concerned, the problem and the code.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "api/own_key_signing_step.h"
 
 #include <ctime>

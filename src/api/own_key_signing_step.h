@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Signing with the publisher's own key: the library builds and signs the
 // SignedData itself, with the certificate that belongs to the key.
 #pragma once

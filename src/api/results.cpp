@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "api/results.h"
 
 #include "base/error.h"

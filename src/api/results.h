@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one place where the library's internal failures become the result
 // codes of the public header.
 //

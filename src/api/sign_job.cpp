@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "api/sign_job.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One signing job: input font to signed output font.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one step in which the two signing routes differ: turning the content
 // bytes into a signature blob. The job is written against this interface so
 // it can run with the file-key signer, the system-store signer, or a test

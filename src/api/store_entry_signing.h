@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Signing with a certificate-store entry through our own SignedData writer,
 // so that the store route gets every digest and time-stamp choice the key
 // files get. The store's own signing (win_sign_font) is left as it is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Signing through a certificate entry of a system-store signer: the entry's
 // owner makes the signature with the key the store holds for it.
 #pragma once

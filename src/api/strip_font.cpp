@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "api/strip_font.h"
 
 #include "api/results.h"

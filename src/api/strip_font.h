@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes a font without its DSIG table, laid out exactly as the signer lays
 // out the bytes it signs (less the trailing flags).
 #pragma once

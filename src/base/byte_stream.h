@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two stream interfaces every encoder writes through and every decoder
 // reads from, so files, memory buffers and base64 text are interchangeable.
 #pragma once

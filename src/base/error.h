@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exception types raised inside the library. They never cross the exported
 // C interface: the signing job and the entry points turn them into result codes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Growable array of fixed-size elements with behaviour flags. Every array in
 // the library uses flags 0xDF: bad indexes throw, indexing never grows, and
 // the block shrinks again after the array does.

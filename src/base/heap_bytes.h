@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Byte blocks from the runtime heap allocator. Blobs handed between layers
 // (content, signatures) are malloc'd and freed by their last owner.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A ByteSource and ByteSink over one block of memory: the scratch space for
 // every encoding and the reader over bytes already in memory.
 #pragma once

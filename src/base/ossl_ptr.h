@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Owners of OpenSSL objects, each freed with its own function.
 #pragma once
 #include <openssl/crypto.h>

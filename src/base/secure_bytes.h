@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Buffers for key material: every block is wiped before it goes back to the
 // heap, including the blocks a vector abandons when it grows, so passwords,
 // derived keys and decrypted key blobs do not linger in freed memory.

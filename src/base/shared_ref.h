@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reference-counted owning pointer. DER values and certificates are shared
 // between lists and trees through it; the count is a plain integer because
 // every signing call builds and drops its objects on one thread.

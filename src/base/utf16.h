@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Program names arrive as UTF-8 and go into signatures as 16-bit text.
 #pragma once
 #include <string>

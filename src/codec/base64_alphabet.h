@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standard base64 alphabet, shared by the decoding sources, the MIME
 // writer and the MIME reader.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Byte sources that decode base64 text read from another byte source, so the
 // DER reader takes a PEM or base64 certificate file exactly like a binary one.
 #pragma once

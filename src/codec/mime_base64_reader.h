@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads a MIME part line by line: header lines are skipped (the transfer
 // encoding is honoured), the base64 body is decoded into one byte buffer.
 // Malformed input never raises; decoding just stops and keeps what it had.

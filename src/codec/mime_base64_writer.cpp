@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "codec/mime_base64_writer.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Produces a base64 MIME body line by line: three header lines, then the data
 // as base64 in lines of 72 characters, the last one shorter and padded. The
 // caller adds the line ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Forwards writes and counts them, so an encoder can check its write pass
 // against its size pass.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Codes raised (as `error`) by the DER layer and the decoders built on it.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Identifier and length octets, shared by every encoder and the reader.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ASN.1 NULL, the parameters of the digest algorithms the library names.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // OBJECT IDENTIFIER. Every comparison in the library is against a dotted
 // string constant through equals().
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pre-encoded bytes: either a complete element re-emitted verbatim (tag -1)
 // or content bytes wrapped in a header of the caller's choice.
 #pragma once

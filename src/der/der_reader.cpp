@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "der/der_reader.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pull decoder over any ByteSource: look at the next header, skip it, step
 // into or out of it, or read it as a typed value. Accepts BER lengths
 // (non-minimal long forms and the indefinite form) as well as DER.

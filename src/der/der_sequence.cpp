@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "der/der_sequence.h"
 
 #include "der/der_errors.h"

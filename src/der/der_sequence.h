@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A constructed element whose children are shared values.
 #pragma once
 #include <cstdint>

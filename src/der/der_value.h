@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The base of every ASN.1 value the library writes or reads. Values are
 // shared through SharedRef<DerValue> and told apart by their type code.
 #pragma once

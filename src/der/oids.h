@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every object identifier the library writes or compares, in one table.
 // Values are dotted strings: DerOid parses them and compares against them.
 #pragma once

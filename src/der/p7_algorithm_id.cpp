@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "der/p7_algorithm_id.h"
 
 #include "der/der_header.h"

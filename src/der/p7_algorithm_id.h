@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // AlgorithmIdentifier: an OID and pre-encoded parameters (usually NULL).
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Big-endian conversion of the 16- and 32-bit values of font files.
 #pragma once
 #include <cstdint>

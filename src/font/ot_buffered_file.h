@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A file seen through a 64 KiB window; the output font is written through it
 // so that the small writes and the seeks back into the directory and the
 // head table cost no system calls while they stay inside the window.

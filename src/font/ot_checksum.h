@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sfnt table checksum: the wrapping 32-bit sum of the bytes taken as
 // big-endian words, the last word padded with zero bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A font collection as read: the header, each member font's directory and
 // where the collection's DSIG lies. Nothing here is written; the layout of a
 // new collection is ot_collection_layout.h's concern.

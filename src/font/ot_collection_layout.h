@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A collection laid out as the signer and the stripper write it, before any
 // byte is written: a version 2 header, then each member's offset table and
 // directory followed by those of its tables not yet met, in tag order, each

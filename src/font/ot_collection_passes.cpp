@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "font/ot_collection_passes.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The passes over font collections that signing, stripping and verifying
 // share, beside the single-font passes of ot_passes.h: open a collection
 // with its DSIG located through the header, send the bytes a signature

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The digital-signature table: a header, one record per signature and the
 // signature blocks, each holding a DER PKCS#7 SignedData blob.
 #pragma once

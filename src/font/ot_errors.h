@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the font layer fails: it raises OT_EXCEPTION with one of the codes
 // below for its own faults, and lets the stream faults of base/error.h
 // (short transfers) pass through as `error`.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unbuffered stream over a runtime file handle; the input font is read
 // through it.
 #pragma once

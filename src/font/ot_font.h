@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A font as a list of tables: reads the sfnt table directory of an input
 // font, lets tables be removed and added, and writes a complete font with a
 // fresh directory, the tables in the recommended order, each padded to four

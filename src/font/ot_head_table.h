@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The font header table: parsed on reading and rewritten on writing, with
 // checkSumAdjustment written as 0 and its output position handed to the
 // owner, which fills in the real value once the whole font is written.

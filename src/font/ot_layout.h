@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A font laid out before any byte of it is written: the directory image, the
 // images of the tables the writer rebuilds, and where every table's data goes.
 // The bytes can then be sent front to back to any sink, so an output file is

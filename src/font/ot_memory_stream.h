@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Growable in-memory stream: holds the serialised font image that is
 // digested, and the images of the directory and of single tables while they
 // are built.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The font passes that signing, stripping and verifying share, so that every
 // command reads a font and lays it out in the same way: open a font with its
 // DSIG table set aside, send the bytes a signature covers to a sink, and

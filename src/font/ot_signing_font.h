@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The font object of the signing job: like OTFont, but a "DSIG" tag gives a
 // table that can hold the new signature.
 #pragma once

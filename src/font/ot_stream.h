@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The font layer's own stream family. Streams move raw bytes; callers convert
 // 16- and 32-bit values to big-endian order themselves. None of them raises:
 // a failed open shows through isOk(), a short transfer in the returned count.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole-value transfers on OTStream for the font writers and readers: the
 // value is converted in a local buffer and moved in one piece.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One table of a font. The base class copies its bytes verbatim from the
 // owner's input; subclasses parse and rebuild the tables the signer touches.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "font/ot_table_order.h"
 
 #include "font/ot_tag.h"

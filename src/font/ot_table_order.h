@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The recommended order of table data in a font file.
 #pragma once
 #include <cstdint>

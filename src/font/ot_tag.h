@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Table tags: four raw bytes, compared byte by byte (which is the order of
 // their big-endian 32-bit values).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // WOFF 1.0 web fonts, unwrapped: the sfnt a WOFF file was made from,
 // rebuilt in memory so that the font passes read it as they read a file.
 // WOFF2 is only recognised: its encoder rebuilds tables, so what a signature

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A signing key held as an OpenSSL key object, as every key read from a file
 // ends up.
 #pragma once

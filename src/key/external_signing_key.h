@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A key that never comes to this machine: something else (a cloud key
 // service, an HSM behind an approval queue, a script) makes the RSA
 // signature, and only the certificate's public key is held here. Whatever

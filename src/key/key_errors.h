@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Results of reading a key file. The values are part of what the signing
 // calls have always reported, so they never change.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "key/key_file.h"
 
 #include <openssl/decoder.h>

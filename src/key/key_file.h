@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the private key of a key file whose form is found from its
 // content, never from its name: PVK; PEM with a PKCS#1 ("RSA PRIVATE KEY",
 // plain or with encryption headers) or PKCS#8 key (plain or encrypted);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private OpenSSL library context for reading key files. Older PKCS#12
 // files are encrypted with ciphers that OpenSSL 3 keeps in its legacy
 // provider; loading that provider into the process-wide default context

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Little-endian byte strings to OpenSSL numbers. Key files and the
 // certificate layer both keep integers least significant byte first.
 #pragma once

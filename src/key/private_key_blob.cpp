@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "key/private_key_blob.h"
 
 #include <openssl/core_names.h>

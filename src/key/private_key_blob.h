@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The RSA private-key blob of key files (the CryptoAPI PRIVATEKEYBLOB
 // layout): an 8-byte blob header, the "RSA2" marker, bit length, public
 // exponent, then n, p, q, d mod (p-1), d mod (q-1), q^-1 mod p and d, each a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "key/provider_signing_key.h"
 
 #include <openssl/bn.h>

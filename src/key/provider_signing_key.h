@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A store's key as the signer's key: the store hands out only a provider that
 // gives the public key and signs a DigestInfo, which is all SigningKey asks.
 // The signer then builds the SignedData itself, with any digest it offers.

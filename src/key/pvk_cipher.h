@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decryption of a key file's blob body: RC4 under SHA-1 of salt and
 // password, first with the full 128-bit key, then with the 40-bit export
 // variant that older tools wrote.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a password-protected private-key file (PVK layout) into an RSA key.
 #pragma once
 #include <openssl/types.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private RSA key as the signer sees it, wherever the key lives: read from
 // a file, held by a token, kept in a store. The signer needs only the public
 // half, to find the certificate that belongs to the key, and one private

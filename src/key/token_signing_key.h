@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A signing key that stays on a PKCS#11 token: the signer gets its public
 // half and one RSA operation per signature, never the key itself.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One PKCS#7 attribute: a type and the values of its SET, written in the
 // order they were added (never sorted).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pkcs7/p7_content_info.h"
 
 #include "der/counting_sink.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PKCS#7 ContentInfo: a content type and optional content wrapped in [0].
 #pragma once
 #include <cstdint>

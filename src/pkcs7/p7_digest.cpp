@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pkcs7/p7_digest.h"
 
 #include <openssl/err.h>

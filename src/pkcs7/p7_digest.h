@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The digest algorithms a font signature can use. One value names the
 // algorithm everywhere it appears: the DigestInfo of the signed content, the
 // SignerInfo's digestAlgorithm and the SignedData's digestAlgorithms set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "der/oids.h"
 #include "pkcs7/p7_read_signer_info.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A SignerInfo read from an existing blob, kept as captured elements so it
 // is written back byte for byte.
 #pragma once

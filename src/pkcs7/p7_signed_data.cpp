@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pkcs7/p7_signed_data.h"
 
 #include "der/der_errors.h"

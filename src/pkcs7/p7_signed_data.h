@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PKCS#7 SignedData, read from a ContentInfo of type signedData and written
 // back as one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "der/oids.h"
 #include "der/counting_sink.h"
 #include "der/der_errors.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SignerInfo of a signature made with the publisher's own key. It is
 // signed while it is written: every write pass digests the content and the
 // authenticated attributes afresh and signs the result.

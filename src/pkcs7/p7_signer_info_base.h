@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every signer-info value tells the SignedData writer: the digest
 // algorithm it uses, so that the digestAlgorithms set can be built.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Output files that appear only when complete. The signed font is written to
 // a temporary file beside the destination and renamed over it after a
 // successful close, so signing a font onto itself never reads a truncated

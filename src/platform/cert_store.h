@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the certificates of a system store and their private keys live, kept
 // behind two small interfaces so the store calls do not care whether a key is
 // a file beside its certificate or an object on a hardware token.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The certificate-store and signed-message calls the system-store signer is
 // written against, under the names and with the meanings it relies on, over
 // the stores of cert_store.h and OpenSSL. Only what the signer uses exists:

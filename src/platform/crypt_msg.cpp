@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The signed-message calls: a PKCS#7 SignedData built with OpenSSL's PKCS#7
 // structures, not with the library's own encoder, so the two signing routes
 // stay independent of each other.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How files are opened and where a seek counts from, as named values for the
 // layers above the platform; only the platform knows its runtime's numbers.
 #pragma once

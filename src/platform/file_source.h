@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file implementation of ByteSource and ByteSink, used for certificate
 // and key files. Unlike the font streams it raises `error` on any short
 // transfer, because the DER and key readers rely on exact reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bounded HTTP(S) fetches for what a verifier looks up on its own: issuer
 // certificates, revocation lists and OCSP answers named by certificates. A
 // certificate names any URL it likes, so every fetch is held to limits a

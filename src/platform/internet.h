@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The few HTTP client calls the time-stamp exchange is written against, with
 // the argument values and meanings of the Windows internet functions of the
 // same names, carried out with libcurl.

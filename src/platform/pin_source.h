@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where a token's PIN comes from. The platform's token drivers ask the user
 // themselves; here the asking is done in one place, in a fixed order: the PIN
 // the current call was given, the source the host named in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private key held on a PKCS#11 token, opened for signing: its public
 // numbers and one RSA operation per signature, never the key itself.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Keys held on PKCS#11 tokens, reached through the module's own function
 // list: the private key never leaves the token, the library asks it for one
 // RSA operation per signature.

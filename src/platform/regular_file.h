@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening files that are read as a whole: certificates, keys, roots, store
 // entries, PIN files, token modules. Every such open goes through here, so
 // none of them can wait: opening a FIFO blocks until a writer comes, and a

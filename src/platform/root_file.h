@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Trusted roots read from a file named by the user (--ca-file), through the
 // non-waiting open of platform/regular_file.h: a FIFO or a device given as
 // the roots is refused at once instead of stalling the check.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The flag and permission values of the Windows C runtime that the file calls
 // were first written against, and the open call that takes them. Kept inside
 // the platform layer (and its tests): everything above it names an OpenMode.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Low-level file calls on runtime file handles, carried out with POSIX calls.
 // Open modes and seek origins are named (platform/file_modes.h).
 #pragma once

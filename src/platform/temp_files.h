@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The temporary outputs this process has created and not yet renamed into
 // place. A host that is told to stop (SIGINT, SIGTERM, SIGHUP) removes them
 // all, and a temporary left behind by a process that was killed outright is

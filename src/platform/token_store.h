@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The certificates on PKCS#11 tokens as one more store: each X.509
 // certificate of an initialised token is an entry, and its key, when the
 // token holds a private key with the certificate's CKA_ID, stays there and

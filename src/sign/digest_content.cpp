@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sign/digest_content.h"
 
 #include <openssl/evp.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The content that a font signature covers: a fixed link attribute followed
 // by a DigestInfo of the font image's digest.
 #pragma once

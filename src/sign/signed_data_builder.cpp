@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "der/der_header.h"
 #include "der/oids.h"
 #include "sign/signed_data_builder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Builds and signs the PKCS#7 SignedData of a font signature with the
 // publisher's own key and certificates.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sign/signer_attributes.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three authenticated attributes that the signer supplies: publisher
 // information, the fixed flags and the statement type. contentType and
 // messageDigest are added by the SignerInfo itself when it is written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding the certificate that belongs to a private key.
 #pragma once
 #include "key/signing_key.h"

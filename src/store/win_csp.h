@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system-store signer: it lists the certificates of the current user's
 // personal store ("MY") and signs with the key the store holds for one of
 // them, the platform's message calls building the SignedData.

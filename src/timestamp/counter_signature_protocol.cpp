@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The counter-signature protocol: the server signs the signature value as
 // PKCS#7 data, and its signer info is the time stamp.
 #include <openssl/bio.h>

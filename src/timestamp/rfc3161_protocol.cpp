@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RFC 3161 time stamps: the request is a DER TimeStampReq over the signature
 // value, and the TimeStampToken of the reply is kept as it came.
 #include <openssl/asn1.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Who may make a time stamp: the signer's certificate must be meant for it,
 // both when a reply arrives and when a stamped font is checked.
 #pragma once

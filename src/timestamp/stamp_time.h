@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The time a time stamp vouches for, as seconds since 1970-01-01 UTC.
 #pragma once
 #include <openssl/asn1.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The HTTP exchange with a time-stamp server: one POST of the request text,
 // the whole reply body back.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The request of the counter-signature time-stamp exchange: the signature
 // value wrapped as data in a request of type 1.3.6.1.4.1.311.3.2.1, sent as
 // base64 text, and the server's reply text once it has come back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "timestamp/timestamp_signature.h"
 
 #include <cstdlib>

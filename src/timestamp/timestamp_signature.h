@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Time-stamping a finished signature blob: the signer's signature value goes
 // to a time-stamp server, and what comes back is merged into the blob as an
 // unauthenticated attribute of the signer, together with the server's

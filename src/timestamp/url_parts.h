@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A time-stamp server URL taken apart the way the exchange uses it: scheme,
 // authority (host), path and its segments, query and fragment.
 #pragma once

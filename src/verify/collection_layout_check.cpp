@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "verify/collection_layout_check.h"
 
 #include <cstdint>

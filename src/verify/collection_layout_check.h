@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whether a signed collection lies as a signature of it can cover it: the
 // DSIG last, and every byte before it part of the header, a directory or a
 // table. Checkers refuse other layouts, so a signer must not produce them

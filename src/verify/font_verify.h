@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checks a signed font: its DSIG table, each signature's PKCS#7 SignedData,
 // the font digest it carries, the signer's signature, its time stamp and,
 // when roots are given, the signer's chain.

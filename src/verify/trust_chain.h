@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whom a signature's signer is trusted as: the roots and intermediates a
 // verifier is given or fetches, the signer's chain to those roots, whether
 // a certificate of that chain was revoked (from CRL files, the CRLs and OCSP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "x509/certificate_info.h"
 
 #include <algorithm>

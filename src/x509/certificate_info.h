@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fields of an X.509 certificate that signing needs: the RSA public key
 // (to find the certificate belonging to the private key), the issuer and
 // serial number (for IssuerAndSerialNumber) and the code-signing purpose.

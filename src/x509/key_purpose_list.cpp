@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "x509/key_purpose_list.h"
 
 #include <vector>

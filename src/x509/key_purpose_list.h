@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The value of an extended-key-usage extension (a SEQUENCE OF OBJECT
 // IDENTIFIER) and the code-signing purpose that it grants.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "x509/p7_certificate.h"
 
 #include "der/der_header.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One certificate as the certificate list and the SignedData certificates
 // field hold it: the element exactly as read, plus the extracted fields.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Certificate files in every accepted form, made with openssl at test time:
 // each must load at its own attempt, with the certificates in file order.
 #include "api/cert_file_loader.h"

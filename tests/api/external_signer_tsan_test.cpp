@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The external-signer route of fontseal_sign under ThreadSanitizer: eight
 // requests at once, each calling back into one shared signer (OpenSSL with
 // the key, as a host's key-service client would hold it), give the bytes of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A real font signed with the publisher's own key under each digest
 // algorithm: openssl accepts the signature, and the content's DigestInfo
 // holds the algorithm's identifier and the digest of the stripped font

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole file-key signing path, on success and on every failure code,
 // under AddressSanitizer and LeakSanitizer: nothing read out of bounds,
 // nothing leaked, nothing left on disk.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The signing job end to end on real fonts, with a signer whose bytes are
 // known, so the job's own part (passes, image, DSIG, output) is what is tested.
 #include "api/sign_job.h"

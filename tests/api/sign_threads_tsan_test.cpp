@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fontseal_sign from several threads at once, under ThreadSanitizer: every
 // font signs, and each output is byte for byte what the same request gives
 // when it runs alone (RSA PKCS#1 v1.5 signatures are deterministic), so no

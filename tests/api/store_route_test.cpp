@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system-store route: win_sign_font asks the entry for its owner and lets
 // that signer sign; the host's signer here is a test double.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Random and mutated base64 and MIME texts through the decoders, under the
 // address, undefined-behaviour and leak sanitizers.
 #include <gtest/gtest.h>

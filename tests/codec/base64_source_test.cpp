@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "codec/base64_source.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Header, INTEGER, OID and container encodings, including the forced forms.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Random and mutated DER through every reader operation and the PKCS#7
 // decoders, under the sanitizers: nothing may crash, overrun or leak.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pull decoder: frames, bounds, typed reads and whole-element copies.
 #include "der/der_reader.h"
 

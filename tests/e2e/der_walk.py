@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A minimal DER walker for the tests, written from the encoding rules alone,
 to cut pieces out of signature blobs."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Shared helpers of the end-to-end tests: paths, fixtures made with openssl,
 and font checks made with fontTools (tools nobody here wrote)."""
 import os

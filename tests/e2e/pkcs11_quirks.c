@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* A PKCS#11 module in front of another, behaving as cloud key services'
  * modules do where SoftHSM2 cannot be made to:
  *   QUIRKS_MODULE      the real module (required)

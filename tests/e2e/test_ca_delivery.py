@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Certificates as CAs deliver them, and the sign command as a newcomer
 meets it. A throw-away CA made with openssl issues through an intermediate
 (root -> intermediate -> leaf, and a two-intermediate variant); its PKCS#12

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Font collections end to end, judged by tools nobody here wrote: the digest
 inside the signature is recomputed from the signed file by a walk written
 here from the format's description (struct and hashlib only); openssl checks

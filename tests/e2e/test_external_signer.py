@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Keys that never come to this machine: sign --signer-command, prepare and
 attach, and the Python binding's signer callable. The signatures are made by
 openssl and python3-cryptography with the same key as a key file holds, so

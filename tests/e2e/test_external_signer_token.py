@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Tokens that are not on this machine, and the ways cloud key services'
 PKCS#11 modules differ from a smart card: a SoftHSM2 token forwarded by
 `p11-kit server` and reached through p11-kit-client.so, and the quirks

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """What a person watching a family run sees: the progress and ETA of `fontseal
 sign --out-dir` on a terminal (and nothing of it when piped), and the page of
 `fontseal verify --html`, read back with Python's own HTML parser."""

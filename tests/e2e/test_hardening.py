@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Hostile files and limits, second round, through the tool and the binding:
 nothing waits on a FIFO, reads a secret without bound, derives keys for
 hours, writes what it will not read, removes a live writer's temporary,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Hostile and malformed inputs and outputs, met through the tool and the
 exported function: each is refused with its result code, promptly, and
 leaves nothing behind."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Stopping fontseal mid-signing: SIGINT and SIGTERM at several moments of an
 in-place signing of a 200 MB font always leave the old font or the complete
 new one and no temporary file; a temporary left by a killed process is

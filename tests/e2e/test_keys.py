@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Keys, chains and digests as publishers get them today, through the CLI
 (fontseal_sign): every key form openssl writes, PKCS#12 chains, PEM chains and
 PKCS#7 PEM bundles, SHA-2; checked with openssl and python3-cryptography."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The tool's whole signing path under valgrind's memcheck: no invalid access
 and no leak, on success and on every failure code."""
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """fontseal sign end to end: real fonts, openssl-made certificates and PVK
 keys, and checks by tools nobody here wrote (fontTools, openssl)."""
 import ctypes

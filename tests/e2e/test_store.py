@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The user's certificate store through the CLI: import (PVK and PKCS#12),
 list (text and JSON), sign --store with SHA-2 through the library's own
 SignedData writer, remove, and the store's refusals. Thumbprints and validity

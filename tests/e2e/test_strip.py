@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """fontseal strip on real fonts, checked with fontTools and by reading the bytes."""
 import math
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Time stamps end to end: the test servers checked with clients nobody here
 wrote (osslsigncode, openssl ts), and fonts signed through the exported
 sign_font with a time-stamp URL, their counter-signatures verified by openssl."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Time stamps through fontseal_sign and the CLI: both protocols checked with
 openssl (never our own decoder), every fault of the test server with and
 without --require-timestamp, fail-over from a failing server to the next,

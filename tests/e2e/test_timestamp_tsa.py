@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Time-stamp servers as the world runs them: OpenSSL's TSA in its default
 configuration and the settings real authorities vary, every stamp fontseal
 attaches checked by `openssl ts -verify`; the reason each failing server

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Keys on a PKCS#11 token, without hardware: a SoftHSM2 token of its own per
 test run, the key imported not extractable with pkcs11-tool, calls watched
 through OpenSC's pkcs11-spy. Signatures are checked with openssl and compared

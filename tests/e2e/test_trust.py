@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Trust decisions end to end: a CA made with `openssl ca` (root, intermediate,
 leaves, revoked leaves, CRLs from `openssl ca -gencrl`), OCSP answers made by
 `openssl ocsp -index` behind a loopback HTTP server that also serves the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """fontseal verify against fonts signed by fontseal and against signature
 blobs this test builds itself: DER by hand from the encoding rules, the RSA
 signature by `openssl dgst -sign`, the DSIG table compiled by fontTools, the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """WOFF 1.0 fonts verified as the font they decode to. The WOFF files are
 made by fontTools (its TTFont save, and its sfnt writer for a chosen data
 order); fontTools also decodes them, as the oracle for what our decoder must

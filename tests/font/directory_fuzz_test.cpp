@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mutated fonts through the directory reader and the writer, under the
 // address and undefined-behaviour sanitizers: every input either raises
 // OT_EXCEPTION -2 or gives a well-formed font, never anything worse.

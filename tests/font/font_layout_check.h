@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checks a written font against its input with code independent of the
 // writer: directory, data order, padding, checksums and table bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared steps of the font-layer tests: running the writer over a font held
 // in memory or in a file, and asking fontTools about the result.
 #pragma once

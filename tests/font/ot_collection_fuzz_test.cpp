@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Damaged collections under the sanitizers: the reader either refuses one
 // with a code of its own or takes it, and what it takes lays out into a
 // collection that reads back without a gap.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Collections: which ones the reader refuses and with which code, over a
 // collection laid out by hand here. (The layout of signed collections is
 // checked end to end by an independent walk, in tests/e2e/test_collection.py.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared passes: what open_font keeps of a DSIG table, and the bytes the
 // signed image and the written font consist of, checked against fonts laid
 // out by the independent builder of the test support.

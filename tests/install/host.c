@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* A host of an installed libfontseal, built with nothing but what
  * `pkg-config --cflags --libs fontseal` gives: signs a font, then verifies it
  * against the root that issued the signer's certificate.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """`cmake --install` into a scratch prefix, then used as a stranger to the
 build tree would use it: a C host built with `pkg-config --cflags --libs
 fontseal` alone signs and verifies a font, the installed CLI runs from the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The Debian packages of debian/, built by `scripts/package.sh` (what `make
 package` runs: dpkg-buildpackage in a scratch copy) and judged by Debian's
 own tools: dpkg-deb for their fields and files, lintian for policy,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Key files of every form, mutated, through the content-sniffing reader
 // under the address and undefined-behaviour sanitizers: every outcome is one
 // of the reader's codes, with a key exactly when it reports success, and the

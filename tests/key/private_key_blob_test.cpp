@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The blob layout and number conversion on hand-made inputs, where every
 // component's value is known in advance.
 #include "key/private_key_blob.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Deterministic mutations of real key files through the reader, under the
 // address, undefined-behaviour and leak sanitizers: every outcome must be one
 // of the reader's codes, with the key filled exactly when it reports success.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Forged salt and blob lengths must fail as damaged files without the reader
 // first asking the heap for the announced size. This binary's global
 // operator new records the largest request to make that visible.

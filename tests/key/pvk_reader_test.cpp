@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Key files written by openssl, loaded by the reader and compared with what
 // openssl's own PEM reader makes of the same key.
 #include "key/pvk_reader.h"

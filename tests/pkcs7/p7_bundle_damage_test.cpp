@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Damaged bundles read from sources of unknown length: a member that fails
 // must be dropped or end the decoding, never be met again and again.
 #include <gtest/gtest.h>

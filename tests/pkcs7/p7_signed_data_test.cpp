@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PKCS#7 ContentInfo, SignerInfo and SignedData against messages that the
 // openssl tool signs at test time.
 #include "pkcs7/p7_signed_data.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Output files that appear only when complete, and never at the cost of a
 // file the library did not make.
 #include "platform/atomic_output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The content to be signed, byte for byte, with digests from openssl's tool.
 #include "sign/digest_content.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Key files of every form openssl writes, read by content and signing
 // SignedData that `openssl smime -verify` accepts; the failures each with
 // their own code; the legacy provider kept out of the process-wide context.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the SignedData tests share: one CA, one publisher key with
 // certificates of every code-signing purpose, and a helper that signs some
 // data the way the signing job does and keeps the blob as a file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The blob's structure and attribute bytes, as `openssl asn1parse` splits it.
 #include <gtest/gtest.h>
 

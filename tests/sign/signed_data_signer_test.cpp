@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which certificate signs, what happens when none can, and the writer's
 // handling of signer infos that the builder itself never makes.
 #include <gtest/gtest.h>

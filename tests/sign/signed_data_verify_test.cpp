@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Blobs checked by `openssl smime -verify`: the signature, the message
 // digest and the certificate chain, and that tampering is noticed.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole system-store route under AddressSanitizer and LeakSanitizer:
 // import, list, find, sign (and every way signing fails), remove and release
 // read nothing out of bounds and leak nothing, entries' contexts and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system-store route as a host drives it, through the exported functions
 // and the signer's virtual tables, over a store in a scratch XDG_DATA_HOME.
 // Blobs are taken apart with `openssl asn1parse` and verified with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Token entries of the store as a host drives them, under AddressSanitizer
 // and LeakSanitizer: a SoftHSM2 token of the test's own holds a key that
 // cannot be extracted; create_win_csp lists its certificates and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reference base64 texts for the codec tests, produced by tools this project
 // did not write (Python's base64 module and openssl), over reproducible
 // random data.

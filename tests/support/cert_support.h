@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test certificates made with the openssl command-line tool at test time (no
 // keys are kept in the repository), and the fields that python's
 // cryptography package reads from them, as an oracle independent of our DER

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Time stamps made by hand, for stampers that real TSA software refuses to
 run as (a certificate without the time-stamping purpose) and for times other
 than now. DER from the encoding rules, RSA signatures by the cryptography

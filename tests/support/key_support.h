@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RSA keys made by openssl at test time, in PEM and in the three PVK forms
 // (128-bit RC4, 40-bit RC4, unencrypted), and a byte source that cannot tell
 // its length, as a network or pipe reader would be.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Building and inspecting sfnt font files in tests, written independently of
 // the library's font writer so the two can check each other.
 #pragma once

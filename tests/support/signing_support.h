@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Certificates, keys and blob inspection for the SignedData tests. Keys and
 // certificates are made by the openssl tool at test time; blobs are taken
 // apart with `openssl asn1parse`, so the structure is not read back through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the unit tests: scratch directories, whole-file I/O,
 // the system fonts used as real inputs, and running external tools.
 #pragma once

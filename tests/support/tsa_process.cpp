@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "support/tsa_process.h"
 
 #include <poll.h>

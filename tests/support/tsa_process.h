@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The test time-stamp server (tests/support/tsa_server.py) as a child
 // process of a C++ test: started on an ephemeral loopback port, stopped (and
 // reaped) when the object goes.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Time-stamp servers for the tests: loopback only, an ephemeral port, keys and
 certificates made with openssl at start-up, replies made by openssl.
 

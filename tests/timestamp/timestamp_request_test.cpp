@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The request bytes and their base64 text, against DER assembled by hand and
 // base64 made by OpenSSL.
 #include "timestamp/timestamp_request.h"

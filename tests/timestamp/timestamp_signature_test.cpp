@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // timestamp_signature against real servers: time-outs against sockets that
 // never answer, TLS against the test server with and without trust in its
 // certificate, and stamping a stamped blob again.

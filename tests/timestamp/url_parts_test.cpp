@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // URL splitting as the time-stamp exchange uses it, over the edge cases that
 // decide where a request goes: authority, object name, query, fragment.
 #include "timestamp/url_parts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Signed fonts with damaged DSIG bytes through the verifier, under the
 // address and undefined-behaviour sanitizers: every one gives a verdict,
 // never a crash, an overread or an exception.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mutated certificates and bundles through the certificate decoder and the
 // file loader, under the address, undefined-behaviour and leak sanitizers.
 // Deterministic seeds, so a failure reproduces.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Certificate reading against certificates that openssl makes at test time,
 // with the expected fields taken from python's cryptography package.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Certificate shapes that openssl does not make on request (empty extension
 // lists, unique identifiers, malformed key usage, BER lengths, the extended
 // certificate form), built by rearranging the elements of a real one.
