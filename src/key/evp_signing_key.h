@@ -6,14 +6,10 @@
 
 #include <memory>
 
+#include "base/ossl_ptr.h"
 #include "key/signing_key.h"
 
 namespace fontseal {
-
-struct EvpPkeyFree {
-    void operator()(EVP_PKEY* key) const;
-};
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyFree>;
 
 // A library context with its providers. Keys decoded in it refer to its
 // providers, so a key keeps a reference to the context it came from.

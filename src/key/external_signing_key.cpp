@@ -12,6 +12,8 @@
 #include <memory>
 #include <utility>
 
+#include "base/ossl_ptr.h"
+
 namespace fontseal {
 
 namespace {
@@ -52,30 +54,17 @@ const DigestInfoForm kForms[] = {
      19},
 };
 
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
-struct ParamBldFree {
-    void operator()(OSSL_PARAM_BLD* builder) const { OSSL_PARAM_BLD_free(builder); }
-};
-struct ParamFree {
-    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
-};
-struct PublicBnFree {
-    void operator()(BIGNUM* bn) const { BN_free(bn); }
-};
-using PublicBn = std::unique_ptr<BIGNUM, PublicBnFree>;
+using PublicBn = BignumPtr;
 
 EvpPkeyPtr rsa_public_key(const RsaPublicKey& key) {
     PublicBn n(BN_bin2bn(key.modulus.data(), static_cast<int>(key.modulus.size()), nullptr));
     PublicBn e(BN_bin2bn(key.exponent.data(), static_cast<int>(key.exponent.size()), nullptr));
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> builder(OSSL_PARAM_BLD_new());
+    ParamBuildPtr builder(OSSL_PARAM_BLD_new());
     if (!n || !e || !builder || BN_is_zero(n.get()) ||
         !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) ||
         !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()))
         return nullptr;
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    ParamsPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
     PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* made = nullptr;
     if (!params || !context || EVP_PKEY_fromdata_init(context.get()) <= 0 ||

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ossl_ptr.h"
 #include "platform/crypt_api.h"
 
 namespace fontseal {
@@ -41,28 +42,6 @@ struct SignerCopy {
     std::vector<AttributeCopy> unauthenticated;
 };
 
-struct Pkcs7Free {
-    void operator()(PKCS7* p7) const { PKCS7_free(p7); }
-};
-struct SignerInfoFree {
-    void operator()(PKCS7_SIGNER_INFO* si) const { PKCS7_SIGNER_INFO_free(si); }
-};
-struct AttributeFree {
-    void operator()(X509_ATTRIBUTE* a) const { X509_ATTRIBUTE_free(a); }
-};
-struct ObjectFree {
-    void operator()(ASN1_OBJECT* o) const { ASN1_OBJECT_free(o); }
-};
-struct X509Free {
-    void operator()(X509* x) const { X509_free(x); }
-};
-struct X509SigFree {
-    void operator()(X509_SIG* s) const { X509_SIG_free(s); }
-};
-struct OpensslFree {
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
-
 StoreBytes copy_blob(const CRYPT_DATA_BLOB& blob) {
     if (!blob.pbData || blob.cbData == 0) return {};
     return StoreBytes(blob.pbData, blob.pbData + blob.cbData);
@@ -82,7 +61,7 @@ std::vector<AttributeCopy> copy_attributes(DWORD count, const CRYPT_ATTRIBUTE* a
 
 // The digest named by a dotted OID, or null.
 const EVP_MD* digest_of(const std::string& oid) {
-    std::unique_ptr<ASN1_OBJECT, ObjectFree> object(OBJ_txt2obj(oid.c_str(), 1));
+    ObjectPtr object(OBJ_txt2obj(oid.c_str(), 1));
     return object ? EVP_get_digestbyobj(object.get()) : nullptr;
 }
 
@@ -140,7 +119,7 @@ bool copy_description(DWORD encoding, DWORD type, const void* encode_info, const
 // multi-byte string flag by the attribute setter).
 bool add_attribute(STACK_OF(X509_ATTRIBUTE) * *stack, const AttributeCopy& attribute) {
     if (attribute.values.empty()) return false;
-    std::unique_ptr<X509_ATTRIBUTE, AttributeFree> a;
+    AttributePtr a;
     for (const StoreBytes& value : attribute.values) {
         X509_ATTRIBUTE* raw = a.get();
         if (!X509_ATTRIBUTE_create_by_txt(&raw, attribute.oid.c_str(), V_ASN1_SEQUENCE,
@@ -163,7 +142,7 @@ ASN1_INTEGER* serial_of(const StoreBytes& little_endian) {
 // The DigestInfo (PKCS#1) of `digest` under `md`.
 bool digest_info(const EVP_MD* md, const unsigned char* digest, unsigned int length,
                  StoreBytes& out) {
-    std::unique_ptr<X509_SIG, X509SigFree> sig(X509_SIG_new());
+    X509SigPtr sig(X509_SIG_new());
     if (!sig) return false;
     X509_ALGOR* algorithm = nullptr;
     ASN1_OCTET_STRING* value = nullptr;
@@ -186,7 +165,7 @@ bool add_signer(PKCS7* p7, const SignerCopy& signer, const std::string& inner_ty
                 const StoreBytes& contents, bool sign) {
     const EVP_MD* md = digest_of(signer.hashOid);
     if (!md) return false;
-    std::unique_ptr<PKCS7_SIGNER_INFO, SignerInfoFree> si(PKCS7_SIGNER_INFO_new());
+    SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
     if (!si || !ASN1_INTEGER_set(si->version, 1)) return false;
 
     const unsigned char* p = signer.issuer.data();
@@ -238,7 +217,7 @@ bool add_signer(PKCS7* p7, const SignerCopy& signer, const std::string& inner_ty
         unsigned char* attributes = nullptr;
         int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr), &attributes,
                                    ASN1_ITEM_rptr(PKCS7_ATTR_SIGN));
-        std::unique_ptr<unsigned char, OpensslFree> owned(attributes);
+        OsslBytes owned(attributes);
         StoreBytes info;
         if (length <= 0 ||
             !EVP_Digest(attributes, static_cast<size_t>(length), digest, &digest_length, md,
@@ -275,9 +254,9 @@ bool encode_message(const CryptMsgHandle& m, const StoreBytes& content, bool sig
         contents.assign(p, p + length);
     }
 
-    std::unique_ptr<PKCS7, Pkcs7Free> p7(PKCS7_new());
+    Pkcs7Ptr p7(PKCS7_new());
     if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed)) return false;
-    std::unique_ptr<PKCS7, Pkcs7Free> inner(PKCS7_new());
+    Pkcs7Ptr inner(PKCS7_new());
     if (!inner) return false;
     ASN1_OBJECT_free(inner->type);
     inner->type = OBJ_txt2obj(m.innerType.c_str(), 1);
@@ -296,8 +275,7 @@ bool encode_message(const CryptMsgHandle& m, const StoreBytes& content, bool sig
 
     for (const StoreBytes& certificate : m.certificates) {
         const unsigned char* q = certificate.data();
-        std::unique_ptr<X509, X509Free> x(
-            d2i_X509(nullptr, &q, static_cast<long>(certificate.size())));
+        X509Ptr x(d2i_X509(nullptr, &q, static_cast<long>(certificate.size())));
         if (!x || !PKCS7_add_certificate(p7.get(), x.get())) return false;
     }
     for (const SignerCopy& signer : m.signers)

@@ -32,16 +32,6 @@ namespace fontseal {
 
 namespace {
 
-using TsReqPtr = OsslPtr<TS_REQ, TS_REQ_free>;
-using TsRespPtr = OsslPtr<TS_RESP, TS_RESP_free>;
-using TsImprintPtr = OsslPtr<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
-using AlgorPtr = OsslPtr<X509_ALGOR, X509_ALGOR_free>;
-using IntegerPtr = OsslPtr<ASN1_INTEGER, ASN1_INTEGER_free>;
-using BignumPtr = OsslPtr<BIGNUM, BN_free>;
-void free_cert_list(STACK_OF(X509) * list) { sk_X509_free(list); }
-using CertStackPtr = OsslPtr<STACK_OF(X509), free_cert_list>;
-using NamesPtr = OsslPtr<GENERAL_NAMES, GENERAL_NAMES_free>;
-
 // Enough to make a repeated nonce between one client's requests a matter of
 // chance no one will see.
 constexpr int kNonceBytes = 8;
@@ -261,7 +251,7 @@ bool token_signer_holds(PKCS7* token, TS_TST_INFO* info, X509*& signer, std::str
     }
     PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(signers, 0);
     ERR_set_mark();
-    CertStackPtr found(PKCS7_get0_signers(token, nullptr, 0));
+    CertListPtr found(PKCS7_get0_signers(token, nullptr, 0));
     ERR_pop_to_mark();
     if (!found || sk_X509_num(found.get()) != 1) {
         fault =

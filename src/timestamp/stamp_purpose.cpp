@@ -10,8 +10,6 @@ namespace fontseal {
 
 namespace {
 
-using UsagePtr = OsslPtr<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
-
 constexpr char kTimeStamping[] = "1.3.6.1.5.5.7.3.8";
 constexpr char kOlderTimeStamping[] = "1.3.6.1.4.1.311.10.3.2";
 

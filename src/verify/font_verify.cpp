@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "base/ossl_ptr.h"
-#include "font/ot_collection_passes.h"
 #include "font/big_endian.h"
+#include "font/ot_collection_passes.h"
 #include "font/ot_passes.h"
 #include "font/ot_woff.h"
 #include "platform/regular_file.h"
@@ -40,19 +40,6 @@
 namespace fontseal {
 
 namespace {
-
-using Pkcs7Ptr = OsslPtr<PKCS7, PKCS7_free>;
-using SignerInfoPtr = OsslPtr<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
-using PkeyCtxPtr = OsslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
-using MdCtxPtr = OsslPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
-using ObjectPtr = OsslPtr<ASN1_OBJECT, ASN1_OBJECT_free>;
-using AlgorPtr = OsslPtr<X509_ALGOR, X509_ALGOR_free>;
-using TimePtr = OsslPtr<ASN1_TIME, ASN1_TIME_free>;
-using TstInfoPtr = OsslPtr<TS_TST_INFO, TS_TST_INFO_free>;
-using StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
-using StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
-using BioPtr = OsslPtr<BIO, BIO_free_all>;
-using X509Ptr = OsslPtr<X509, X509_free>;
 
 const char kOidSignedData[] = "1.2.840.113549.1.7.2";
 const char kOidIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
@@ -206,7 +193,7 @@ std::string name_text(const X509_NAME* name) {
 }
 
 std::string serial_text(const ASN1_INTEGER* serial) {
-    OsslPtr<BIGNUM, BN_free> bn(ASN1_INTEGER_to_BN(serial, nullptr));
+    BignumPtr bn(ASN1_INTEGER_to_BN(serial, nullptr));
     if (!bn) return "";
     char* hex = BN_bn2hex(bn.get());
     std::string out = hex ? hex : "";
@@ -375,8 +362,8 @@ public:
             hasHead_ = true;
             storedHead_ = font.table(head).checksum();
         }
-        sameOrders_ = same_layouts(font.layout(OTLayoutOrder::kWriter),
-                                   font.layout(OTLayoutOrder::kFile));
+        sameOrders_ =
+            same_layouts(font.layout(OTLayoutOrder::kWriter), font.layout(OTLayoutOrder::kFile));
     }
     // A collection is hashed as its file lies: one image, whatever the order.
     FontDigests(Emit emit, bool oneOrder) : emit_(std::move(emit)), oneOrder_(oneOrder) {}
@@ -723,7 +710,7 @@ void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSe
     const TrustOptions& policy = trust.options();
     if (!trust.loadFault().empty()) {
         (std::strcmp(trust.loadFaultCheck(), "chain") == 0 ? out.chainStatus
-                                                            : out.revocationStatus) = "unknown";
+                                                           : out.revocationStatus) = "unknown";
         failed(trust.loadFaultCheck(), trust.loadFault());
     }
     if (!policy.hasRoots()) {
@@ -758,8 +745,9 @@ void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSe
     }
     TrustOutcome revoked = trust.revocation(cert, certs, out.timestampTime, stampTime);
     if (stampTime == 0 && out.timestampTime > 0 && revoked.status == "fail") {
-        revoked.reason += " (the time stamp's signer does not chain to the roots, so its time "
-                          "is not relied on)";
+        revoked.reason +=
+            " (the time stamp's signer does not chain to the roots, so its time "
+            "is not relied on)";
     }
     if (policy.requireRevocationCheck && revoked.status != "pass" && revoked.status != "fail") {
         revoked = {"fail",
