@@ -7,6 +7,7 @@
 // authenticated attributes are encoded and digested here, and only the
 // DigestInfo goes to the provider, which is all a hardware token can sign.
 #include <openssl/asn1.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
@@ -26,7 +27,14 @@ namespace fontseal {
 
 namespace {
 
-constexpr const char* kOidDataContent = "1.2.840.113549.1.7.1";
+// The data content type, looked up in OpenSSL's table of objects: the
+// identifiers themselves are spelled only in the format layers above.
+bool is_data_type(const char* oid) {
+    ERR_set_mark();
+    ObjectPtr object(OBJ_txt2obj(oid, 1));
+    ERR_pop_to_mark();
+    return object && OBJ_obj2nid(object.get()) == NID_pkcs7_data;
+}
 
 struct AttributeCopy {
     std::string oid;
@@ -86,8 +94,7 @@ bool copy_description(DWORD encoding, DWORD type, const void* encode_info, const
     const auto* info = static_cast<const CMSG_SIGNED_ENCODE_INFO*>(encode_info);
     // Only signed messages over a content type other than data are made.
     if (!(encoding & PKCS_7_ASN_ENCODING) || type != CMSG_SIGNED || !info ||
-        info->cbSize < sizeof(CMSG_SIGNED_ENCODE_INFO) || !inner_type ||
-        std::strcmp(inner_type, kOidDataContent) == 0) {
+        info->cbSize < sizeof(CMSG_SIGNED_ENCODE_INFO) || !inner_type || is_data_type(inner_type)) {
         SetLastError(type != CMSG_SIGNED ? kStoreBadMessageType : kStoreInvalidArgument);
         return false;
     }

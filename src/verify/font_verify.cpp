@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "base/ossl_ptr.h"
+#include "der/oids.h"
 #include "font/big_endian.h"
 #include "font/ot_collection_passes.h"
 #include "font/ot_passes.h"
@@ -40,18 +41,6 @@
 namespace fontseal {
 
 namespace {
-
-const char kOidSignedData[] = "1.2.840.113549.1.7.2";
-const char kOidIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
-const char kOidTstInfo[] = "1.2.840.113549.1.9.16.1.4";
-const char kOidMessageDigest[] = "1.2.840.113549.1.9.4";
-const char kOidSigningTime[] = "1.2.840.113549.1.9.5";
-const char kOidCounterSignature[] = "1.2.840.113549.1.9.6";
-const char kOidRfc3161Token[] = "1.3.6.1.4.1.311.3.3.1";
-const char kOidStatementType[] = "1.3.6.1.4.1.311.2.1.11";
-const char kOidOpusInfo[] = "1.3.6.1.4.1.311.2.1.12";
-const char kOidIndividual[] = "1.3.6.1.4.1.311.2.1.21";
-const char kOidCommercial[] = "1.3.6.1.4.1.311.2.1.22";
 
 // A finding that ends the check of a font: which check and why.
 struct Failure {
@@ -275,7 +264,7 @@ SignerCheck check_signer(const Tlv& signer, STACK_OF(X509) * certs, const uint8_
     if (!md) failed(check, "the signer's digest algorithm is not supported");
 
     Tlv messageDigest;
-    if (!find_attribute(out.authenticated, kOidMessageDigest, messageDigest, check) ||
+    if (!find_attribute(out.authenticated, kOidMessageDigestAttribute, messageDigest, check) ||
         messageDigest.tag != V_ASN1_OCTET_STRING) {
         failed(check, "the signer has no messageDigest attribute");
     }
@@ -516,11 +505,11 @@ void read_descriptions(const Tlv& authenticated, FontVerification& out) {
     if (find_attribute(authenticated, kOidStatementType, value, check)) {
         for (const Tlv& purpose : children(value, check, "the statement type")) {
             const std::string oid = oid_text(purpose);
-            if (oid == kOidIndividual) out.statement = "individual";
-            if (oid == kOidCommercial) out.statement = "commercial";
+            if (oid == kOidIndividualCodeSigning) out.statement = "individual";
+            if (oid == kOidCommercialCodeSigning) out.statement = "commercial";
         }
     }
-    if (!find_attribute(authenticated, kOidOpusInfo, value, check)) return;
+    if (!find_attribute(authenticated, kOidPublisherInfo, value, check)) return;
     for (const Tlv& field : children(value, check, "the program description")) {
         std::vector<Tlv> choice = children(field, check, "the program description");
         if (choice.size() != 1) continue;
@@ -621,7 +610,7 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
         SignerCheck stamp =
             check_signer(value, certs, signature.data(), signature.size(), true, check);
         Tlv when;
-        if (find_attribute(stamp.authenticated, kOidSigningTime, when, check)) {
+        if (find_attribute(stamp.authenticated, kOidSigningTimeAttribute, when, check)) {
             const unsigned char* p = when.start;
             TimePtr t(d2i_ASN1_TIME(nullptr, &p, static_cast<long>(when.total())));
             out.timestampTime = time_of(t.get());
@@ -631,7 +620,7 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
         found.signer = stamp.cert;
         return found;
     }
-    if (!find_attribute(signer.unauthenticated, kOidRfc3161Token, value, check)) return found;
+    if (!find_attribute(signer.unauthenticated, kOidRfc3161TimeStamp, value, check)) return found;
     out.timestampKind = "rfc3161";
     SignedDataParts token = read_signed_data(value.start, value.total(), check);
     if (token.contentType != kOidTstInfo || token.content.tag != V_ASN1_OCTET_STRING) {
