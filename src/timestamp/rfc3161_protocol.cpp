@@ -21,6 +21,7 @@
 #include "der/der_header.h"
 #include "der/der_raw.h"
 #include "der/der_reader.h"
+#include "der/digest_algorithm.h"
 #include "der/oids.h"
 #include "pkcs7/p7_attribute.h"
 #include "timestamp/stamp_purpose.h"
@@ -36,23 +37,9 @@ namespace {
 // chance no one will see.
 constexpr int kNonceBytes = 8;
 
-const EVP_MD* imprint_digest(ImprintHash hash) {
-    switch (hash) {
-        case ImprintHash::kSha384:
-            return EVP_sha384();
-        case ImprintHash::kSha512:
-            return EVP_sha512();
-        case ImprintHash::kSha1:
-            return EVP_sha1();
-        case ImprintHash::kSha256:
-            break;
-    }
-    return EVP_sha256();
-}
-
 // The TimeStampReq for the signature value, or null.
 TsReqPtr make_request(const TimeStampSubject& subject, const uint8_t* nonceBytes, int nonceLength) {
-    const EVP_MD* md = imprint_digest(subject.imprintHash);
+    const EVP_MD* md = message_digest(subject.imprintHash);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digestLength = 0;
     static const unsigned char kEmpty = 0;

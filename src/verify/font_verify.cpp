@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "base/ossl_ptr.h"
+#include "der/digest_algorithm.h"
 #include "der/oids.h"
 #include "font/big_endian.h"
 #include "font/ot_collection_passes.h"
@@ -196,23 +197,6 @@ int64_t time_of(const ASN1_TIME* t) {
     return static_cast<int64_t>(timegm(&parts));
 }
 
-const char* digest_name(int nid) {
-    switch (nid) {
-        case NID_md5:
-            return "MD5";
-        case NID_sha1:
-            return "SHA-1";
-        case NID_sha256:
-            return "SHA-256";
-        case NID_sha384:
-            return "SHA-384";
-        case NID_sha512:
-            return "SHA-512";
-        default:
-            return nullptr;
-    }
-}
-
 // The certificate named by the signer's issuer and serial, or null.
 X509* find_signer_cert(const PKCS7_SIGNER_INFO* si, STACK_OF(X509) * certs) {
     for (int i = 0; certs && i < sk_X509_num(certs); ++i) {
@@ -259,8 +243,8 @@ SignerCheck check_signer(const Tlv& signer, STACK_OF(X509) * certs, const uint8_
     if (!out.cert)
         failed(check, "the signer certificate (by issuer and serial) is not in the blob");
 
-    const int mdNid = OBJ_obj2nid(si->digest_alg->algorithm);
-    const EVP_MD* md = digest_name(mdNid) ? EVP_get_digestbynid(mdNid) : nullptr;
+    const DigestFacts* signerDigest = digest_by_nid(OBJ_obj2nid(si->digest_alg->algorithm));
+    const EVP_MD* md = signerDigest ? signerDigest->md() : nullptr;
     if (!md) failed(check, "the signer's digest algorithm is not supported");
 
     Tlv messageDigest;
@@ -632,8 +616,9 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
     TstInfoPtr info(d2i_TS_TST_INFO(nullptr, &p, static_cast<long>(token.content.length)));
     if (!info) failed(check, "the TSTInfo cannot be read");
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
-    const int nid = OBJ_obj2nid(TS_MSG_IMPRINT_get_algo(imprint)->algorithm);
-    const EVP_MD* md = digest_name(nid) ? EVP_get_digestbynid(nid) : nullptr;
+    const DigestFacts* imprintDigest =
+        digest_by_nid(OBJ_obj2nid(TS_MSG_IMPRINT_get_algo(imprint)->algorithm));
+    const EVP_MD* md = imprintDigest ? imprintDigest->md() : nullptr;
     if (!md) failed(check, "the time stamp's imprint algorithm is not supported");
     std::vector<uint8_t> expected = digest_of(md, signature.data(), signature.size());
     ASN1_OCTET_STRING* got = TS_MSG_IMPRINT_get_msg(imprint);
@@ -785,11 +770,13 @@ void verify_signature(const DsigSignature& record, FontDigests& font, TrustSessi
     const unsigned char* p = digestInfo[0].start;
     AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &p, static_cast<long>(digestInfo[0].total())));
     const int nid = algorithm ? OBJ_obj2nid(algorithm->algorithm) : NID_undef;
-    const char* name = digest_name(nid);
-    if (!name) failed("digest", "the font digest's algorithm is not supported");
+    const DigestFacts* fontDigest = digest_by_nid(nid);
+    if (!fontDigest) failed("digest", "the font digest's algorithm is not supported");
+    const char* name = fontDigest->name;
     out.digest = name;
     const std::string& minDigest = trust.options().minDigest;
-    if (!minDigest.empty() && digest_rank(name) < digest_rank(minDigest)) {
+    const DigestFacts* least = digest_by_name(minDigest);
+    if (least && fontDigest->algorithm < least->algorithm) {
         failed("digest", std::string("the font digest is ") + name + ", weaker than the " +
                              minDigest + " required");
     }

@@ -176,19 +176,6 @@ const char* system_roots_file() {
     return ::stat(kDebian, &st) == 0 ? kDebian : X509_get_default_cert_file();
 }
 
-int digest_rank(const std::string& name) {
-    std::string key;
-    for (char c : name) {
-        if (c != '-' && c != '_')
-            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    static const char* const kOrder[] = {"MD5", "SHA1", "SHA256", "SHA384", "SHA512"};
-    for (int i = 0; i < 5; ++i) {
-        if (key == kOrder[i]) return i + 1;
-    }
-    return 0;
-}
-
 struct TrustSession::Owned {
     StorePtr store;
     CertStackPtr untrusted;  // given and fetched intermediates

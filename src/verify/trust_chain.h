@@ -25,7 +25,7 @@ struct TrustOptions {
     bool requireTimestamp = false;
     bool requireChain = false;
     bool requireRevocationCheck = false;
-    std::string minDigest;  // "" or a digest name digest_rank knows
+    std::string minDigest;  // "" or a digest name digest_by_name knows
     int64_t atTime = 0;     // judge at this time (seconds since 1970); 0 now
 
     bool hasRoots() const { return !caFile.empty() || !caPath.empty() || systemRoots; }
@@ -34,10 +34,6 @@ struct TrustOptions {
 
 // Where the system's root list lives (Debian's bundle of TLS roots).
 const char* system_roots_file();
-
-// 1 MD5, 2 SHA-1, 3 SHA-256, 4 SHA-384, 5 SHA-512; 0 for any other name.
-// Accepts "SHA-256", "sha256", "SHA256" alike.
-int digest_rank(const std::string& name);
 
 // One check's outcome: "pass", "fail", "not checked" or "unknown".
 struct TrustOutcome {
