@@ -22,12 +22,16 @@ bool bigEndian(const EVP_PKEY* key, const char* name, std::vector<uint8_t>& out)
 
 }  // namespace
 
-bool EvpSigningKey::publicKey(RsaPublicKey& out) const {
-    if (!key_ || !EVP_PKEY_is_a(key_.get(), "RSA")) return false;
-    const bool ok = bigEndian(key_.get(), OSSL_PKEY_PARAM_RSA_N, out.modulus) &&
-                    bigEndian(key_.get(), OSSL_PKEY_PARAM_RSA_E, out.exponent);
+bool rsa_public_numbers(const EVP_PKEY* key, RsaPublicKey& out) {
+    const bool ok = key && EVP_PKEY_is_a(key, "RSA") &&
+                    bigEndian(key, OSSL_PKEY_PARAM_RSA_N, out.modulus) &&
+                    bigEndian(key, OSSL_PKEY_PARAM_RSA_E, out.exponent);
     ERR_clear_error();
     return ok;
+}
+
+bool EvpSigningKey::publicKey(RsaPublicKey& out) const {
+    return rsa_public_numbers(key_.get(), out);
 }
 
 int EvpSigningKey::signatureSize() const { return key_ ? EVP_PKEY_get_size(key_.get()) : 0; }

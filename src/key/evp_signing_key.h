@@ -15,6 +15,10 @@ namespace fontseal {
 // providers, so a key keeps a reference to the context it came from.
 using KeyLibraryRef = std::shared_ptr<OSSL_LIB_CTX>;
 
+// The modulus and exponent of an RSA key, big-endian; false for a null key
+// or any other kind. Leaves OpenSSL's error queue clear.
+bool rsa_public_numbers(const EVP_PKEY* key, RsaPublicKey& out);
+
 class EvpSigningKey final : public SigningKey {
 public:
     // `library` is the context `key` was made in; null for the default one.

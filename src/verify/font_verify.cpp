@@ -174,14 +174,6 @@ std::vector<uint8_t> digest_of(const EVP_MD* md, const uint8_t* data, size_t siz
     return out;
 }
 
-std::string name_text(const X509_NAME* name) {
-    BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0) return "";
-    char* text = nullptr;
-    long n = BIO_get_mem_data(bio.get(), &text);
-    return std::string(text, static_cast<size_t>(n));
-}
-
 std::string serial_text(const ASN1_INTEGER* serial) {
     BignumPtr bn(ASN1_INTEGER_to_BN(serial, nullptr));
     if (!bn) return "";
@@ -189,12 +181,6 @@ std::string serial_text(const ASN1_INTEGER* serial) {
     std::string out = hex ? hex : "";
     OPENSSL_free(hex);
     return out;
-}
-
-int64_t time_of(const ASN1_TIME* t) {
-    struct tm parts {};
-    if (!t || !ASN1_TIME_to_tm(t, &parts)) return 0;
-    return static_cast<int64_t>(timegm(&parts));
 }
 
 // The certificate named by the signer's issuer and serial, or null.
@@ -210,8 +196,8 @@ X509* find_signer_cert(const PKCS7_SIGNER_INFO* si, STACK_OF(X509) * certs) {
 }
 
 void describe_signer(X509* cert, FontVerification& out) {
-    out.subject = name_text(X509_get_subject_name(cert));
-    out.issuer = name_text(X509_get_issuer_name(cert));
+    out.subject = name_of(X509_get_subject_name(cert));
+    out.issuer = name_of(X509_get_issuer_name(cert));
     out.serial = serial_text(X509_get0_serialNumber(cert));
 }
 
@@ -599,7 +585,7 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
             TimePtr t(d2i_ASN1_TIME(nullptr, &p, static_cast<long>(when.total())));
             out.timestampTime = time_of(t.get());
         }
-        out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
+        out.timestampSigner = name_of(X509_get_subject_name(stamp.cert));
         require_stamping_purpose(stamp.cert, StampKind::kCounterSignature);
         found.signer = stamp.cert;
         return found;
@@ -627,7 +613,7 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
         failed(check, "the time stamp's imprint does not cover this signature");
     }
     out.timestampTime = time_of(TS_TST_INFO_get_time(info.get()));
-    out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
+    out.timestampSigner = name_of(X509_get_subject_name(stamp.cert));
     require_stamping_purpose(stamp.cert, StampKind::kRfc3161);
     found.signer = stamp.cert;
     found.token = std::move(token.p7);

@@ -35,12 +35,6 @@ bool is_compromise(int reason) {
            reason == OCSP_REVOKED_STATUS_CACOMPROMISE;
 }
 
-int64_t time_of(const ASN1_TIME* t) {
-    struct tm parts {};
-    if (!t || !ASN1_TIME_to_tm(t, &parts)) return 0;
-    return static_cast<int64_t>(timegm(&parts));
-}
-
 std::string utc(int64_t seconds) {
     std::time_t t = static_cast<std::time_t>(seconds);
     std::tm parts{};
@@ -48,14 +42,6 @@ std::string utc(int64_t seconds) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
     return text;
-}
-
-std::string name_of(const X509_NAME* name) {
-    BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0) return "";
-    char* text = nullptr;
-    long n = BIO_get_mem_data(bio.get(), &text);
-    return std::string(text, static_cast<size_t>(n));
 }
 
 std::string reason_text(int reason) {
@@ -169,6 +155,20 @@ std::mutex ocspLock;
 std::map<std::string, OcspMemo> ocspAnswers;
 
 }  // namespace
+
+int64_t time_of(const ASN1_TIME* t) {
+    struct tm parts {};
+    if (!t || !ASN1_TIME_to_tm(t, &parts)) return 0;
+    return static_cast<int64_t>(timegm(&parts));
+}
+
+std::string name_of(const X509_NAME* name) {
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0) return "";
+    char* text = nullptr;
+    long n = BIO_get_mem_data(bio.get(), &text);
+    return std::string(text, static_cast<size_t>(n));
+}
 
 const char* system_roots_file() {
     static const char kDebian[] = "/etc/ssl/certs/ca-certificates.crt";

@@ -32,6 +32,11 @@ struct TrustOptions {
     bool wantsRevocation() const { return !crlFiles.empty() || online; }
 };
 
+// Seconds since 1970 of an ASN.1 time; 0 for none or one that cannot be read.
+int64_t time_of(const ASN1_TIME* t);
+// A name as the reports show it (RFC 2253), "" when it cannot be printed.
+std::string name_of(const X509_NAME* name);
+
 // Where the system's root list lives (Debian's bundle of TLS roots).
 const char* system_roots_file();
 
