@@ -19,7 +19,7 @@ const uint8_t kSignature[] = "fontseal fuzz: the signature value that is time-st
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1 << 20) return 0;
     const TimeStampSubject subject{kSignature, static_cast<int>(sizeof kSignature - 1),
-                                   DigestAlgorithm::kSha1, ImprintHash::kSha256};
+                                   DigestAlgorithm::kSha1, DigestAlgorithm::kSha256};
     TimeStampToken token;
     std::string fault;
     const bool stamped =

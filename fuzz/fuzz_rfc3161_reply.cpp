@@ -20,8 +20,8 @@ namespace {
 const uint8_t kSignature[] = "fontseal fuzz: the signature value that is time-stamped";
 const uint8_t kNonce[] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 
-const ImprintHash kHashes[] = {ImprintHash::kSha256, ImprintHash::kSha384, ImprintHash::kSha512,
-                               ImprintHash::kSha1};
+const DigestAlgorithm kHashes[] = {DigestAlgorithm::kSha256, DigestAlgorithm::kSha384,
+                                   DigestAlgorithm::kSha512, DigestAlgorithm::kSha1};
 
 TimeStampSubject subject_for(int choice) {
     return TimeStampSubject{kSignature, static_cast<int>(sizeof kSignature - 1),

@@ -12,6 +12,7 @@
 
 #include "base/error.h"
 #include "base/memory_stream.h"
+#include "base/ossl_ptr.h"
 #include "codec/base64_source.h"
 #include "der/der_reader.h"
 #include "pkcs7/p7_signed_data.h"
@@ -101,10 +102,6 @@ bool readAttempt(FileSource& file, int attempt, GrowArray<P7Certificate>& list) 
     }
 }
 
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-
 // One decoded PEM block.
 struct PemBlock {
     std::string label;
@@ -123,7 +120,7 @@ std::vector<PemBlock> readPemBlocks(const char* path) {
     } catch (const error&) {
         return blocks;
     }
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
+    BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
     if (!bio) return blocks;
     for (;;) {
         char* name = nullptr;

@@ -49,7 +49,7 @@ std::string who(X509* cert) {
 std::string certificate_warning(const uint8_t* der, size_t length, time_t now) {
     if (!der || length == 0 || length > 0x7FFFFFFF) return {};
     const unsigned char* p = der;
-    OsslPtr<X509, X509_free> cert(d2i_X509(nullptr, &p, static_cast<long>(length)));
+    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(length)));
     if (!cert) return {};
     std::vector<std::string> faults;
     const ASN1_TIME* notAfter = X509_get0_notAfter(cert.get());

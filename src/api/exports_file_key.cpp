@@ -7,8 +7,8 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <optional>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,11 +21,12 @@
 #include "api/sign_job.h"
 #include "api/store_entry_signing.h"
 #include "base/error.h"
+#include "base/secure_bytes.h"
 #include "base/utf16.h"
+#include "der/digest_algorithm.h"
 #include "fontseal/fontseal.h"
 #include "key/key_file.h"
 #include "key/pvk_reader.h"
-#include "base/secure_bytes.h"
 #include "key/token_signing_key.h"
 #include "platform/file_source.h"
 #include "platform/pin_source.h"
@@ -36,6 +37,23 @@
 namespace fontseal {
 
 namespace {
+
+// The digest table carries the public numbers; they must stay the header's.
+static_assert(digest_facts(DigestAlgorithm::kSha256).hashValue == FONTSEAL_HASH_SHA256 &&
+                  digest_facts(DigestAlgorithm::kSha384).hashValue == FONTSEAL_HASH_SHA384 &&
+                  digest_facts(DigestAlgorithm::kSha512).hashValue == FONTSEAL_HASH_SHA512 &&
+                  digest_facts(DigestAlgorithm::kSha1).hashValue == FONTSEAL_HASH_SHA1 &&
+                  digest_facts(DigestAlgorithm::kMd5).hashValue == FONTSEAL_HASH_MD5,
+              "FONTSEAL_HASH_* and the digest table disagree");
+
+// A request's FONTSEAL_HASH_*, 0 meaning SHA-256; false for any other number.
+bool hash_from_request(int32_t value, DigestAlgorithm& out) {
+    if (value == FONTSEAL_HASH_DEFAULT) {
+        out = DigestAlgorithm::kSha256;
+        return true;
+    }
+    return digest_from_hash_value(value, out);
+}
 
 struct KeyFiles {
     const char* certPath;  // null: the key file's own certificates
@@ -79,8 +97,8 @@ int32_t sign_with_pvk(const char* input_path, const char* output_path, const Key
 
 // Today's route: every key form, every certificate of a PEM file, and a
 // PKCS#12 file's own certificates when no certificate file is named.
-int32_t sign_with_key_file(const char* input_path, const char* output_path,
-                           const KeyFiles& files, const SignOptions& options, int32_t* detail) {
+int32_t sign_with_key_file(const char* input_path, const char* output_path, const KeyFiles& files,
+                           const SignOptions& options, int32_t* detail) {
     GrowArray<P7Certificate> certificates;
     if (files.certPath) load_certificate_file(files.certPath, true, certificates);
 
@@ -136,7 +154,7 @@ constexpr size_t kMaxTimestampServers = 64;
 struct TimestampRequest {
     std::vector<TimestampServer> servers;
     std::string names;  // the URLs, for messages
-    ImprintHash imprintHash = ImprintHash::kSha256;
+    DigestAlgorithm imprintHash = DigestAlgorithm::kSha256;
     bool required = false;
     // Why a server's URL cannot be used, naming it; empty when all can.
     std::string urlFault;
@@ -186,23 +204,10 @@ bool read_timestamp_fields(const fontseal_sign_request& r, TimestampRequest& out
         out.required = r.require_timestamp != 0;
     if (out.required && count == 0) return false;
     if (has_field(r, offsetof(fontseal_sign_request, timestamp_digest), r.timestamp_digest)) {
-        switch (r.timestamp_digest) {
-            case FONTSEAL_HASH_DEFAULT:
-            case FONTSEAL_HASH_SHA256:
-                out.imprintHash = ImprintHash::kSha256;
-                break;
-            case FONTSEAL_HASH_SHA384:
-                out.imprintHash = ImprintHash::kSha384;
-                break;
-            case FONTSEAL_HASH_SHA512:
-                out.imprintHash = ImprintHash::kSha512;
-                break;
-            case FONTSEAL_HASH_SHA1:
-                out.imprintHash = ImprintHash::kSha1;
-                break;
-            default:
-                return false;
-        }
+        // No time-stamp server is asked for an MD5 imprint.
+        if (!hash_from_request(r.timestamp_digest, out.imprintHash) ||
+            out.imprintHash == DigestAlgorithm::kMd5)
+            return false;
     }
     return true;
 }
@@ -295,26 +300,9 @@ extern "C" FONTSEAL_API int32_t fontseal_sign(const fontseal_sign_request* reque
         if (!stampsValid) return FONTSEAL_E_REQUEST;
         SignOptions options;
         options.collections = true;
-        switch (r.digest) {
-            case FONTSEAL_HASH_DEFAULT:
-            case FONTSEAL_HASH_SHA256:
-                options.digest = DigestAlgorithm::kSha256;
-                break;
-            case FONTSEAL_HASH_SHA384:
-                options.digest = DigestAlgorithm::kSha384;
-                break;
-            case FONTSEAL_HASH_SHA512:
-                options.digest = DigestAlgorithm::kSha512;
-                break;
-            case FONTSEAL_HASH_SHA1:
-                options.digest = DigestAlgorithm::kSha1;
-                break;
-            case FONTSEAL_HASH_MD5:
-                options.digest = DigestAlgorithm::kMd5;
-                break;
-            default:
-                return FONTSEAL_E_REQUEST;
-        }
+        DigestAlgorithm digest = DigestAlgorithm::kSha256;
+        if (!hash_from_request(r.digest, digest)) return FONTSEAL_E_REQUEST;
+        options.digest = digest;
         options.statement = r.statement;
         std::u16string program_name;
         if (r.program_name && !utf8_to_utf16(r.program_name, program_name))

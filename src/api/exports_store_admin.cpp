@@ -26,6 +26,7 @@
 #include "api/store_entry_signing.h"
 #include "api/store_signing_step.h"
 #include "base/error.h"
+#include "base/ossl_ptr.h"
 #include "base/secure_bytes.h"
 #include "fontseal/csp.h"
 #include "fontseal/store.h"
@@ -42,7 +43,6 @@ namespace {
 
 constexpr size_t kMinPrefix = 8;
 constexpr size_t kThumbprintDigits = 40;
-
 
 struct CspRelease {
     void operator()(Csp* csp) const { release_win_csp(csp); }
@@ -223,7 +223,8 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
     const std::string thumbprint = hex_of(entry.thumbprint(), 20);
     const std::string who = describe_entry(entry);
     const bool token = on_token(entry);
-    const char* where = token ? " has no private key on its token" : " has no private key in the store";
+    const char* where =
+        token ? " has no private key on its token" : " has no private key in the store";
     if (!entry.hasPrivateKey() || entry.typeCode() != kWinCspCertType)
         fail_with(FONTSEAL_E_STORE_NO_KEY, who + where, thumbprint);
     PCCERT_CONTEXT certificate = static_cast<WinCspCert&>(entry).certificate();
@@ -246,8 +247,8 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
         case kStoreNoToken:
             fail_with(FONTSEAL_E_TOKEN, "the token of " + who + " is no longer there", thumbprint);
         case kStorePinRefused:
-            fail_with(FONTSEAL_E_TOKEN_PIN,
-                      explain_result(FONTSEAL_E_TOKEN_PIN, {"", "", "", who}), thumbprint);
+            fail_with(FONTSEAL_E_TOKEN_PIN, explain_result(FONTSEAL_E_TOKEN_PIN, {"", "", "", who}),
+                      thumbprint);
         case kStorePinSource:
             fail_with(FONTSEAL_E_TOKEN_PIN_SOURCE,
                       explain_result(FONTSEAL_E_TOKEN_PIN_SOURCE, {"", "", "", who}), thumbprint);
@@ -281,7 +282,6 @@ void check_key(CspCert& entry, HeldProvider* keep = nullptr) {
 
 // ---- import --------------------------------------------------------------------
 
-
 // Every key form the signing calls read (PVK, PEM, DER PKCS#8, PKCS#12),
 // with a PKCS#12 file's certificates. The key keeps the library context it
 // was read in alive.
@@ -299,8 +299,8 @@ KeyFileContents read_key(const char* path, const char* password, size_t password
         fail_with(code, explain_result(code, {"", "", "", path}));
     }
     try {
-        loaded = load_key_file(path, password ? reinterpret_cast<const char*>(text.data()) : nullptr,
-                               contents);
+        loaded = load_key_file(
+            path, password ? reinterpret_cast<const char*>(text.data()) : nullptr, contents);
     } catch (const error& e) {
         loaded = e.code;
         const int32_t code = result_for(Stage::kKeyOpen, e.code);
@@ -339,11 +339,6 @@ std::string pkcs8_pem(EVP_PKEY* key) {
     if (pem.empty()) throw std::bad_alloc();
     return pem;
 }
-
-struct X509Release {
-    void operator()(X509* x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Release>;
 
 X509Ptr x509_of(const std::vector<uint8_t>& der) {
     const unsigned char* p = der.data();

@@ -7,6 +7,7 @@
 
 #include "api/messages.h"
 #include "api/results.h"
+#include "der/digest_algorithm.h"
 #include "fontseal/fontseal.h"
 #include "verify/font_verify.h"
 #include "verify/trust_chain.h"
@@ -102,14 +103,13 @@ extern "C" FONTSEAL_API int32_t fontseal_verify(const fontseal_verify_request* r
         trust.requireChain = request->require_chain != 0;
         trust.requireRevocationCheck = request->require_revocation_check != 0;
         if (request->min_digest) {
-            if (digest_rank(request->min_digest) == 0) {
+            const DigestFacts* least = digest_by_name(request->min_digest);
+            if (!least) {
                 out.number(report->result, int32_t{FONTSEAL_E_REQUEST});
                 out.text(report->message, describe_result(FONTSEAL_E_REQUEST, CallFiles{}));
                 return FONTSEAL_E_REQUEST;
             }
-            static const char* const kNames[] = {"",        "MD5",     "SHA-1",
-                                                 "SHA-256", "SHA-384", "SHA-512"};
-            trust.minDigest = kNames[digest_rank(request->min_digest)];
+            trust.minDigest = least->name;
         }
         trust.atTime = request->at_time;
     }

@@ -15,22 +15,6 @@ namespace fontseal {
 
 namespace {
 
-int32_t public_hash(DigestInfoHash hash) {
-    switch (hash) {
-        case DigestInfoHash::kMd5:
-            return FONTSEAL_HASH_MD5;
-        case DigestInfoHash::kSha1:
-            return FONTSEAL_HASH_SHA1;
-        case DigestInfoHash::kSha256:
-            return FONTSEAL_HASH_SHA256;
-        case DigestInfoHash::kSha384:
-            return FONTSEAL_HASH_SHA384;
-        case DigestInfoHash::kSha512:
-            return FONTSEAL_HASH_SHA512;
-    }
-    return FONTSEAL_HASH_DEFAULT;
-}
-
 // The host's function behind the key interface.
 class CallbackSigner final : public ExternalSigner {
 public:
@@ -39,12 +23,12 @@ public:
           context_(context),
           capacity_(std::max<size_t>(2 * modulusLength, 1024)) {}
 
-    bool sign(DigestInfoHash hash, const uint8_t* digest, size_t digestLength,
+    bool sign(DigestAlgorithm hash, const uint8_t* digest, size_t digestLength,
               const uint8_t* digestInfo, size_t digestInfoLength,
               std::vector<uint8_t>& signature) override {
         std::vector<uint8_t> buffer(capacity_, 0);
         size_t length = buffer.size();
-        if (function_(context_, public_hash(hash), digest, digestLength, digestInfo,
+        if (function_(context_, digest_facts(hash).hashValue, digest, digestLength, digestInfo,
                       digestInfoLength, buffer.data(), &length) != 0)
             return false;
         // A length past the buffer is an answer of the wrong length; its

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "pkcs7/p7_digest.h"
+#include "der/digest_algorithm.h"
 #include "timestamp/timestamp_signature.h"
 
 namespace fontseal {
@@ -26,7 +26,7 @@ struct SignOptions {
     // place of timestampUrl.
     const TimestampServer* timestampServers = nullptr;
     int timestampServerCount = 0;
-    ImprintHash imprintHash = ImprintHash::kSha256;
+    DigestAlgorithm imprintHash = DigestAlgorithm::kSha256;
     // No time stamp then fails the job, before anything is written.
     bool requireTimestamp = false;
     // Receives which server gave the time stamp, when not null.

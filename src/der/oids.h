@@ -29,6 +29,8 @@ constexpr const char* kOidContentTypeAttribute = "1.2.840.113549.1.9.3";
 constexpr const char* kOidMessageDigestAttribute = "1.2.840.113549.1.9.4";
 constexpr const char* kOidSigningTimeAttribute = "1.2.840.113549.1.9.5";
 constexpr const char* kOidCounterSignature = "1.2.840.113549.1.9.6";
+// The content type of an RFC 3161 token's SignedData.
+constexpr const char* kOidTstInfo = "1.2.840.113549.1.9.16.1.4";
 
 // The signed content of a font signature and the signer's own attributes.
 constexpr const char* kOidIndirectData = "1.3.6.1.4.1.311.2.1.4";
@@ -40,5 +42,9 @@ constexpr const char* kOidSignerFlags = "1.3.6.1.4.1.311.40.1";
 // Time stamps.
 constexpr const char* kOidTimeStampRequest = "1.3.6.1.4.1.311.3.2.1";
 constexpr const char* kOidRfc3161TimeStamp = "1.3.6.1.4.1.311.3.3.1";
+// Who may sign a time stamp: id-kp-timeStamping, and the older purpose
+// counter-signing servers' certificates carry.
+constexpr const char* kOidTimeStampingPurpose = "1.3.6.1.5.5.7.3.8";
+constexpr const char* kOidOlderTimeStampingPurpose = "1.3.6.1.4.1.311.10.3.2";
 
 }  // namespace fontseal

@@ -7,36 +7,31 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include "base/ossl_ptr.h"
+
 namespace fontseal {
 namespace {
-
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
-
-struct BnFreePublic {
-    void operator()(BIGNUM* bn) const { BN_free(bn); }
-};
 
 bool bigEndian(const EVP_PKEY* key, const char* name, std::vector<uint8_t>& out) {
     BIGNUM* raw = nullptr;
     if (!EVP_PKEY_get_bn_param(key, name, &raw)) return false;
-    std::unique_ptr<BIGNUM, BnFreePublic> number(raw);
+    BignumPtr number(raw);
     out.resize(static_cast<size_t>(BN_num_bytes(number.get())));
     return BN_bn2bin(number.get(), out.data()) == static_cast<int>(out.size());
 }
 
 }  // namespace
 
-void EvpPkeyFree::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-
-bool EvpSigningKey::publicKey(RsaPublicKey& out) const {
-    if (!key_ || !EVP_PKEY_is_a(key_.get(), "RSA")) return false;
-    const bool ok = bigEndian(key_.get(), OSSL_PKEY_PARAM_RSA_N, out.modulus) &&
-                    bigEndian(key_.get(), OSSL_PKEY_PARAM_RSA_E, out.exponent);
+bool rsa_public_numbers(const EVP_PKEY* key, RsaPublicKey& out) {
+    const bool ok = key && EVP_PKEY_is_a(key, "RSA") &&
+                    bigEndian(key, OSSL_PKEY_PARAM_RSA_N, out.modulus) &&
+                    bigEndian(key, OSSL_PKEY_PARAM_RSA_E, out.exponent);
     ERR_clear_error();
     return ok;
+}
+
+bool EvpSigningKey::publicKey(RsaPublicKey& out) const {
+    return rsa_public_numbers(key_.get(), out);
 }
 
 int EvpSigningKey::signatureSize() const { return key_ ? EVP_PKEY_get_size(key_.get()) : 0; }

@@ -6,18 +6,18 @@
 
 #include <memory>
 
+#include "base/ossl_ptr.h"
 #include "key/signing_key.h"
 
 namespace fontseal {
 
-struct EvpPkeyFree {
-    void operator()(EVP_PKEY* key) const;
-};
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyFree>;
-
 // A library context with its providers. Keys decoded in it refer to its
 // providers, so a key keeps a reference to the context it came from.
 using KeyLibraryRef = std::shared_ptr<OSSL_LIB_CTX>;
+
+// The modulus and exponent of an RSA key, big-endian; false for a null key
+// or any other kind. Leaves OpenSSL's error queue clear.
+bool rsa_public_numbers(const EVP_PKEY* key, RsaPublicKey& out);
 
 class EvpSigningKey final : public SigningKey {
 public:

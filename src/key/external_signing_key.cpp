@@ -12,70 +12,21 @@
 #include <memory>
 #include <utility>
 
+#include "base/ossl_ptr.h"
+
 namespace fontseal {
 
 namespace {
 
-// The DER of a DigestInfo up to its digest's octets: SEQUENCE { SEQUENCE {
-// OID, NULL }, OCTET STRING }, as PKCS#1 lists them.
-struct DigestInfoForm {
-    DigestInfoHash hash;
-    size_t digestLength;
-    uint8_t prefix[19];
-    size_t prefixLength;
-};
-
-const DigestInfoForm kForms[] = {
-    {DigestInfoHash::kMd5,
-     16,
-     {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x02, 0x05, 0x05,
-      0x00, 0x04, 0x10},
-     18},
-    {DigestInfoHash::kSha1,
-     20,
-     {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14},
-     15},
-    {DigestInfoHash::kSha256,
-     32,
-     {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01,
-      0x05, 0x00, 0x04, 0x20},
-     19},
-    {DigestInfoHash::kSha384,
-     48,
-     {0x30, 0x41, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02,
-      0x05, 0x00, 0x04, 0x30},
-     19},
-    {DigestInfoHash::kSha512,
-     64,
-     {0x30, 0x51, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03,
-      0x05, 0x00, 0x04, 0x40},
-     19},
-};
-
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
-struct ParamBldFree {
-    void operator()(OSSL_PARAM_BLD* builder) const { OSSL_PARAM_BLD_free(builder); }
-};
-struct ParamFree {
-    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
-};
-struct PublicBnFree {
-    void operator()(BIGNUM* bn) const { BN_free(bn); }
-};
-using PublicBn = std::unique_ptr<BIGNUM, PublicBnFree>;
-
 EvpPkeyPtr rsa_public_key(const RsaPublicKey& key) {
-    PublicBn n(BN_bin2bn(key.modulus.data(), static_cast<int>(key.modulus.size()), nullptr));
-    PublicBn e(BN_bin2bn(key.exponent.data(), static_cast<int>(key.exponent.size()), nullptr));
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> builder(OSSL_PARAM_BLD_new());
+    BignumPtr n(BN_bin2bn(key.modulus.data(), static_cast<int>(key.modulus.size()), nullptr));
+    BignumPtr e(BN_bin2bn(key.exponent.data(), static_cast<int>(key.exponent.size()), nullptr));
+    ParamBuildPtr builder(OSSL_PARAM_BLD_new());
     if (!n || !e || !builder || BN_is_zero(n.get()) ||
         !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) ||
         !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()))
         return nullptr;
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    ParamsPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
     PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* made = nullptr;
     if (!params || !context || EVP_PKEY_fromdata_init(context.get()) <= 0 ||
@@ -94,15 +45,18 @@ std::vector<uint8_t> trimmed(std::vector<uint8_t> bytes) {
 
 }  // namespace
 
-bool split_digest_info(const uint8_t* digestInfo, size_t length, DigestInfoHash& hash,
+bool split_digest_info(const uint8_t* digestInfo, size_t length, DigestAlgorithm& hash,
                        size_t& digestOffset) {
     if (!digestInfo) return false;
-    for (const DigestInfoForm& form : kForms) {
-        if (length != form.prefixLength + form.digestLength ||
-            std::memcmp(digestInfo, form.prefix, form.prefixLength) != 0)
+    for (const DigestFacts& facts : kDigestTable) {
+        // Everything before the digest's octets, as the encoder writes it.
+        static const uint8_t kZeros[kMaxDigestSize] = {0};
+        const std::vector<uint8_t> form = digest_info(facts.algorithm, kZeros);
+        const size_t prefixLength = form.size() - static_cast<size_t>(facts.size);
+        if (length != form.size() || std::memcmp(digestInfo, form.data(), prefixLength) != 0)
             continue;
-        hash = form.hash;
-        digestOffset = form.prefixLength;
+        hash = facts.algorithm;
+        digestOffset = prefixLength;
         return true;
     }
     return false;
@@ -142,7 +96,7 @@ bool ExternalSigningKey::signDigestInfo(const uint8_t* digestInfo, int length,
                                         std::vector<uint8_t>& signature) const {
     signature.clear();
     answerLength_ = 0;
-    DigestInfoHash hash;
+    DigestAlgorithm hash;
     size_t offset = 0;
     const int size = signatureSize();
     if (size <= 0 || length < 0 ||

@@ -10,18 +10,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "der/digest_algorithm.h"
 #include "key/evp_signing_key.h"
 #include "key/signing_key.h"
 
 namespace fontseal {
 
-// The digests a DigestInfo of ours can carry.
-enum class DigestInfoHash { kMd5, kSha1, kSha256, kSha384, kSha512 };
-
 // Recognises a DER DigestInfo with a NULL parameter, as the signer-info
 // encoder builds it: its hash and the offset of the bare digest, which runs
 // to the end. False for anything else.
-bool split_digest_info(const uint8_t* digestInfo, size_t length, DigestInfoHash& hash,
+bool split_digest_info(const uint8_t* digestInfo, size_t length, DigestAlgorithm& hash,
                        size_t& digestOffset);
 
 // Whoever makes the signature: given the hash, the bare digest and the
@@ -30,7 +28,7 @@ bool split_digest_info(const uint8_t* digestInfo, size_t length, DigestInfoHash&
 class ExternalSigner {
 public:
     virtual ~ExternalSigner() = default;
-    virtual bool sign(DigestInfoHash hash, const uint8_t* digest, size_t digestLength,
+    virtual bool sign(DigestAlgorithm hash, const uint8_t* digest, size_t digestLength,
                       const uint8_t* digestInfo, size_t digestInfoLength,
                       std::vector<uint8_t>& signature) = 0;
 };

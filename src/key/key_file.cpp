@@ -15,6 +15,7 @@
 
 #include "base/error.h"
 #include "base/memory_stream.h"
+#include "base/ossl_ptr.h"
 #include "base/secure_bytes.h"
 #include "key/key_library.h"
 #include "key/pvk_reader.h"
@@ -25,48 +26,6 @@ namespace {
 
 // Far beyond any key file, chain included; a larger file is not one.
 constexpr int kMaxKeyFileSize = 4 * 1024 * 1024;
-
-struct DecoderFree {
-    void operator()(OSSL_DECODER_CTX* decoder) const { OSSL_DECODER_CTX_free(decoder); }
-};
-struct Pkcs12Free {
-    void operator()(PKCS12* p12) const { PKCS12_free(p12); }
-};
-struct X509SigFree {
-    void operator()(X509_SIG* sig) const { X509_SIG_free(sig); }
-};
-struct Pkcs8Free {
-    void operator()(PKCS8_PRIV_KEY_INFO* info) const { PKCS8_PRIV_KEY_INFO_free(info); }
-};
-struct X509Free {
-    void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct X509StackFree {
-    void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct Pkcs7StackFree {
-    void operator()(STACK_OF(PKCS7) * stack) const { sk_PKCS7_pop_free(stack, PKCS7_free); }
-};
-struct BagStackFree {
-    void operator()(STACK_OF(PKCS12_SAFEBAG) * stack) const {
-        sk_PKCS12_SAFEBAG_pop_free(stack, PKCS12_SAFEBAG_free);
-    }
-};
-struct PbeFree {
-    void operator()(PBEPARAM* p) const { PBEPARAM_free(p); }
-};
-struct Pbe2Free {
-    void operator()(PBE2PARAM* p) const { PBE2PARAM_free(p); }
-};
-struct ScryptFree {
-    void operator()(SCRYPT_PARAMS* p) const { SCRYPT_PARAMS_free(p); }
-};
-struct Pbkdf2Free {
-    void operator()(PBKDF2PARAM* p) const { PBKDF2PARAM_free(p); }
-};
 
 // Clears OpenSSL's error queue on every way out, so a failed attempt leaves
 // nothing behind for the next caller on this thread.
@@ -127,11 +86,10 @@ PemScan scan_pem(const SecureBytes& bytes) {
 }
 
 // The DER forms, each decoded only far enough to tell which it is.
-template <class T, class Free>
-std::unique_ptr<T, Free> decode_der(const SecureBytes& bytes,
-                                    T* (*d2i)(T**, const unsigned char**, long)) {
+template <class Owner, class T>
+Owner decode_der(const SecureBytes& bytes, T* (*d2i)(T**, const unsigned char**, long)) {
     const unsigned char* at = bytes.data();
-    return std::unique_ptr<T, Free>(d2i(nullptr, &at, static_cast<long>(bytes.size())));
+    return Owner(d2i(nullptr, &at, static_cast<long>(bytes.size())));
 }
 
 EvpPkeyPtr decode_plain_der(const SecureBytes& bytes, OSSL_LIB_CTX* library) {
@@ -153,8 +111,8 @@ bool sealed_within(const X509_SIG* sealed);
 // An encrypted PKCS#8 block's count (the older PEM encryption headers
 // derive their key in one step).
 bool pem_within(const SecureBytes& bytes, const PemScan& scan) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(
-        bytes.data() + scan.keyStart, static_cast<int>(bytes.size() - scan.keyStart)));
+    BioPtr bio(BIO_new_mem_buf(bytes.data() + scan.keyStart,
+                               static_cast<int>(bytes.size() - scan.keyStart)));
     char* name = nullptr;
     char* header = nullptr;
     unsigned char* data = nullptr;
@@ -163,7 +121,7 @@ bool pem_within(const SecureBytes& bytes, const PemScan& scan) {
     bool within = true;
     if (std::strcmp(name, "ENCRYPTED PRIVATE KEY") == 0) {
         const unsigned char* at = data;
-        std::unique_ptr<X509_SIG, X509SigFree> sealed(d2i_X509_SIG(nullptr, &at, length));
+        X509SigPtr sealed(d2i_X509_SIG(nullptr, &at, length));
         within = !sealed || sealed_within(sealed.get());
     }
     OPENSSL_free(name);
@@ -179,8 +137,8 @@ int load_pem(const SecureBytes& bytes, const PemScan& scan, const char* password
     // OpenSSL's decoder is handed the password itself, so that nobody is
     // ever asked for one, and starts at the key block, whatever precedes it.
     EVP_PKEY* raw = nullptr;
-    std::unique_ptr<OSSL_DECODER_CTX, DecoderFree> decoder(OSSL_DECODER_CTX_new_for_pkey(
-        &raw, "PEM", nullptr, nullptr, EVP_PKEY_KEYPAIR, library.get(), nullptr));
+    DecoderCtxPtr decoder(OSSL_DECODER_CTX_new_for_pkey(&raw, "PEM", nullptr, nullptr,
+                                                        EVP_PKEY_KEYPAIR, library.get(), nullptr));
     if (!decoder) throw std::bad_alloc();
     const size_t length = password ? std::strlen(password) : 0;
     if (!OSSL_DECODER_CTX_set_passphrase(
@@ -209,7 +167,7 @@ bool count_within(const ASN1_INTEGER* count) {
 // scrypt's work, N * r * p, judged as a count: OpenSSL's memory bound caps
 // N * r, but not the parallelisation p that multiplies the time.
 bool scrypt_within(const ASN1_TYPE* parameters) {
-    std::unique_ptr<SCRYPT_PARAMS, ScryptFree> scrypt(static_cast<SCRYPT_PARAMS*>(
+    ScryptParamsPtr scrypt(static_cast<SCRYPT_PARAMS*>(
         ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(SCRYPT_PARAMS), parameters)));
     if (!scrypt) return true;
     uint64_t work = 1;
@@ -235,18 +193,18 @@ bool algorithm_within(const X509_ALGOR* algorithm) {
     if (type != V_ASN1_SEQUENCE || !value) return true;
     const ASN1_TYPE* parameters = algorithm->parameter;
     if (OBJ_obj2nid(oid) == NID_pbes2) {
-        std::unique_ptr<PBE2PARAM, Pbe2Free> pbes2(static_cast<PBE2PARAM*>(
+        Pbe2ParamPtr pbes2(static_cast<PBE2PARAM*>(
             ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), parameters)));
         if (!pbes2 || !pbes2->keyfunc) return true;
         const ASN1_OBJECT* kdf = nullptr;
         X509_ALGOR_get0(&kdf, nullptr, nullptr, pbes2->keyfunc);
         if (OBJ_obj2nid(kdf) == NID_id_scrypt) return scrypt_within(pbes2->keyfunc->parameter);
         if (OBJ_obj2nid(kdf) != NID_id_pbkdf2) return true;
-        std::unique_ptr<PBKDF2PARAM, Pbkdf2Free> pbkdf2(static_cast<PBKDF2PARAM*>(
+        Pbkdf2ParamPtr pbkdf2(static_cast<PBKDF2PARAM*>(
             ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbes2->keyfunc->parameter)));
         return !pbkdf2 || count_within(pbkdf2->iter);
     }
-    std::unique_ptr<PBEPARAM, PbeFree> pbe(
+    PbeParamPtr pbe(
         static_cast<PBEPARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBEPARAM), parameters)));
     return !pbe || count_within(pbe->iter);
 }
@@ -286,10 +244,10 @@ bool mac_within(const PKCS12* p12) {
 // it: the encrypted parts' own, and the key bags' inside them once those
 // parts (whose counts passed) are open. `password` is the one the MAC took.
 bool contents_within(const PKCS12* p12, const char* password) {
-    std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackFree> safes(PKCS12_unpack_authsafes(p12));
+    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
     for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), BagStackFree> bags;
+        BagStackPtr bags;
         switch (OBJ_obj2nid(safe->type)) {
             case NID_pkcs7_data:
                 bags.reset(PKCS12_unpack_p7data(safe));
@@ -334,7 +292,7 @@ void append_der(X509* certificate, std::vector<std::vector<uint8_t>>& list) {
 // What a PKCS#12 file holds, bag by bag.
 struct Pkcs12Parts {
     EvpPkeyPtr key;
-    std::vector<std::unique_ptr<X509, X509Free>> certificates;
+    std::vector<X509Ptr> certificates;
 };
 
 // False when a bag cannot be opened with `password`.
@@ -346,7 +304,7 @@ bool collect_bags(const STACK_OF(PKCS12_SAFEBAG) * bags, const char* password,
             case NID_keyBag:
             case NID_pkcs8ShroudedKeyBag: {
                 if (parts.key) break;  // the first key, as PKCS12_parse takes it
-                std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8Free> owned;
+                Pkcs8Ptr owned;
                 const PKCS8_PRIV_KEY_INFO* info = PKCS12_SAFEBAG_get0_p8inf(bag);
                 if (PKCS12_SAFEBAG_get_nid(bag) == NID_pkcs8ShroudedKeyBag) {
                     owned.reset(PKCS12_decrypt_skey_ex(bag, password, -1, library.get(), nullptr));
@@ -379,11 +337,11 @@ bool collect_bags(const STACK_OF(PKCS12_SAFEBAG) * bags, const char* password,
 // not open it.
 bool parse_without_mac(PKCS12* p12, const char* password, const KeyLibraryRef& library,
                        Pkcs12Parts& parts) {
-    std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackFree> safes(PKCS12_unpack_authsafes(p12));
+    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
     if (!safes) return false;
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), BagStackFree> bags;
+        BagStackPtr bags;
         switch (OBJ_obj2nid(safe->type)) {
             case NID_pkcs7_data:
                 bags.reset(PKCS12_unpack_p7data(safe));
@@ -411,7 +369,7 @@ int load_pkcs12(PKCS12* p12, const char* password, const KeyLibraryRef& library,
         if (!parse_without_mac(p12, chosen, library, parts)) return kErrKeyPassword;
         // The certificate of the key first, the others in file order.
         auto own = std::find_if(parts.certificates.begin(), parts.certificates.end(),
-                                [&](const std::unique_ptr<X509, X509Free>& c) {
+                                [&](const X509Ptr& c) {
                                     return X509_check_private_key(c.get(), parts.key.get()) == 1;
                                 });
         if (own != parts.certificates.end()) std::rotate(parts.certificates.begin(), own, own + 1);
@@ -426,8 +384,8 @@ int load_pkcs12(PKCS12* p12, const char* password, const KeyLibraryRef& library,
     STACK_OF(X509)* rawOthers = nullptr;
     const bool parsed = PKCS12_parse(p12, chosen, &rawKey, &rawCertificate, &rawOthers) == 1;
     EvpPkeyPtr key(rawKey);
-    std::unique_ptr<X509, X509Free> certificate(rawCertificate);
-    std::unique_ptr<STACK_OF(X509), X509StackFree> others(rawOthers);
+    X509Ptr certificate(rawCertificate);
+    CertStackPtr others(rawOthers);
     // Without a MAC nothing has checked the password before the decryption.
     if (!parsed) return PKCS12_mac_present(p12) ? kErrKeyFile : kErrKeyPassword;
     const int accepted = accept_key(std::move(key), library, out);
@@ -440,17 +398,16 @@ int load_pkcs12(PKCS12* p12, const char* password, const KeyLibraryRef& library,
 
 int load_der(const SecureBytes& bytes, const char* password, const KeyLibraryRef& library,
              KeyFileContents& out) {
-    if (auto p12 = decode_der<PKCS12, Pkcs12Free>(bytes, d2i_PKCS12)) {
+    if (auto p12 = decode_der<Pkcs12Ptr, PKCS12>(bytes, d2i_PKCS12)) {
         out.form = KeyFileForm::kPkcs12;
         return load_pkcs12(p12.get(), password, library, out);
     }
-    if (auto sealed = decode_der<X509_SIG, X509SigFree>(bytes, d2i_X509_SIG)) {
+    if (auto sealed = decode_der<X509SigPtr, X509_SIG>(bytes, d2i_X509_SIG)) {
         out.form = KeyFileForm::kDer;
         if (!sealed_within(sealed.get())) return kErrKeyIterations;
         const size_t length = password ? std::strlen(password) : 0;
-        std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8Free> info(
-            PKCS8_decrypt_ex(sealed.get(), password ? password : "", static_cast<int>(length),
-                             library.get(), nullptr));
+        Pkcs8Ptr info(PKCS8_decrypt_ex(sealed.get(), password ? password : "",
+                                       static_cast<int>(length), library.get(), nullptr));
         if (!info) return kErrKeyPassword;
         EvpPkeyPtr key(EVP_PKCS82PKEY_ex(info.get(), library.get(), nullptr));
         return accept_key(std::move(key), library, out);
@@ -498,7 +455,7 @@ int needs_password(const char* path) {
     const PemScan scan = scan_pem(bytes);
     if (scan.pem) return scan.key ? (scan.encrypted ? 1 : 0) : kErrKeyFormat;
 
-    if (auto p12 = decode_der<PKCS12, Pkcs12Free>(bytes, d2i_PKCS12)) {
+    if (auto p12 = decode_der<Pkcs12Ptr, PKCS12>(bytes, d2i_PKCS12)) {
         if (!mac_within(p12.get())) return kErrKeyIterations;
         if (PKCS12_mac_present(p12.get())) {
             const char* chosen = nullptr;
@@ -511,7 +468,7 @@ int needs_password(const char* path) {
         ScopedDefaultLibrary scope(library.get());
         return load_pkcs12(p12.get(), nullptr, library, trial) == kErrKeyPassword ? 1 : 0;
     }
-    if (decode_der<X509_SIG, X509SigFree>(bytes, d2i_X509_SIG)) return 1;
+    if (decode_der<X509SigPtr, X509_SIG>(bytes, d2i_X509_SIG)) return 1;
     KeyLibraryRef library = new_key_library();
     if (!library) throw std::bad_alloc();
     return decode_plain_der(bytes, library.get()) ? 0 : kErrKeyFormat;

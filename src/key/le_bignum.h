@@ -7,13 +7,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/ossl_ptr.h"
+
 namespace fontseal {
 
 // Clears as it frees: most numbers that pass through here are private.
-struct BnFree {
-    void operator()(BIGNUM* bn) const { BN_clear_free(bn); }
-};
-using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
+using BnPtr = SecretBignumPtr;
 
 // A new number from `length` bytes, least significant first; leading zero
 // bytes at the high end are harmless and length 0 gives zero. Returns null

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "base/ossl_ptr.h"
 #include "key/le_bignum.h"
 
 namespace fontseal {
@@ -20,17 +21,6 @@ constexpr uint32_t kComponentsOffset = 20;
 uint32_t le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-
-struct ParamBuildFree {
-    void operator()(OSSL_PARAM_BLD* build) const { OSSL_PARAM_BLD_free(build); }
-};
-struct ParamsFree {
-    // Parameters built from secure numbers are wiped as they are freed.
-    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
 
 // The order in which the blob stores its components after the exponent,
 // with each one's width (full: modulus bytes, half: prime bytes).
@@ -56,7 +46,7 @@ EvpPkeyPtr build(const uint8_t* blob, uint32_t length, OSSL_LIB_CTX* library) {
     const uint64_t half = (full + 1) / 2;
     if (kComponentsOffset + 2 * full + 5 * half > length) return nullptr;
 
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBuildFree> builder(OSSL_PARAM_BLD_new());
+    ParamBuildPtr builder(OSSL_PARAM_BLD_new());
     if (!builder) return nullptr;
     BnPtr e(BN_new());
     if (!e || !BN_set_word(e.get(), exponent)) return nullptr;
@@ -73,11 +63,11 @@ EvpPkeyPtr build(const uint8_t* blob, uint32_t length, OSSL_LIB_CTX* library) {
             return nullptr;
         }
     }
-    std::unique_ptr<OSSL_PARAM, ParamsFree> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    // Parameters built from secure numbers are wiped as they are freed.
+    ParamsPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
     if (!params) return nullptr;
 
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> context(
-        EVP_PKEY_CTX_new_from_name(library, "RSA", nullptr));
+    PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(library, "RSA", nullptr));
     EVP_PKEY* key = nullptr;
     if (!context || EVP_PKEY_fromdata_init(context.get()) <= 0 ||
         EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_KEYPAIR, params.get()) <= 0) {

@@ -10,37 +10,19 @@
 #include <climits>
 #include <memory>
 
+#include "base/ossl_ptr.h"
+#include "key/evp_signing_key.h"
+
 namespace fontseal {
-namespace {
-
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct BnFree {
-    void operator()(BIGNUM* bn) const { BN_free(bn); }
-};
-
-bool big_endian(const EVP_PKEY* key, const char* name, std::vector<uint8_t>& out) {
-    BIGNUM* raw = nullptr;
-    if (!EVP_PKEY_get_bn_param(key, name, &raw)) return false;
-    std::unique_ptr<BIGNUM, BnFree> number(raw);
-    out.resize(static_cast<size_t>(BN_num_bytes(number.get())));
-    return BN_bn2bin(number.get(), out.data()) == static_cast<int>(out.size());
-}
-
-}  // namespace
 
 bool ProviderSigningKey::publicKey(RsaPublicKey& out) const {
     const StoreBytes info = provider_.publicKeyInfo();
     if (info.empty() || info.size() > LONG_MAX) return false;
     const unsigned char* p = info.data();
-    std::unique_ptr<EVP_PKEY, PkeyFree> key(
-        d2i_PUBKEY(nullptr, &p, static_cast<long>(info.size())));
-    const bool ok = key && p == info.data() + info.size() && EVP_PKEY_is_a(key.get(), "RSA") &&
-                    big_endian(key.get(), OSSL_PKEY_PARAM_RSA_N, out.modulus) &&
-                    big_endian(key.get(), OSSL_PKEY_PARAM_RSA_E, out.exponent);
+    EvpPkeyPtr key(d2i_PUBKEY(nullptr, &p, static_cast<long>(info.size())));
+    const bool whole = key && p == info.data() + info.size();
     ERR_clear_error();
-    return ok;
+    return whole && rsa_public_numbers(key.get(), out);
 }
 
 int ProviderSigningKey::signatureSize() const {

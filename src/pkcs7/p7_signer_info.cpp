@@ -11,7 +11,6 @@
 #include "der/counting_sink.h"
 #include "der/der_errors.h"
 #include "der/der_header.h"
-#include "der/der_null.h"
 #include "der/der_oid.h"
 #include "der/der_raw.h"
 #include "der/der_sequence.h"
@@ -151,18 +150,10 @@ int P7SignerInfo::encodeBody(ByteSink* sink) {
     const int signatureSize = key_->signatureSize();
     if (signatureSize <= 0) throw error(kErrSignatureFailed);
     if (sink) {
-        auto* algorithmId = new DerSequence(kTagSequence, kFormConstructed);
-        SharedRef<DerValue> algorithmIdRef(algorithmId);
-        algorithmId->add(SharedRef<DerValue>(new DerOid(digest_oid(digest_))));
-        algorithmId->add(SharedRef<DerValue>(new DerNull()));
-        DerSequence digestInfo(kTagSequence, kFormConstructed);
-        digestInfo.add(algorithmIdRef);
-        digestInfo.add(SharedRef<DerValue>(new DerOctetString(digest, digestSize, false)));
-        MemoryStream digestInfoBytes(digestInfo.encode(nullptr), 0);
-        digestInfo.encode(&digestInfoBytes);
-
+        const std::vector<uint8_t> digestInfo = fontseal::digest_info(digest_, digest);
         std::vector<uint8_t> signature;
-        if (!key_->signDigestInfo(digestInfoBytes.data(), digestInfoBytes.position(), signature) ||
+        if (!key_->signDigestInfo(digestInfo.data(), static_cast<int>(digestInfo.size()),
+                                  signature) ||
             signature.size() != static_cast<size_t>(signatureSize)) {
             throw error(kErrSignatureFailed);
         }

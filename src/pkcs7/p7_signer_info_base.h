@@ -3,7 +3,7 @@
 // algorithm it uses, so that the digestAlgorithms set can be built.
 #pragma once
 #include "der/der_value.h"
-#include "pkcs7/p7_digest.h"
+#include "der/digest_algorithm.h"
 
 namespace fontseal {
 

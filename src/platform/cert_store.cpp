@@ -19,6 +19,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/ossl_ptr.h"
 #include "platform/regular_file.h"
 
 namespace fontseal {
@@ -34,16 +35,6 @@ const char kNameSuffix[] = ".name";
 const char kChainSuffix[] = ".chain";
 // A chain longer than this is not a CA's delivery.
 constexpr size_t kMaxChain = 16;
-
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct X509Free {
-    void operator()(X509* x) const { X509_free(x); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
 
 class Fd {
 public:
@@ -128,10 +119,9 @@ bool certificate_der(const StoreBytes& bytes, StoreBytes& der) {
         return true;
     }
     X509_free(cert);
-    std::unique_ptr<BIO, BioFree> bio(
-        BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     if (!bio) return false;
-    std::unique_ptr<X509, X509Free> pem(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    X509Ptr pem(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     if (!pem) return false;
     unsigned char* out = nullptr;
     int length = i2d_X509(pem.get(), &out);
@@ -145,11 +135,9 @@ bool certificate_der(const StoreBytes& bytes, StoreBytes& der) {
 // cannot be read ends the list.
 std::vector<StoreBytes> chain_der(const StoreBytes& bytes) {
     std::vector<StoreBytes> out;
-    std::unique_ptr<BIO, BioFree> bio(
-        BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     while (bio && out.size() < kMaxChain) {
-        std::unique_ptr<X509, X509Free> cert(
-            PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+        X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
         if (!cert) break;
         unsigned char* der = nullptr;
         const int length = i2d_X509(cert.get(), &der);
@@ -162,11 +150,11 @@ std::vector<StoreBytes> chain_der(const StoreBytes& bytes) {
 
 // The chain file's text: each certificate as PEM.
 bool chain_pem(const std::vector<StoreBytes>& chain, std::string& pem) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio) return false;
     for (const StoreBytes& der : chain) {
         const unsigned char* p = der.data();
-        std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+        X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
         if (!cert || PEM_write_bio_X509(bio.get(), cert.get()) != 1) return false;
     }
     char* data = nullptr;
@@ -278,7 +266,7 @@ std::unique_ptr<StoreKeyProvider> FileKeyRef::open(uint32_t* fault) const {
         *fault = kStoreBadKey;
         return nullptr;
     }
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     EVP_PKEY* key =
         bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, no_password, nullptr) : nullptr;
     bio.reset();
@@ -317,7 +305,7 @@ bool FileKeyProvider::signDigestInfo(const uint8_t* digest_info, size_t length,
                                      StoreBytes& signature) {
     // No digest is set on the context: the DigestInfo is padded (PKCS#1
     // block type 1) and signed as it is, as a token's C_Sign with CKM_RSA_PKCS does.
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new(key_, nullptr));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key_, nullptr));
     size_t size = 0;
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0 ||
         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||

@@ -7,6 +7,7 @@
 // authenticated attributes are encoded and digested here, and only the
 // DigestInfo goes to the provider, which is all a hardware token can sign.
 #include <openssl/asn1.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
@@ -19,13 +20,21 @@
 #include <string>
 #include <vector>
 
+#include "base/ossl_ptr.h"
 #include "platform/crypt_api.h"
 
 namespace fontseal {
 
 namespace {
 
-constexpr const char* kOidDataContent = "1.2.840.113549.1.7.1";
+// The data content type, looked up in OpenSSL's table of objects: the
+// identifiers themselves are spelled only in the format layers above.
+bool is_data_type(const char* oid) {
+    ERR_set_mark();
+    ObjectPtr object(OBJ_txt2obj(oid, 1));
+    ERR_pop_to_mark();
+    return object && OBJ_obj2nid(object.get()) == NID_pkcs7_data;
+}
 
 struct AttributeCopy {
     std::string oid;
@@ -39,28 +48,6 @@ struct SignerCopy {
     std::string hashOid;
     std::vector<AttributeCopy> authenticated;
     std::vector<AttributeCopy> unauthenticated;
-};
-
-struct Pkcs7Free {
-    void operator()(PKCS7* p7) const { PKCS7_free(p7); }
-};
-struct SignerInfoFree {
-    void operator()(PKCS7_SIGNER_INFO* si) const { PKCS7_SIGNER_INFO_free(si); }
-};
-struct AttributeFree {
-    void operator()(X509_ATTRIBUTE* a) const { X509_ATTRIBUTE_free(a); }
-};
-struct ObjectFree {
-    void operator()(ASN1_OBJECT* o) const { ASN1_OBJECT_free(o); }
-};
-struct X509Free {
-    void operator()(X509* x) const { X509_free(x); }
-};
-struct X509SigFree {
-    void operator()(X509_SIG* s) const { X509_SIG_free(s); }
-};
-struct OpensslFree {
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
 };
 
 StoreBytes copy_blob(const CRYPT_DATA_BLOB& blob) {
@@ -82,7 +69,7 @@ std::vector<AttributeCopy> copy_attributes(DWORD count, const CRYPT_ATTRIBUTE* a
 
 // The digest named by a dotted OID, or null.
 const EVP_MD* digest_of(const std::string& oid) {
-    std::unique_ptr<ASN1_OBJECT, ObjectFree> object(OBJ_txt2obj(oid.c_str(), 1));
+    ObjectPtr object(OBJ_txt2obj(oid.c_str(), 1));
     return object ? EVP_get_digestbyobj(object.get()) : nullptr;
 }
 
@@ -107,8 +94,7 @@ bool copy_description(DWORD encoding, DWORD type, const void* encode_info, const
     const auto* info = static_cast<const CMSG_SIGNED_ENCODE_INFO*>(encode_info);
     // Only signed messages over a content type other than data are made.
     if (!(encoding & PKCS_7_ASN_ENCODING) || type != CMSG_SIGNED || !info ||
-        info->cbSize < sizeof(CMSG_SIGNED_ENCODE_INFO) || !inner_type ||
-        std::strcmp(inner_type, kOidDataContent) == 0) {
+        info->cbSize < sizeof(CMSG_SIGNED_ENCODE_INFO) || !inner_type || is_data_type(inner_type)) {
         SetLastError(type != CMSG_SIGNED ? kStoreBadMessageType : kStoreInvalidArgument);
         return false;
     }
@@ -140,7 +126,7 @@ bool copy_description(DWORD encoding, DWORD type, const void* encode_info, const
 // multi-byte string flag by the attribute setter).
 bool add_attribute(STACK_OF(X509_ATTRIBUTE) * *stack, const AttributeCopy& attribute) {
     if (attribute.values.empty()) return false;
-    std::unique_ptr<X509_ATTRIBUTE, AttributeFree> a;
+    AttributePtr a;
     for (const StoreBytes& value : attribute.values) {
         X509_ATTRIBUTE* raw = a.get();
         if (!X509_ATTRIBUTE_create_by_txt(&raw, attribute.oid.c_str(), V_ASN1_SEQUENCE,
@@ -163,7 +149,7 @@ ASN1_INTEGER* serial_of(const StoreBytes& little_endian) {
 // The DigestInfo (PKCS#1) of `digest` under `md`.
 bool digest_info(const EVP_MD* md, const unsigned char* digest, unsigned int length,
                  StoreBytes& out) {
-    std::unique_ptr<X509_SIG, X509SigFree> sig(X509_SIG_new());
+    X509SigPtr sig(X509_SIG_new());
     if (!sig) return false;
     X509_ALGOR* algorithm = nullptr;
     ASN1_OCTET_STRING* value = nullptr;
@@ -186,7 +172,7 @@ bool add_signer(PKCS7* p7, const SignerCopy& signer, const std::string& inner_ty
                 const StoreBytes& contents, bool sign) {
     const EVP_MD* md = digest_of(signer.hashOid);
     if (!md) return false;
-    std::unique_ptr<PKCS7_SIGNER_INFO, SignerInfoFree> si(PKCS7_SIGNER_INFO_new());
+    SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
     if (!si || !ASN1_INTEGER_set(si->version, 1)) return false;
 
     const unsigned char* p = signer.issuer.data();
@@ -238,7 +224,7 @@ bool add_signer(PKCS7* p7, const SignerCopy& signer, const std::string& inner_ty
         unsigned char* attributes = nullptr;
         int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr), &attributes,
                                    ASN1_ITEM_rptr(PKCS7_ATTR_SIGN));
-        std::unique_ptr<unsigned char, OpensslFree> owned(attributes);
+        OsslBytes owned(attributes);
         StoreBytes info;
         if (length <= 0 ||
             !EVP_Digest(attributes, static_cast<size_t>(length), digest, &digest_length, md,
@@ -275,9 +261,9 @@ bool encode_message(const CryptMsgHandle& m, const StoreBytes& content, bool sig
         contents.assign(p, p + length);
     }
 
-    std::unique_ptr<PKCS7, Pkcs7Free> p7(PKCS7_new());
+    Pkcs7Ptr p7(PKCS7_new());
     if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed)) return false;
-    std::unique_ptr<PKCS7, Pkcs7Free> inner(PKCS7_new());
+    Pkcs7Ptr inner(PKCS7_new());
     if (!inner) return false;
     ASN1_OBJECT_free(inner->type);
     inner->type = OBJ_txt2obj(m.innerType.c_str(), 1);
@@ -296,8 +282,7 @@ bool encode_message(const CryptMsgHandle& m, const StoreBytes& content, bool sig
 
     for (const StoreBytes& certificate : m.certificates) {
         const unsigned char* q = certificate.data();
-        std::unique_ptr<X509, X509Free> x(
-            d2i_X509(nullptr, &q, static_cast<long>(certificate.size())));
+        X509Ptr x(d2i_X509(nullptr, &q, static_cast<long>(certificate.size())));
         if (!x || !PKCS7_add_certificate(p7.get(), x.get())) return false;
     }
     for (const SignerCopy& signer : m.signers)

@@ -16,18 +16,15 @@ namespace {
 // A bundle of every public root is a few hundred KiB.
 constexpr size_t kMaxRootFile = 64u << 20;
 
-void free_infos(STACK_OF(X509_INFO) * infos) { sk_X509_INFO_pop_free(infos, X509_INFO_free); }
-
 }  // namespace
 
 bool load_root_file(X509_STORE* store, const char* path) {
     SecureBytes bytes;
     if (!store || !read_regular_file(path, kMaxRootFile, bytes) || bytes.empty()) return false;
-    OsslPtr<BIO, BIO_free_all> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     if (!bio) return false;
     int added = 0;
-    std::unique_ptr<STACK_OF(X509_INFO), void (*)(STACK_OF(X509_INFO)*)> infos(
-        PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, nullptr), free_infos);
+    CertInfosPtr infos(PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, nullptr));
     for (int i = 0; infos && i < sk_X509_INFO_num(infos.get()); ++i) {
         X509_INFO* info = sk_X509_INFO_value(infos.get(), i);
         if (info->x509 && X509_STORE_add_cert(store, info->x509) == 1) ++added;
@@ -35,7 +32,7 @@ bool load_root_file(X509_STORE* store, const char* path) {
     }
     if (!infos || added == 0) {
         const unsigned char* at = bytes.data();
-        OsslPtr<X509, X509_free> der(d2i_X509(nullptr, &at, static_cast<long>(bytes.size())));
+        X509Ptr der(d2i_X509(nullptr, &at, static_cast<long>(bytes.size())));
         if (der && X509_STORE_add_cert(store, der.get()) == 1) ++added;
     }
     ERR_clear_error();

@@ -53,22 +53,22 @@ public:
     explicit TokenKeyProvider(const TokenKeyUri& uri) : key_(uri) {}
 
     StoreBytes publicKeyInfo() const override {
-        OsslPtr<BIGNUM, BN_free> n(BN_bin2bn(key_.modulus().data(),
-                                             static_cast<int>(key_.modulus().size()), nullptr));
-        OsslPtr<BIGNUM, BN_free> e(BN_bin2bn(key_.exponent().data(),
-                                             static_cast<int>(key_.exponent().size()), nullptr));
-        OsslPtr<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free> build(OSSL_PARAM_BLD_new());
-        if (!n || !e || !build || !OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) ||
+        BignumPtr n(
+            BN_bin2bn(key_.modulus().data(), static_cast<int>(key_.modulus().size()), nullptr));
+        BignumPtr e(
+            BN_bin2bn(key_.exponent().data(), static_cast<int>(key_.exponent().size()), nullptr));
+        ParamBuildPtr build(OSSL_PARAM_BLD_new());
+        if (!n || !e || !build ||
+            !OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) ||
             !OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, e.get()))
             throw std::bad_alloc();
-        OsslPtr<OSSL_PARAM, OSSL_PARAM_free> params(OSSL_PARAM_BLD_to_param(build.get()));
-        OsslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free> context(
-            EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+        ParamsPtr params(OSSL_PARAM_BLD_to_param(build.get()));
+        PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
         EVP_PKEY* raw = nullptr;
         if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1 ||
             EVP_PKEY_fromdata(context.get(), &raw, EVP_PKEY_PUBLIC_KEY, params.get()) != 1)
             throw std::bad_alloc();
-        OsslPtr<EVP_PKEY, EVP_PKEY_free> key(raw);
+        EvpPkeyPtr key(raw);
         int length = i2d_PUBKEY(key.get(), nullptr);
         if (length <= 0) throw std::bad_alloc();
         StoreBytes out(static_cast<size_t>(length));
@@ -77,8 +77,7 @@ public:
         return out;
     }
     size_t signatureSize() const override { return key_.signatureSize(); }
-    bool signDigestInfo(const uint8_t* digest_info, size_t length,
-                        StoreBytes& signature) override {
+    bool signDigestInfo(const uint8_t* digest_info, size_t length, StoreBytes& signature) override {
         return key_.sign(digest_info, length, signature);
     }
 

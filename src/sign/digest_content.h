@@ -7,8 +7,8 @@
 
 #include "base/shared_ref.h"
 #include "der/der_value.h"
+#include "der/digest_algorithm.h"
 #include "der/oids.h"
-#include "pkcs7/p7_digest.h"
 
 namespace fontseal {
 
@@ -71,7 +71,6 @@ private:
 // The same content from the image's finished digest (`digest_length` bytes
 // of ImageDigest::finish); -1 for a length that is not the algorithm's.
 int32_t build_digest_content_for_digest(const uint8_t* digest, int digest_length,
-                                        DigestAlgorithm algorithm, uint8_t* out,
-                                        int out_capacity);
+                                        DigestAlgorithm algorithm, uint8_t* out, int out_capacity);
 
 }  // namespace fontseal

@@ -14,7 +14,7 @@
 #include "base/heap_bytes.h"
 #include "base/memory_stream.h"
 #include "pkcs7/p7_signer_info.h"
-#include "sign/signer_attributes.h"
+#include "pkcs7/signer_attributes.h"
 #include "sign/signer_selection.h"
 
 namespace fontseal {

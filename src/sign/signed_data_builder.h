@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "base/shared_ref.h"
+#include "der/digest_algorithm.h"
 #include "key/signing_key.h"
-#include "pkcs7/p7_digest.h"
 #include "x509/p7_certificate.h"
 
 namespace fontseal {

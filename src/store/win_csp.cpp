@@ -7,28 +7,15 @@
 #include <utility>
 
 #include "base/memory_stream.h"
-#include "base/shared_ref.h"
 #include "der/der_header.h"
-#include "der/der_raw.h"
 #include "der/der_reader.h"
-#include "der/der_sequence.h"
 #include "der/oids.h"
+#include "pkcs7/signer_attributes.h"
 #include "x509/p7_certificate.h"
 
 namespace fontseal {
 
 namespace {
-
-// The statement selector and the code-signing purposes it is read from.
-enum : int { kStatementFromCertificate = 0, kStatementCommercial = 2 };
-
-// BIT STRING, no unused bits, 03 00 00 00: the signer's flags attribute.
-const uint8_t kSignerFlags[7] = {0x03, 0x05, 0x00, 0x03, 0x00, 0x00, 0x00};
-// SEQUENCE { 1.3.6.1.4.1.311.2.1.21 } and SEQUENCE { 1.3.6.1.4.1.311.2.1.22 }.
-const uint8_t kIndividualStatement[14] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01,
-                                          0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x15};
-const uint8_t kCommercialStatement[14] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01,
-                                          0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x16};
 
 SystemTime system_time_of(const FILETIME& time) {
     SYSTEMTIME st = {};
@@ -51,35 +38,23 @@ std::string name_of(PCCERT_CONTEXT context, DWORD type, DWORD flags) {
     return text;
 }
 
-// [outer] EXPLICIT { [0] IMPLICIT bytes }, the shape of both publisher-info
-// choices.
-SharedRef<DerValue> publisher_choice(int outer, SharedRef<DerValue> bytes) {
-    SharedRef<DerValue> inner(new DerSequence(0, kFormContext));
-    static_cast<DerSequence&>(*inner).add(bytes);
-    SharedRef<DerValue> wrapper(new DerSequence(outer, kFormContextConstructed));
-    static_cast<DerSequence&>(*wrapper).add(inner);
-    return wrapper;
-}
-
-// The value of the statement-type attribute for `statement`; selector 0
-// follows the certificate's code-signing purpose (none counts as commercial),
-// and a certificate that cannot be read leaves it individual.
-const uint8_t* statement_value(PCCERT_CONTEXT certificate, int statement) {
+// Whether `statement` asks for the commercial statement; selector 0 follows
+// the certificate's code-signing purpose as the own-key route does, and a
+// certificate that cannot be read leaves it individual.
+bool commercial_statement(PCCERT_CONTEXT certificate, int statement) {
+    int32_t purpose = kPurposeIndividual;
     if (statement == kStatementFromCertificate) {
         try {
             MemoryStream stream(certificate->pbCertEncoded,
                                 static_cast<int>(certificate->cbCertEncoded));
             DerReader reader(stream);
             P7Certificate parsed;
-            if (parsed.decodeFrom(reader) && parsed.info()) {
-                int32_t purpose = parsed.info()->purpose();
-                statement = purpose == kPurposeNone ? kStatementCommercial : purpose;
-            }
+            if (parsed.decodeFrom(reader) && parsed.info()) purpose = parsed.info()->purpose();
         } catch (...) {
-            // Unreadable: the selector stays 0, which gives individual.
+            // Unreadable: individual.
         }
     }
-    return statement == kStatementCommercial ? kCommercialStatement : kIndividualStatement;
+    return statement_is_commercial(statement, purpose);
 }
 
 // Splits DER elements that stand back to back; stops at the first that is
@@ -144,32 +119,6 @@ public:
 
 }  // namespace
 
-std::vector<uint8_t> publisher_info_value(const char16_t* program_name, const char* more_info_url) {
-    DerSequence info(kTagSequence, kFormConstructed);
-    if (program_name) {
-        size_t units = 0;
-        while (program_name[units] != 0) ++units;
-        if (units > 0x3FFFFFF0) throw std::bad_alloc();
-        std::vector<uint8_t> swapped(units * 2);
-        for (size_t i = 0; i < units; ++i) {
-            swapped[2 * i] = static_cast<uint8_t>(program_name[i] >> 8);
-            swapped[2 * i + 1] = static_cast<uint8_t>(program_name[i] & 0xFF);
-        }
-        info.add(publisher_choice(0, SharedRef<DerValue>(new DerRaw(
-                                         swapped.data(), static_cast<int>(swapped.size()), true))));
-    }
-    if (more_info_url) {
-        size_t length = std::strlen(more_info_url);
-        if (length > 0x7FFFFFF0) throw std::bad_alloc();
-        info.add(publisher_choice(
-            1, SharedRef<DerValue>(new DerRaw(reinterpret_cast<const uint8_t*>(more_info_url),
-                                              static_cast<int>(length), false))));
-    }
-    MemoryStream encoded(info.encode(nullptr));
-    info.encode(&encoded);
-    return std::vector<uint8_t>(encoded.data(), encoded.data() + encoded.position());
-}
-
 // ---- entries -----------------------------------------------------------------
 
 WinCspCert::~WinCspCert() {
@@ -221,7 +170,8 @@ bool WinCspCert::fill() {
                                               &size)) {
             token.resize(size);
             tokenLabel_ = token.c_str();
-            if (tokenLabel_.size() < token.size()) tokenSerial_ = token.c_str() + tokenLabel_.size() + 1;
+            if (tokenLabel_.size() < token.size())
+                tokenSerial_ = token.c_str() + tokenLabel_.size() + 1;
         }
     }
     chain_.clear();
@@ -286,11 +236,13 @@ int WinCsp::sign(CspCert* cert, const uint8_t* content, int content_length, int 
             return -1;
 
         std::vector<uint8_t> publisher = publisher_info_value(program_name, more_info_url);
-        const uint8_t* statement_bytes = statement_value(certificate, statement);
+        std::vector<uint8_t> flags = signer_flags_value();
+        std::vector<uint8_t> statement_bytes =
+            statement_value(commercial_statement(certificate, statement));
         CRYPT_ATTR_BLOB values[3] = {
             {static_cast<DWORD>(publisher.size()), publisher.data()},
-            {sizeof kSignerFlags, const_cast<BYTE*>(kSignerFlags)},
-            {sizeof kIndividualStatement, const_cast<BYTE*>(statement_bytes)},
+            {static_cast<DWORD>(flags.size()), flags.data()},
+            {static_cast<DWORD>(statement_bytes.size()), statement_bytes.data()},
         };
         CRYPT_ATTRIBUTE attributes[3] = {
             {kOidPublisherInfo, 1, &values[0]},

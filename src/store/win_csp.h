@@ -94,9 +94,4 @@ private:
     GrowArray<WinCspCert> entries_{16, 0xDF};
 };
 
-// The DER value of the publisher-information attribute:
-// SEQUENCE { [0] { [0] program name, big-endian UTF-16 } if given,
-//            [1] { [0] link } if given }.
-std::vector<uint8_t> publisher_info_value(const char16_t* program_name, const char* more_info_url);
-
 }  // namespace fontseal

@@ -90,8 +90,6 @@ bool countersigns(const P7ReadSignerInfo& signer, const uint8_t* data, int lengt
     return digestMatches;
 }
 
-void free_cert_list(STACK_OF(X509) * list) { sk_X509_free(list); }
-
 // The reply's signature must hold over the signature value that was sent,
 // made by a certificate the reply carries that may time-stamp: whether that
 // certificate is to be trusted is for whoever checks the font, but a
@@ -99,26 +97,25 @@ void free_cert_list(STACK_OF(X509) * list) { sk_X509_free(list); }
 bool signature_holds(const uint8_t* reply, int length, const TimeStampSubject& subject,
                      std::string& fault) {
     const unsigned char* p = reply;
-    OsslPtr<PKCS7, PKCS7_free> signedData(d2i_PKCS7(nullptr, &p, length));
+    Pkcs7Ptr signedData(d2i_PKCS7(nullptr, &p, length));
     if (!signedData || !PKCS7_type_is_signed(signedData.get())) {
         fault = "not a time-stamp reply (no PKCS#7 SignedData)";
         return false;
     }
     ERR_set_mark();
-    OsslPtr<STACK_OF(X509), free_cert_list> signers(
-        PKCS7_get0_signers(signedData.get(), nullptr, 0));
+    CertListPtr signers(PKCS7_get0_signers(signedData.get(), nullptr, 0));
     ERR_pop_to_mark();
     if (!signers || sk_X509_num(signers.get()) != 1) {
         fault = "the reply carries no certificate of its signer";
         return false;
     }
     static const uint8_t kEmpty = 0;
-    OsslPtr<BIO, BIO_free_all> memory(BIO_new_mem_buf(
-        subject.signature ? subject.signature : &kEmpty, subject.length > 0 ? subject.length : 0));
+    BioPtr memory(BIO_new_mem_buf(subject.signature ? subject.signature : &kEmpty,
+                                  subject.length > 0 ? subject.length : 0));
     // PKCS7_verify copies a memory BIO into one of its own, which it leaks
     // when the reply names a digest it cannot set up; behind a pass-through
     // filter the data is read where it is.
-    OsslPtr<BIO, BIO_free_all> data(memory ? BIO_new(BIO_f_null()) : nullptr);
+    BioPtr data(memory ? BIO_new(BIO_f_null()) : nullptr);
     if (data) BIO_push(data.get(), memory.release());
     ERR_set_mark();
     const bool sound = data && PKCS7_verify(signedData.get(), nullptr, nullptr, data.get(), nullptr,
@@ -140,8 +137,7 @@ bool signature_holds(const uint8_t* reply, int length, const TimeStampSubject& s
 // Whether the bytes are what an RFC 3161 server sends.
 bool is_rfc3161_reply(const uint8_t* data, int length) {
     const unsigned char* p = data;
-    OsslPtr<TS_RESP, TS_RESP_free> response(length > 0 ? d2i_TS_RESP(nullptr, &p, length)
-                                                       : nullptr);
+    TsRespPtr response(length > 0 ? d2i_TS_RESP(nullptr, &p, length) : nullptr);
     return response != nullptr;
 }
 

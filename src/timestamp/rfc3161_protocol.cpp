@@ -21,6 +21,7 @@
 #include "der/der_header.h"
 #include "der/der_raw.h"
 #include "der/der_reader.h"
+#include "der/digest_algorithm.h"
 #include "der/oids.h"
 #include "pkcs7/p7_attribute.h"
 #include "timestamp/stamp_purpose.h"
@@ -32,37 +33,13 @@ namespace fontseal {
 
 namespace {
 
-using TsReqPtr = OsslPtr<TS_REQ, TS_REQ_free>;
-using TsRespPtr = OsslPtr<TS_RESP, TS_RESP_free>;
-using TsImprintPtr = OsslPtr<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
-using AlgorPtr = OsslPtr<X509_ALGOR, X509_ALGOR_free>;
-using IntegerPtr = OsslPtr<ASN1_INTEGER, ASN1_INTEGER_free>;
-using BignumPtr = OsslPtr<BIGNUM, BN_free>;
-void free_cert_list(STACK_OF(X509) * list) { sk_X509_free(list); }
-using CertStackPtr = OsslPtr<STACK_OF(X509), free_cert_list>;
-using NamesPtr = OsslPtr<GENERAL_NAMES, GENERAL_NAMES_free>;
-
 // Enough to make a repeated nonce between one client's requests a matter of
 // chance no one will see.
 constexpr int kNonceBytes = 8;
 
-const EVP_MD* imprint_digest(ImprintHash hash) {
-    switch (hash) {
-        case ImprintHash::kSha384:
-            return EVP_sha384();
-        case ImprintHash::kSha512:
-            return EVP_sha512();
-        case ImprintHash::kSha1:
-            return EVP_sha1();
-        case ImprintHash::kSha256:
-            break;
-    }
-    return EVP_sha256();
-}
-
 // The TimeStampReq for the signature value, or null.
 TsReqPtr make_request(const TimeStampSubject& subject, const uint8_t* nonceBytes, int nonceLength) {
-    const EVP_MD* md = imprint_digest(subject.imprintHash);
+    const EVP_MD* md = message_digest(subject.imprintHash);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digestLength = 0;
     static const unsigned char kEmpty = 0;
@@ -261,7 +238,7 @@ bool token_signer_holds(PKCS7* token, TS_TST_INFO* info, X509*& signer, std::str
     }
     PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(signers, 0);
     ERR_set_mark();
-    CertStackPtr found(PKCS7_get0_signers(token, nullptr, 0));
+    CertListPtr found(PKCS7_get0_signers(token, nullptr, 0));
     ERR_pop_to_mark();
     if (!found || sk_X509_num(found.get()) != 1) {
         fault =

@@ -5,15 +5,11 @@
 #include <openssl/x509v3.h>
 
 #include "base/ossl_ptr.h"
+#include "der/oids.h"
 
 namespace fontseal {
 
 namespace {
-
-using UsagePtr = OsslPtr<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
-
-constexpr char kTimeStamping[] = "1.3.6.1.5.5.7.3.8";
-constexpr char kOlderTimeStamping[] = "1.3.6.1.4.1.311.10.3.2";
 
 bool lists(const EXTENDED_KEY_USAGE* usage, const char* oid) {
     char text[128];
@@ -28,12 +24,12 @@ bool lists(const EXTENDED_KEY_USAGE* usage, const char* oid) {
 }  // namespace
 
 std::string timestamp_purpose_fault(X509* cert, StampKind kind) {
-    const std::string wanted = kind == StampKind::kRfc3161
-                                   ? std::string("the time-stamping purpose (") + kTimeStamping +
-                                         ") in a critical extended key usage"
-                                   : std::string("a time-stamping purpose (") + kTimeStamping +
-                                         " or " + kOlderTimeStamping +
-                                         ") in its extended key usage";
+    const std::string wanted =
+        kind == StampKind::kRfc3161
+            ? std::string("the time-stamping purpose (") + kOidTimeStampingPurpose +
+                  ") in a critical extended key usage"
+            : std::string("a time-stamping purpose (") + kOidTimeStampingPurpose + " or " +
+                  kOidOlderTimeStampingPurpose + ") in its extended key usage";
     if (!cert) return "the time stamp's signer certificate is missing";
     int critical = -1;
     UsagePtr usage(static_cast<EXTENDED_KEY_USAGE*>(
@@ -43,8 +39,8 @@ std::string timestamp_purpose_fault(X509* cert, StampKind kind) {
         return "its signer certificate has two extended key usages; it needs " + wanted;
     if (!usage) return "its signer certificate lacks " + wanted + " (it names no purposes)";
     const bool listed =
-        lists(usage.get(), kTimeStamping) ||
-        (kind == StampKind::kCounterSignature && lists(usage.get(), kOlderTimeStamping));
+        lists(usage.get(), kOidTimeStampingPurpose) ||
+        (kind == StampKind::kCounterSignature && lists(usage.get(), kOidOlderTimeStampingPurpose));
     if (!listed) return "its signer certificate lacks " + wanted;
     if (kind == StampKind::kRfc3161 && critical != 1)
         return "its signer certificate lacks " + wanted + " (the extension is not critical)";

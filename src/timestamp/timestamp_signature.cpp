@@ -84,13 +84,13 @@ int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** 
                             const TransferOptions& transfer) {
     const TimestampServer server{url, &protocol};
     TimestampOutcome outcome;
-    return timestamp_signature(blob, blob_length, out, &server, url ? 1 : 0, ImprintHash::kSha256,
-                               transfer, outcome);
+    return timestamp_signature(blob, blob_length, out, &server, url ? 1 : 0,
+                               DigestAlgorithm::kSha256, transfer, outcome);
 }
 
 int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
                             const TimestampServer* servers, int server_count,
-                            ImprintHash imprint_hash, const TransferOptions& transfer,
+                            DigestAlgorithm imprint_hash, const TransferOptions& transfer,
                             TimestampOutcome& outcome) {
     outcome = TimestampOutcome();
     if (!servers || server_count <= 0 || !blob || blob_length <= 0 || !out) return -1;

@@ -11,20 +11,17 @@
 #include "base/grow_array.h"
 #include "base/shared_ref.h"
 #include "der/der_value.h"
-#include "pkcs7/p7_digest.h"
+#include "der/digest_algorithm.h"
 #include "timestamp/timestamp_post.h"
 
 namespace fontseal {
-
-// The digest of an RFC 3161 message imprint.
-enum class ImprintHash { kSha256, kSha384, kSha512, kSha1 };
 
 // What is to be time-stamped.
 struct TimeStampSubject {
     const uint8_t* signature;  // the content of the signer's encryptedDigest
     int length;
-    DigestAlgorithm digestKind;  // the signer's digest algorithm
-    ImprintHash imprintHash = ImprintHash::kSha256;
+    DigestAlgorithm digestKind;                              // the signer's digest algorithm
+    DigestAlgorithm imprintHash = DigestAlgorithm::kSha256;  // of an RFC 3161 imprint; never MD5
 };
 
 // What a protocol hands back for the merge.
@@ -119,7 +116,7 @@ int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** 
 // time stamp; `outcome` tells which one did. No servers: -1.
 int32_t timestamp_signature(const uint8_t* blob, int32_t blob_length, uint8_t** out,
                             const TimestampServer* servers, int server_count,
-                            ImprintHash imprint_hash, const TransferOptions& transfer,
+                            DigestAlgorithm imprint_hash, const TransferOptions& transfer,
                             TimestampOutcome& outcome);
 
 }  // namespace fontseal

@@ -27,8 +27,10 @@
 #include <vector>
 
 #include "base/ossl_ptr.h"
-#include "font/ot_collection_passes.h"
+#include "der/digest_algorithm.h"
+#include "der/oids.h"
 #include "font/big_endian.h"
+#include "font/ot_collection_passes.h"
 #include "font/ot_passes.h"
 #include "font/ot_woff.h"
 #include "platform/regular_file.h"
@@ -40,31 +42,6 @@
 namespace fontseal {
 
 namespace {
-
-using Pkcs7Ptr = OsslPtr<PKCS7, PKCS7_free>;
-using SignerInfoPtr = OsslPtr<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
-using PkeyCtxPtr = OsslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
-using MdCtxPtr = OsslPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
-using ObjectPtr = OsslPtr<ASN1_OBJECT, ASN1_OBJECT_free>;
-using AlgorPtr = OsslPtr<X509_ALGOR, X509_ALGOR_free>;
-using TimePtr = OsslPtr<ASN1_TIME, ASN1_TIME_free>;
-using TstInfoPtr = OsslPtr<TS_TST_INFO, TS_TST_INFO_free>;
-using StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
-using StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
-using BioPtr = OsslPtr<BIO, BIO_free_all>;
-using X509Ptr = OsslPtr<X509, X509_free>;
-
-const char kOidSignedData[] = "1.2.840.113549.1.7.2";
-const char kOidIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
-const char kOidTstInfo[] = "1.2.840.113549.1.9.16.1.4";
-const char kOidMessageDigest[] = "1.2.840.113549.1.9.4";
-const char kOidSigningTime[] = "1.2.840.113549.1.9.5";
-const char kOidCounterSignature[] = "1.2.840.113549.1.9.6";
-const char kOidRfc3161Token[] = "1.3.6.1.4.1.311.3.3.1";
-const char kOidStatementType[] = "1.3.6.1.4.1.311.2.1.11";
-const char kOidOpusInfo[] = "1.3.6.1.4.1.311.2.1.12";
-const char kOidIndividual[] = "1.3.6.1.4.1.311.2.1.21";
-const char kOidCommercial[] = "1.3.6.1.4.1.311.2.1.22";
 
 // A finding that ends the check of a font: which check and why.
 struct Failure {
@@ -197,44 +174,13 @@ std::vector<uint8_t> digest_of(const EVP_MD* md, const uint8_t* data, size_t siz
     return out;
 }
 
-std::string name_text(const X509_NAME* name) {
-    BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0) return "";
-    char* text = nullptr;
-    long n = BIO_get_mem_data(bio.get(), &text);
-    return std::string(text, static_cast<size_t>(n));
-}
-
 std::string serial_text(const ASN1_INTEGER* serial) {
-    OsslPtr<BIGNUM, BN_free> bn(ASN1_INTEGER_to_BN(serial, nullptr));
+    BignumPtr bn(ASN1_INTEGER_to_BN(serial, nullptr));
     if (!bn) return "";
     char* hex = BN_bn2hex(bn.get());
     std::string out = hex ? hex : "";
     OPENSSL_free(hex);
     return out;
-}
-
-int64_t time_of(const ASN1_TIME* t) {
-    struct tm parts {};
-    if (!t || !ASN1_TIME_to_tm(t, &parts)) return 0;
-    return static_cast<int64_t>(timegm(&parts));
-}
-
-const char* digest_name(int nid) {
-    switch (nid) {
-        case NID_md5:
-            return "MD5";
-        case NID_sha1:
-            return "SHA-1";
-        case NID_sha256:
-            return "SHA-256";
-        case NID_sha384:
-            return "SHA-384";
-        case NID_sha512:
-            return "SHA-512";
-        default:
-            return nullptr;
-    }
 }
 
 // The certificate named by the signer's issuer and serial, or null.
@@ -250,8 +196,8 @@ X509* find_signer_cert(const PKCS7_SIGNER_INFO* si, STACK_OF(X509) * certs) {
 }
 
 void describe_signer(X509* cert, FontVerification& out) {
-    out.subject = name_text(X509_get_subject_name(cert));
-    out.issuer = name_text(X509_get_issuer_name(cert));
+    out.subject = name_of(X509_get_subject_name(cert));
+    out.issuer = name_of(X509_get_issuer_name(cert));
     out.serial = serial_text(X509_get0_serialNumber(cert));
 }
 
@@ -283,12 +229,12 @@ SignerCheck check_signer(const Tlv& signer, STACK_OF(X509) * certs, const uint8_
     if (!out.cert)
         failed(check, "the signer certificate (by issuer and serial) is not in the blob");
 
-    const int mdNid = OBJ_obj2nid(si->digest_alg->algorithm);
-    const EVP_MD* md = digest_name(mdNid) ? EVP_get_digestbynid(mdNid) : nullptr;
+    const DigestFacts* signerDigest = digest_by_nid(OBJ_obj2nid(si->digest_alg->algorithm));
+    const EVP_MD* md = signerDigest ? signerDigest->md() : nullptr;
     if (!md) failed(check, "the signer's digest algorithm is not supported");
 
     Tlv messageDigest;
-    if (!find_attribute(out.authenticated, kOidMessageDigest, messageDigest, check) ||
+    if (!find_attribute(out.authenticated, kOidMessageDigestAttribute, messageDigest, check) ||
         messageDigest.tag != V_ASN1_OCTET_STRING) {
         failed(check, "the signer has no messageDigest attribute");
     }
@@ -375,8 +321,8 @@ public:
             hasHead_ = true;
             storedHead_ = font.table(head).checksum();
         }
-        sameOrders_ = same_layouts(font.layout(OTLayoutOrder::kWriter),
-                                   font.layout(OTLayoutOrder::kFile));
+        sameOrders_ =
+            same_layouts(font.layout(OTLayoutOrder::kWriter), font.layout(OTLayoutOrder::kFile));
     }
     // A collection is hashed as its file lies: one image, whatever the order.
     FontDigests(Emit emit, bool oneOrder) : emit_(std::move(emit)), oneOrder_(oneOrder) {}
@@ -529,11 +475,11 @@ void read_descriptions(const Tlv& authenticated, FontVerification& out) {
     if (find_attribute(authenticated, kOidStatementType, value, check)) {
         for (const Tlv& purpose : children(value, check, "the statement type")) {
             const std::string oid = oid_text(purpose);
-            if (oid == kOidIndividual) out.statement = "individual";
-            if (oid == kOidCommercial) out.statement = "commercial";
+            if (oid == kOidIndividualCodeSigning) out.statement = "individual";
+            if (oid == kOidCommercialCodeSigning) out.statement = "commercial";
         }
     }
-    if (!find_attribute(authenticated, kOidOpusInfo, value, check)) return;
+    if (!find_attribute(authenticated, kOidPublisherInfo, value, check)) return;
     for (const Tlv& field : children(value, check, "the program description")) {
         std::vector<Tlv> choice = children(field, check, "the program description");
         if (choice.size() != 1) continue;
@@ -634,17 +580,17 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
         SignerCheck stamp =
             check_signer(value, certs, signature.data(), signature.size(), true, check);
         Tlv when;
-        if (find_attribute(stamp.authenticated, kOidSigningTime, when, check)) {
+        if (find_attribute(stamp.authenticated, kOidSigningTimeAttribute, when, check)) {
             const unsigned char* p = when.start;
             TimePtr t(d2i_ASN1_TIME(nullptr, &p, static_cast<long>(when.total())));
             out.timestampTime = time_of(t.get());
         }
-        out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
+        out.timestampSigner = name_of(X509_get_subject_name(stamp.cert));
         require_stamping_purpose(stamp.cert, StampKind::kCounterSignature);
         found.signer = stamp.cert;
         return found;
     }
-    if (!find_attribute(signer.unauthenticated, kOidRfc3161Token, value, check)) return found;
+    if (!find_attribute(signer.unauthenticated, kOidRfc3161TimeStamp, value, check)) return found;
     out.timestampKind = "rfc3161";
     SignedDataParts token = read_signed_data(value.start, value.total(), check);
     if (token.contentType != kOidTstInfo || token.content.tag != V_ASN1_OCTET_STRING) {
@@ -656,8 +602,9 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
     TstInfoPtr info(d2i_TS_TST_INFO(nullptr, &p, static_cast<long>(token.content.length)));
     if (!info) failed(check, "the TSTInfo cannot be read");
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
-    const int nid = OBJ_obj2nid(TS_MSG_IMPRINT_get_algo(imprint)->algorithm);
-    const EVP_MD* md = digest_name(nid) ? EVP_get_digestbynid(nid) : nullptr;
+    const DigestFacts* imprintDigest =
+        digest_by_nid(OBJ_obj2nid(TS_MSG_IMPRINT_get_algo(imprint)->algorithm));
+    const EVP_MD* md = imprintDigest ? imprintDigest->md() : nullptr;
     if (!md) failed(check, "the time stamp's imprint algorithm is not supported");
     std::vector<uint8_t> expected = digest_of(md, signature.data(), signature.size());
     ASN1_OCTET_STRING* got = TS_MSG_IMPRINT_get_msg(imprint);
@@ -666,7 +613,7 @@ Stamp check_timestamp(const SignerCheck& signer, STACK_OF(X509) * certs, FontVer
         failed(check, "the time stamp's imprint does not cover this signature");
     }
     out.timestampTime = time_of(TS_TST_INFO_get_time(info.get()));
-    out.timestampSigner = name_text(X509_get_subject_name(stamp.cert));
+    out.timestampSigner = name_of(X509_get_subject_name(stamp.cert));
     require_stamping_purpose(stamp.cert, StampKind::kRfc3161);
     found.signer = stamp.cert;
     found.token = std::move(token.p7);
@@ -723,7 +670,7 @@ void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSe
     const TrustOptions& policy = trust.options();
     if (!trust.loadFault().empty()) {
         (std::strcmp(trust.loadFaultCheck(), "chain") == 0 ? out.chainStatus
-                                                            : out.revocationStatus) = "unknown";
+                                                           : out.revocationStatus) = "unknown";
         failed(trust.loadFaultCheck(), trust.loadFault());
     }
     if (!policy.hasRoots()) {
@@ -758,8 +705,9 @@ void check_trust(X509* cert, STACK_OF(X509) * certs, const Stamp& stamp, TrustSe
     }
     TrustOutcome revoked = trust.revocation(cert, certs, out.timestampTime, stampTime);
     if (stampTime == 0 && out.timestampTime > 0 && revoked.status == "fail") {
-        revoked.reason += " (the time stamp's signer does not chain to the roots, so its time "
-                          "is not relied on)";
+        revoked.reason +=
+            " (the time stamp's signer does not chain to the roots, so its time "
+            "is not relied on)";
     }
     if (policy.requireRevocationCheck && revoked.status != "pass" && revoked.status != "fail") {
         revoked = {"fail",
@@ -808,11 +756,13 @@ void verify_signature(const DsigSignature& record, FontDigests& font, TrustSessi
     const unsigned char* p = digestInfo[0].start;
     AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &p, static_cast<long>(digestInfo[0].total())));
     const int nid = algorithm ? OBJ_obj2nid(algorithm->algorithm) : NID_undef;
-    const char* name = digest_name(nid);
-    if (!name) failed("digest", "the font digest's algorithm is not supported");
+    const DigestFacts* fontDigest = digest_by_nid(nid);
+    if (!fontDigest) failed("digest", "the font digest's algorithm is not supported");
+    const char* name = fontDigest->name;
     out.digest = name;
     const std::string& minDigest = trust.options().minDigest;
-    if (!minDigest.empty() && digest_rank(name) < digest_rank(minDigest)) {
+    const DigestFacts* least = digest_by_name(minDigest);
+    if (least && fontDigest->algorithm < least->algorithm) {
         failed("digest", std::string("the font digest is ") + name + ", weaker than the " +
                              minDigest + " required");
     }

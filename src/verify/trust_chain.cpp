@@ -28,37 +28,11 @@ namespace fontseal {
 
 namespace {
 
-using StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
-using StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
-using BioPtr = OsslPtr<BIO, BIO_free_all>;
-using X509Ptr = OsslPtr<X509, X509_free>;
-using CrlPtr = OsslPtr<X509_CRL, X509_CRL_free>;
-using Pkcs7Ptr = OsslPtr<PKCS7, PKCS7_free>;
-using OcspRequestPtr = OsslPtr<OCSP_REQUEST, OCSP_REQUEST_free>;
-using OcspResponsePtr = OsslPtr<OCSP_RESPONSE, OCSP_RESPONSE_free>;
-using OcspBasicPtr = OsslPtr<OCSP_BASICRESP, OCSP_BASICRESP_free>;
-using CertIdPtr = OsslPtr<OCSP_CERTID, OCSP_CERTID_free>;
-
-struct CertStackFree {
-    void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
-};
-using CertStack = std::unique_ptr<STACK_OF(X509), CertStackFree>;
-
-struct StringStackFree {
-    void operator()(STACK_OF(OPENSSL_STRING) * s) const { X509_email_free(s); }
-};
-
 // Revocation reasons that say the key itself can no longer be relied on:
 // whoever holds it could also have made a signature that predates a stamp.
 bool is_compromise(int reason) {
     return reason == OCSP_REVOKED_STATUS_KEYCOMPROMISE ||
            reason == OCSP_REVOKED_STATUS_CACOMPROMISE;
-}
-
-int64_t time_of(const ASN1_TIME* t) {
-    struct tm parts {};
-    if (!t || !ASN1_TIME_to_tm(t, &parts)) return 0;
-    return static_cast<int64_t>(timegm(&parts));
 }
 
 std::string utc(int64_t seconds) {
@@ -68,14 +42,6 @@ std::string utc(int64_t seconds) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
     return text;
-}
-
-std::string name_of(const X509_NAME* name) {
-    BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0) return "";
-    char* text = nullptr;
-    long n = BIO_get_mem_data(bio.get(), &text);
-    return std::string(text, static_cast<size_t>(n));
 }
 
 std::string reason_text(int reason) {
@@ -144,9 +110,8 @@ std::vector<CrlPtr> read_crls(const std::vector<uint8_t>& bytes) {
 // The URIs of an access method (caIssuers, OCSP) in a certificate's AIA.
 std::vector<std::string> access_uris(X509* cert, int method) {
     std::vector<std::string> out;
-    OsslPtr<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_free> aia(
-        static_cast<AUTHORITY_INFO_ACCESS*>(
-            X509_get_ext_d2i(cert, NID_info_access, nullptr, nullptr)));
+    InfoAccessPtr aia(static_cast<AUTHORITY_INFO_ACCESS*>(
+        X509_get_ext_d2i(cert, NID_info_access, nullptr, nullptr)));
     for (int i = 0; aia && i < sk_ACCESS_DESCRIPTION_num(aia.get()); ++i) {
         ACCESS_DESCRIPTION* ad = sk_ACCESS_DESCRIPTION_value(aia.get(), i);
         if (OBJ_obj2nid(ad->method) != method || ad->location->type != GEN_URI) continue;
@@ -159,7 +124,7 @@ std::vector<std::string> access_uris(X509* cert, int method) {
 
 std::vector<std::string> crl_uris(X509* cert) {
     std::vector<std::string> out;
-    OsslPtr<STACK_OF(DIST_POINT), CRL_DIST_POINTS_free> points(static_cast<STACK_OF(DIST_POINT)*>(
+    DistPointsPtr points(static_cast<STACK_OF(DIST_POINT)*>(
         X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
     for (int i = 0; points && i < sk_DIST_POINT_num(points.get()); ++i) {
         DIST_POINT* dp = sk_DIST_POINT_value(points.get(), i);
@@ -191,28 +156,29 @@ std::map<std::string, OcspMemo> ocspAnswers;
 
 }  // namespace
 
+int64_t time_of(const ASN1_TIME* t) {
+    struct tm parts {};
+    if (!t || !ASN1_TIME_to_tm(t, &parts)) return 0;
+    return static_cast<int64_t>(timegm(&parts));
+}
+
+std::string name_of(const X509_NAME* name) {
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0) return "";
+    char* text = nullptr;
+    long n = BIO_get_mem_data(bio.get(), &text);
+    return std::string(text, static_cast<size_t>(n));
+}
+
 const char* system_roots_file() {
     static const char kDebian[] = "/etc/ssl/certs/ca-certificates.crt";
     struct stat st;
     return ::stat(kDebian, &st) == 0 ? kDebian : X509_get_default_cert_file();
 }
 
-int digest_rank(const std::string& name) {
-    std::string key;
-    for (char c : name) {
-        if (c != '-' && c != '_')
-            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    static const char* const kOrder[] = {"MD5", "SHA1", "SHA256", "SHA384", "SHA512"};
-    for (int i = 0; i < 5; ++i) {
-        if (key == kOrder[i]) return i + 1;
-    }
-    return 0;
-}
-
 struct TrustSession::Owned {
     StorePtr store;
-    CertStack untrusted;  // given and fetched intermediates
+    CertStackPtr untrusted;  // given and fetched intermediates
     std::vector<CrlPtr> crls;
     std::vector<std::string> crlSources;  // the file each CRL came from
 };
@@ -294,7 +260,7 @@ bool TrustSession::fetch_issuer(X509* cert, int& fetches) {
 std::string TrustSession::chainFault(X509* cert, STACK_OF(X509) * certs, int64_t when) {
     int fetches = 0;
     for (;;) {
-        CertStack all(sk_X509_new_null());
+        CertStackPtr all(sk_X509_new_null());
         for (STACK_OF(X509) * from : {certs, owned_->untrusted.get()}) {
             for (int i = 0; from && i < sk_X509_num(from); ++i) {
                 X509* c = sk_X509_value(from, i);
@@ -342,7 +308,7 @@ void TrustSession::judge_crl(X509_CRL* crl, const std::string& source, X509* sub
         // Revocation is for good: even a CRL past its next update proves it.
         e.revoked = true;
         e.revokedAt = time_of(X509_REVOKED_get0_revocationDate(entry));
-        OsslPtr<ASN1_ENUMERATED, ASN1_ENUMERATED_free> reason(static_cast<ASN1_ENUMERATED*>(
+        EnumeratedPtr reason(static_cast<ASN1_ENUMERATED*>(
             X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
         e.reason = reason ? static_cast<int>(ASN1_ENUMERATED_get(reason.get())) : -1;
         e.revokedBy = "the CRL from " + source;
@@ -488,7 +454,7 @@ TrustOutcome TrustSession::revocation(X509* cert, STACK_OF(X509) * certs, int64_
         return {"not checked", "revocation is checked only along a chain to given roots"};
     }
     // The chain as chainFault found it (fetched intermediates are kept).
-    CertStack all(sk_X509_new_null());
+    CertStackPtr all(sk_X509_new_null());
     for (STACK_OF(X509) * from : {certs, owned_->untrusted.get()}) {
         for (int i = 0; from && i < sk_X509_num(from); ++i) {
             X509* c = sk_X509_value(from, i);
@@ -502,7 +468,7 @@ TrustOutcome TrustSession::revocation(X509* cert, STACK_OF(X509) * certs, int64_
     X509_STORE_CTX_set_time(ctx.get(), 0,
                             static_cast<time_t>(chainTime > 0 ? chainTime : judgeTime()));
     if (X509_verify_cert(ctx.get()) != 1) return {"unknown", "the chain cannot be built"};
-    CertStack chain(X509_STORE_CTX_get1_chain(ctx.get()));
+    CertStackPtr chain(X509_STORE_CTX_get1_chain(ctx.get()));
     const int length = chain ? sk_X509_num(chain.get()) : 0;
 
     const int64_t reference = stampTime > 0 ? stampTime : judgeTime();

@@ -25,19 +25,20 @@ struct TrustOptions {
     bool requireTimestamp = false;
     bool requireChain = false;
     bool requireRevocationCheck = false;
-    std::string minDigest;  // "" or a digest name digest_rank knows
+    std::string minDigest;  // "" or a digest name digest_by_name knows
     int64_t atTime = 0;     // judge at this time (seconds since 1970); 0 now
 
     bool hasRoots() const { return !caFile.empty() || !caPath.empty() || systemRoots; }
     bool wantsRevocation() const { return !crlFiles.empty() || online; }
 };
 
+// Seconds since 1970 of an ASN.1 time; 0 for none or one that cannot be read.
+int64_t time_of(const ASN1_TIME* t);
+// A name as the reports show it (RFC 2253), "" when it cannot be printed.
+std::string name_of(const X509_NAME* name);
+
 // Where the system's root list lives (Debian's bundle of TLS roots).
 const char* system_roots_file();
-
-// 1 MD5, 2 SHA-1, 3 SHA-256, 4 SHA-384, 5 SHA-512; 0 for any other name.
-// Accepts "SHA-256", "sha256", "SHA256" alike.
-int digest_rank(const std::string& name);
 
 // One check's outcome: "pass", "fail", "not checked" or "unknown".
 struct TrustOutcome {

@@ -66,7 +66,7 @@ Bytes stamp(const Bytes& blob, const std::string& url, const TransferOptions& tr
     const TimestampServer server{url.c_str(), &kCounterSignatureProtocol};
     TimestampOutcome outcome;
     int32_t n = timestamp_signature(blob.data(), static_cast<int32_t>(blob.size()), &out, &server,
-                                    1, ImprintHash::kSha256, transfer, outcome);
+                                    1, DigestAlgorithm::kSha256, transfer, outcome);
     if (failures) *failures = outcome.failures;
     HeapBytes owned(out);
     if (n < 0) return Bytes();

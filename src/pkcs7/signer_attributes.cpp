@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "sign/signer_attributes.h"
+#include "pkcs7/signer_attributes.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "base/heap_bytes.h"
+#include "base/memory_stream.h"
 #include "der/der_header.h"
+#include "der/der_oid.h"
 #include "der/der_raw.h"
 #include "der/der_sequence.h"
 #include "x509/key_purpose_list.h"
-#include "base/heap_bytes.h"
 
 namespace fontseal {
 
@@ -18,11 +20,6 @@ namespace {
 
 // BIT STRING, no unused bits, bits 03 00 00 00.
 const uint8_t kSignerFlags[7] = {0x03, 0x05, 0x00, 0x03, 0x00, 0x00, 0x00};
-// SEQUENCE { 1.3.6.1.4.1.311.2.1.21 } and SEQUENCE { 1.3.6.1.4.1.311.2.1.22 }.
-const uint8_t kIndividualStatement[14] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01,
-                                          0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x15};
-const uint8_t kCommercialStatement[14] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01,
-                                          0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x16};
 
 // [outerTag] { [0] bytes }, the shape of both publisher-info choices.
 SharedRef<DerValue> wrapChoice(int outerTag, SharedRef<DerValue> bytes) {
@@ -52,16 +49,7 @@ SharedRef<DerValue> bigEndianUtf16(const char16_t* text) {
     return rawRef;
 }
 
-SharedRef<P7Attribute> attributeOf(const char* type, SharedRef<DerValue> value) {
-    SharedRef<P7Attribute> attribute(new P7Attribute(type));
-    attribute->add(value);
-    return attribute;
-}
-
-}  // namespace
-
-SharedRef<P7Attribute> make_publisher_info_attribute(const char16_t* program_name,
-                                                     const char* more_info_url) {
+SharedRef<DerValue> publisherInfo(const char16_t* program_name, const char* more_info_url) {
     auto* info = new DerSequence(kTagSequence, kFormConstructed);
     SharedRef<DerValue> infoRef(info);
     if (program_name) info->add(wrapChoice(0, bigEndianUtf16(program_name)));
@@ -72,7 +60,35 @@ SharedRef<P7Attribute> make_publisher_info_attribute(const char16_t* program_nam
                                            static_cast<int>(length), false));
         info->add(wrapChoice(1, url));
     }
-    return attributeOf(kOidPublisherInfo, infoRef);
+    return infoRef;
+}
+
+// SEQUENCE { the individual or the commercial code-signing purpose }.
+SharedRef<DerValue> statement(bool commercial) {
+    auto* value = new DerSequence(kTagSequence, kFormConstructed);
+    SharedRef<DerValue> valueRef(value);
+    value->add(SharedRef<DerValue>(
+        new DerOid(commercial ? kOidCommercialCodeSigning : kOidIndividualCodeSigning)));
+    return valueRef;
+}
+
+std::vector<uint8_t> encoded(DerValue& value) {
+    MemoryStream out(value.encode(nullptr));
+    value.encode(&out);
+    return std::vector<uint8_t>(out.data(), out.data() + out.position());
+}
+
+SharedRef<P7Attribute> attributeOf(const char* type, SharedRef<DerValue> value) {
+    SharedRef<P7Attribute> attribute(new P7Attribute(type));
+    attribute->add(value);
+    return attribute;
+}
+
+}  // namespace
+
+SharedRef<P7Attribute> make_publisher_info_attribute(const char16_t* program_name,
+                                                     const char* more_info_url) {
+    return attributeOf(kOidPublisherInfo, publisherInfo(program_name, more_info_url));
 }
 
 SharedRef<P7Attribute> make_signer_flags_attribute() {
@@ -81,10 +97,18 @@ SharedRef<P7Attribute> make_signer_flags_attribute() {
 }
 
 SharedRef<P7Attribute> make_statement_attribute(bool commercial) {
-    const uint8_t* bytes = commercial ? kCommercialStatement : kIndividualStatement;
-    return attributeOf(kOidStatementType,
-                       SharedRef<DerValue>(new DerRaw(bytes, sizeof kIndividualStatement, false)));
+    return attributeOf(kOidStatementType, statement(commercial));
 }
+
+std::vector<uint8_t> publisher_info_value(const char16_t* program_name, const char* more_info_url) {
+    return encoded(*publisherInfo(program_name, more_info_url));
+}
+
+std::vector<uint8_t> signer_flags_value() {
+    return std::vector<uint8_t>(kSignerFlags, kSignerFlags + sizeof kSignerFlags);
+}
+
+std::vector<uint8_t> statement_value(bool commercial) { return encoded(*statement(commercial)); }
 
 bool statement_is_commercial(int statement, int32_t certificate_purpose) {
     if (statement == kStatementFromCertificate) {

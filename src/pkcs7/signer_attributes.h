@@ -2,15 +2,17 @@
 // The three authenticated attributes that the signer supplies: publisher
 // information, the fixed flags and the statement type. contentType and
 // messageDigest are added by the SignerInfo itself when it is written.
+// Both signing routes build them here: the own-key route as attributes,
+// the store route as the DER values it hands the signed-message calls.
 #pragma once
 #include <cstdint>
+#include <vector>
 
-#include "der/oids.h"
 #include "base/shared_ref.h"
+#include "der/oids.h"
 #include "pkcs7/p7_attribute.h"
 
 namespace fontseal {
-
 
 // Statement selector values; any other value means individual.
 enum : int { kStatementFromCertificate = 0, kStatementCommercial = 2 };
@@ -26,5 +28,10 @@ SharedRef<P7Attribute> make_statement_attribute(bool commercial);
 // (only an individual purpose gives individual); 2 is commercial; anything
 // else individual.
 bool statement_is_commercial(int statement, int32_t certificate_purpose);
+
+// The same three values, DER-encoded.
+std::vector<uint8_t> publisher_info_value(const char16_t* program_name, const char* more_info_url);
+std::vector<uint8_t> signer_flags_value();
+std::vector<uint8_t> statement_value(bool commercial);
 
 }  // namespace fontseal
