@@ -896,15 +896,6 @@ FontVerification verify_collection(const char* path, TrustSession& trust, int32_
     return out;
 }
 
-std::string utc_text(int64_t seconds) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    gmtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
-    return text;
-}
-
 // A WOFF's decoded font that does not reproduce the signed image: an encoder
 // that stamps head.modified changed a signed table, which shows when the
 // date is later than the signature's time stamp; else the usual cause is the

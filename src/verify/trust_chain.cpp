@@ -35,15 +35,6 @@ bool is_compromise(int reason) {
            reason == OCSP_REVOKED_STATUS_CACOMPROMISE;
 }
 
-std::string utc(int64_t seconds) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    gmtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
-    return text;
-}
-
 std::string reason_text(int reason) {
     return reason < 0 ? "no reason given" : OCSP_crl_reason_str(reason);
 }
@@ -160,6 +151,15 @@ int64_t time_of(const ASN1_TIME* t) {
     struct tm parts {};
     if (!t || !ASN1_TIME_to_tm(t, &parts)) return 0;
     return static_cast<int64_t>(timegm(&parts));
+}
+
+std::string utc_text(int64_t seconds) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return text;
 }
 
 std::string name_of(const X509_NAME* name) {
@@ -318,9 +318,9 @@ void TrustSession::judge_crl(X509_CRL* crl, const std::string& source, X509* sub
     const int64_t thisUpdate = time_of(X509_CRL_get0_lastUpdate(crl));
     const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl);
     if (thisUpdate > now + 300) {
-        e.notes.push_back("the CRL from " + source + " is not valid until " + utc(thisUpdate));
+        e.notes.push_back("the CRL from " + source + " is not valid until " + utc_text(thisUpdate));
     } else if (next && time_of(next) < now) {
-        e.notes.push_back("the CRL from " + source + " expired at " + utc(time_of(next)));
+        e.notes.push_back("the CRL from " + source + " expired at " + utc_text(time_of(next)));
     } else {
         e.good = true;
     }
@@ -391,8 +391,8 @@ void TrustSession::ask_ocsp(const std::string& url, X509* subject, X509* issuer,
             }
             if (!OCSP_check_validity(thisUpdate, nextUpdate, 300, -1)) {
                 return url + ": the OCSP response is out of date (this update " +
-                       utc(time_of(thisUpdate)) +
-                       (nextUpdate ? ", next update " + utc(time_of(nextUpdate)) : "") + ")";
+                       utc_text(time_of(thisUpdate)) +
+                       (nextUpdate ? ", next update " + utc_text(time_of(nextUpdate)) : "") + ")";
             }
             if (certStatus == V_OCSP_CERTSTATUS_UNKNOWN) {
                 return url + ": the OCSP responder does not know the certificate";
@@ -473,8 +473,9 @@ TrustOutcome TrustSession::revocation(X509* cert, STACK_OF(X509) * certs, int64_
 
     const int64_t reference = stampTime > 0 ? stampTime : judgeTime();
     const std::string referenceName =
-        stampTime > 0 ? "the time stamp's time " + utc(stampTime)
-                      : (options_.atTime > 0 ? "the time judged at " : "now, ") + utc(reference);
+        stampTime > 0
+            ? "the time stamp's time " + utc_text(stampTime)
+            : (options_.atTime > 0 ? "the time judged at " : "now, ") + utc_text(reference);
     TrustOutcome out{"pass", ""};
     std::vector<std::string> notes;
     // The root vouches for itself; every certificate below it is looked up.
@@ -486,7 +487,7 @@ TrustOutcome TrustSession::revocation(X509* cert, STACK_OF(X509) * certs, int64_
                    : "the chain's certificate " + name_of(X509_get_subject_name(subject));
         Evidence e = status_of(subject, issuer, all.get());
         if (e.revoked) {
-            const std::string what = who + " was revoked at " + utc(e.revokedAt) + " (" +
+            const std::string what = who + " was revoked at " + utc_text(e.revokedAt) + " (" +
                                      reason_text(e.reason) + ", says " + e.revokedBy + ")";
             if (e.revokedAt <= reference) return {"fail", what + ", before " + referenceName};
             if (is_compromise(e.reason)) {

@@ -36,6 +36,8 @@ struct TrustOptions {
 int64_t time_of(const ASN1_TIME* t);
 // A name as the reports show it (RFC 2253), "" when it cannot be printed.
 std::string name_of(const X509_NAME* name);
+// Seconds since 1970 as the messages show them: "2024-06-01 12:00:00 UTC".
+std::string utc_text(int64_t seconds);
 
 // Where the system's root list lives (Debian's bundle of TLS roots).
 const char* system_roots_file();
