@@ -52,30 +52,8 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > (1 << 20)) return 0;
-    const uint8_t choice = data[0];
-    ++data;
-    --size;
     std::string given;
-    const char* password = nullptr;
-    switch (choice & 3) {
-        case 0:
-            break;
-        case 1:
-            password = "";
-            break;
-        case 2:
-            password = "secret";
-            break;
-        default: {
-            size_t length = std::min<size_t>(choice >> 2, size);
-            for (size_t i = 0; i < length; ++i)
-                if (data[i] != 0) given.push_back(char(data[i]));
-            data += length;
-            size -= length;
-            password = given.c_str();
-            break;
-        }
-    }
+    const char* password = fuzz::take_password(data, size, given);
 
     MemoryFile file(data, size);
     KeyFileContents contents;

@@ -21,8 +21,9 @@ namespace {
 // All eight components are there when the reader reports success.
 bool complete(const EVP_PKEY* key) {
     static const char* const kNames[] = {
-        OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,         OSSL_PKEY_PARAM_RSA_D,
-        OSSL_PKEY_PARAM_RSA_FACTOR1,   OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
+        OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
+        OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
+        OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
         OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
     for (const char* name : kNames) {
         BIGNUM* value = nullptr;
@@ -46,30 +47,8 @@ int load(ByteSource& source, const char* password) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 0x7FFFFFFF) return 0;
-    const uint8_t choice = data[0];
-    ++data;
-    --size;
     std::string given;
-    const char* password = nullptr;
-    switch (choice & 3) {
-        case 0:
-            break;
-        case 1:
-            password = "";
-            break;
-        case 2:
-            password = "secret";
-            break;
-        default: {
-            size_t length = std::min<size_t>(choice >> 2, size);
-            for (size_t i = 0; i < length; ++i)
-                if (data[i] != 0) given.push_back(char(data[i]));
-            data += length;
-            size -= length;
-            password = given.c_str();
-            break;
-        }
-    }
+    const char* password = fuzz::take_password(data, size, given);
 
     MemoryStream sized(data, int(size));
     const int known = load(sized, password);

@@ -240,10 +240,14 @@ bool mac_within(const PKCS12* p12) {
     return count_within(iterations);
 }
 
-// Every count of the contents, judged before anything is decrypted with
-// it: the encrypted parts' own, and the key bags' inside them once those
-// parts (whose counts passed) are open. `password` is the one the MAC took.
-bool contents_within(const PKCS12* p12, const char* password) {
+// Opens each part of a PKCS#12 file's contents with `password` and hands
+// its bags to `visit` (null for a part that is neither plain nor encrypted
+// data, or that would not open); `encrypted` judges an encrypted part's
+// algorithm before it is opened. False as soon as either says so; true for
+// contents that cannot be unpacked at all (there is nothing to visit).
+template <class Judge, class Visit>
+bool each_part(const PKCS12* p12, const char* password, int passwordLength, Judge encrypted,
+               Visit visit) {
     Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
     for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
@@ -254,15 +258,25 @@ bool contents_within(const PKCS12* p12, const char* password) {
                 break;
             case NID_pkcs7_encrypted:
                 if (!safe->d.encrypted || !safe->d.encrypted->enc_data) break;
-                if (!algorithm_within(safe->d.encrypted->enc_data->algorithm)) return false;
-                bags.reset(PKCS12_unpack_p7encdata(safe, password, password ? -1 : 0));
+                if (!encrypted(safe->d.encrypted->enc_data->algorithm)) return false;
+                bags.reset(PKCS12_unpack_p7encdata(safe, password, passwordLength));
                 break;
             default:
                 break;
         }
-        if (!bags_within(bags.get())) return false;
+        if (!visit(bags.get(), OBJ_obj2nid(safe->type))) return false;
     }
     return true;
+}
+
+// Every count of the contents, judged before anything is decrypted with
+// it: the encrypted parts' own, and the key bags' inside them once those
+// parts (whose counts passed) are open. `password` is the one the MAC took.
+bool contents_within(const PKCS12* p12, const char* password) {
+    return each_part(
+        p12, password, password ? -1 : 0,
+        [](const X509_ALGOR* algorithm) { return algorithm_within(algorithm); },
+        [](const STACK_OF(PKCS12_SAFEBAG) * bags, int) { return bags_within(bags); });
 }
 
 // The password a PKCS#12 MAC accepts: the caller's, or for an empty one
@@ -337,25 +351,14 @@ bool collect_bags(const STACK_OF(PKCS12_SAFEBAG) * bags, const char* password,
 // not open it.
 bool parse_without_mac(PKCS12* p12, const char* password, const KeyLibraryRef& library,
                        Pkcs12Parts& parts) {
-    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
-    if (!safes) return false;
-    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
-        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        BagStackPtr bags;
-        switch (OBJ_obj2nid(safe->type)) {
-            case NID_pkcs7_data:
-                bags.reset(PKCS12_unpack_p7data(safe));
-                break;
-            case NID_pkcs7_encrypted:
-                bags.reset(PKCS12_unpack_p7encdata(safe, password, -1));
-                if (!bags) return false;
-                break;
-            default:
-                break;
-        }
-        if (!collect_bags(bags.get(), password, library, parts)) return false;
-    }
-    return parts.key != nullptr;
+    const bool opened = each_part(
+        p12, password, -1, [](const X509_ALGOR*) { return true; },
+        [&](const STACK_OF(PKCS12_SAFEBAG) * bags, int type) {
+            // An encrypted part the password does not open: the wrong password.
+            if (!bags && type == NID_pkcs7_encrypted) return false;
+            return collect_bags(bags, password, library, parts);
+        });
+    return opened && parts.key != nullptr;
 }
 
 int load_pkcs12(PKCS12* p12, const char* password, const KeyLibraryRef& library,
