@@ -126,6 +126,7 @@ basicConstraints = CA:FALSE
 keyUsage = digitalSignature
 extendedKeyUsage = critical,timeStamping
 """
+# OpenSSL's default TSA section, as most authorities run it.
 TS_CONFIG = """[tsa]
 default_tsa = tsa_config
 [tsa_config]
@@ -136,10 +137,10 @@ certs = {dir}/ca.pem
 signer_key = {dir}/tsa.key
 signer_digest = sha256
 default_policy = 1.2.3.4.1
-digests = sha1, sha256
-accuracy = secs:1
+digests = sha1, sha256, sha384, sha512
+accuracy = secs:1, millisecs:500, microsecs:100
 ordering = yes
-tsa_name = no
+tsa_name = yes
 ess_cert_id_chain = no
 ess_cert_id_alg = sha1
 """

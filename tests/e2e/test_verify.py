@@ -22,6 +22,7 @@ from der_walk import SignedBlob, header  # noqa: E402
 from e2e_support import (DEJAVU, LATIN_MODERN, TempDirTest, check, cli, directory,  # noqa: E402
                          make_ca, make_signer, open_checked, read, run, tables, whole_sum,
                          write)
+from hand_stamps import integer, oid, seq, tlv  # noqa: E402
 from tsa_server import TsaServer  # noqa: E402
 
 FIX = None
@@ -96,36 +97,7 @@ def verify(*args):
     return r.returncode, json.loads(r.stdout) if r.stdout.strip() else None, r
 
 
-# ---- DER, from the encoding rules ------------------------------------------
-
-def tlv(tag, body):
-    n = len(body)
-    if n < 0x80:
-        return bytes([tag, n]) + body
-    size = n.to_bytes((n.bit_length() + 7) // 8, "big")
-    return bytes([tag, 0x80 | len(size)]) + size + body
-
-
-def seq(*items):
-    return tlv(0x30, b"".join(items))
-
-
-def oid(text):
-    parts = [int(p) for p in text.split(".")]
-    body = bytes([40 * parts[0] + parts[1]])
-    for p in parts[2:]:
-        chunk = [p & 0x7F]
-        p >>= 7
-        while p:
-            chunk.insert(0, 0x80 | (p & 0x7F))
-            p >>= 7
-        body += bytes(chunk)
-    return tlv(0x06, body)
-
-
-def integer(value):
-    return tlv(0x02, value.to_bytes(value.bit_length() // 8 + 1, "big"))
-
+# ---- DER, from the encoding rules (tests/support/hand_stamps.py) -------------
 
 NULL = b"\x05\x00"
 HASH_OIDS = {"sha1": "1.3.14.3.2.26", "sha256": "2.16.840.1.101.3.4.2.1"}
